@@ -1,0 +1,76 @@
+// What the demultiplexer feeds: a camera's video pipeline, its audio output
+// and its three recording writers. The stream side only knows these
+// interfaces; the media and recording libraries implement them, and the
+// camera wires its own objects in. All calls come from the camera's stream
+// thread unless a method says otherwise.
+#pragma once
+
+#include <cstdint>
+
+#include "viewer/net/media_frame.h"
+
+namespace platform {
+class View;
+}
+
+namespace net {
+
+class AudioSink;
+
+class VideoSink {
+ public:
+  virtual ~VideoSink() = default;
+  // Prepares for a stream of width x height pictures whose VO/VOL headers are
+  // codec_data (codec_len bytes), drawn into view. False refuses the stream.
+  [[nodiscard]] virtual bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len,
+                                   platform::View* view) = 0;
+  // Starts the decode thread; false when no thread could be started.
+  [[nodiscard]] virtual bool start() = 0;
+  // The audio whose clock paces video, or nullptr when the stream has none.
+  virtual void set_audio_source(AudioSink* audio) = 0;
+  virtual bool thread_ended() const = 0;
+  virtual FrameQueue& queue() = 0;
+  // Stops and joins the decode thread; harmless when not running.
+  virtual void stop() = 0;
+  virtual void pause() = 0;
+  virtual void resume() = 0;
+};
+
+class AudioSink {
+ public:
+  virtual ~AudioSink() = default;
+  [[nodiscard]] virtual bool setup(platform::View* view) = 0;
+  virtual void start() = 0;
+  // Hundredths of a decibel: 0 full, -10000 silent. Any thread.
+  virtual void set_volume(int volume) = 0;
+  virtual bool thread_ended() const = 0;
+  virtual FrameQueue& queue() = 0;
+  // Presentation time (ms) of the last block taken for playing; 0 before any.
+  // Called from the decode thread.
+  virtual std::uint32_t clock() const = 0;
+  virtual void stop() = 0;
+  virtual void pause() = 0;
+  virtual void resume() = 0;
+};
+
+// One recording writer as the stream sees it.
+class PacketSink {
+ public:
+  virtual ~PacketSink() = default;
+  // The Header Object followed by the 50-byte Data Object header.
+  virtual int SetHeader(const std::uint8_t* bytes, std::uint32_t length) = 0;
+  virtual bool IsOpen() const = 0;
+  virtual void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick) = 0;
+  virtual void ClearQueue() = 0;
+  virtual void Close() = 0;
+};
+
+// The consumers of one camera's stream. Any of them may be null in tests.
+struct StreamSinks {
+  VideoSink* video = nullptr;
+  AudioSink* audio = nullptr;
+  PacketSink* writers[3] = {nullptr, nullptr, nullptr};  // schedule, manual, motion
+  platform::View* view = nullptr;
+};
+
+}  // namespace net

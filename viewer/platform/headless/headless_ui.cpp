@@ -1,0 +1,57 @@
+#include "viewer/platform/headless/headless_ui.h"
+
+#include <chrono>
+
+namespace platform {
+
+MsgAnswer HeadlessUi::message_box(std::string_view text, std::string_view caption, MsgButtons buttons) {
+  std::lock_guard lock(mutex_);
+  shown_.push_back({std::string(text), std::string(caption), buttons});
+  changed_.notify_all();
+  if (!answers_.empty()) {
+    MsgAnswer a = answers_.front();
+    answers_.pop_front();
+    return a;
+  }
+  return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+}
+
+void HeadlessUi::post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
+  std::lock_guard lock(mutex_);
+  posted_.push_back({msg, wparam, lparam});
+  changed_.notify_all();
+}
+
+void HeadlessUi::script_answers(std::vector<MsgAnswer> answers) {
+  std::lock_guard lock(mutex_);
+  answers_.assign(answers.begin(), answers.end());
+}
+
+std::vector<HeadlessUi::Shown> HeadlessUi::shown() const {
+  std::lock_guard lock(mutex_);
+  return shown_;
+}
+
+std::vector<HeadlessUi::Posted> HeadlessUi::posted() const {
+  std::lock_guard lock(mutex_);
+  return posted_;
+}
+
+void HeadlessUi::clear() {
+  std::lock_guard lock(mutex_);
+  shown_.clear();
+  posted_.clear();
+  answers_.clear();
+}
+
+bool HeadlessUi::wait_shown(std::size_t n, int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return shown_.size() >= n; });
+}
+
+bool HeadlessUi::wait_posted(std::size_t n, int timeout_ms) const {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return posted_.size() >= n; });
+}
+
+}  // namespace platform
