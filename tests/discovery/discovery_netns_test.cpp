@@ -60,8 +60,10 @@ class DiscoveryNetns : public ::testing::Test {
   }
 
   // Starts a stand-in camera in the cameras' namespace with these answers.
-  std::unique_ptr<Process> start_responder(const std::vector<std::string>& answers) {
+  std::unique_ptr<Process> start_responder(const std::vector<std::string>& answers,
+                                           const std::vector<std::string>& options = {}) {
     std::vector<std::string> argv{DISCOVERY_RESPONDER_BIN};
+    argv.insert(argv.end(), options.begin(), options.end());
     for (const std::string& a : answers) {
       argv.push_back("--answer");
       argv.push_back(a);
@@ -149,6 +151,15 @@ TEST_F(DiscoveryNetns, IgnoresOtherReplyCodesAndShortReplies) {
   const Found f = run_search(kQuick);
   ASSERT_EQ(f.count, 1);
   EXPECT_EQ(f.cameras[0].substr(0, 12), "000000000003");
+}
+
+TEST_F(DiscoveryNetns, MoreCamerasThanTheBlockHoldsAreCutAtItsSize) {
+  // Every camera answers all six requests; only distinct cameras use room.
+  auto camera = start_responder({}, {"--many", "400", "--gap-us", "300"});
+  const Found f = run_search(kQuick);
+  EXPECT_EQ(f.count, 384);
+  ASSERT_EQ(f.cameras.size(), 384u);
+  EXPECT_LT(f.cameras.front(), f.cameras.back());
 }
 
 TEST_F(DiscoveryNetns, SearchesFromEveryInterfaceAndListsACameraReachableOnBothOnce) {

@@ -4,9 +4,12 @@
 // per request (ms since the first request), so a test can see when and from
 // where the searcher asked.
 //
-//   discovery_responder [--port N] --answer CODE,MAC,NAME,DESC[,LENGTH] ...
+//   discovery_responder [--port N] [--gap-us N] [--many N]
+//                       [--answer CODE,MAC,NAME,DESC[,LENGTH] ...]
 //
 // MAC is 12 hexadecimal digits; LENGTH shortens the datagram (default 128).
+// --many adds N cameras with consecutive MACs from 020000000000; --gap-us
+// paces the answers so that a small receive buffer keeps up.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -49,10 +52,22 @@ bool parse_answer(const std::string& spec, Answer& out) {
 
 int main(int argc, char** argv) {
   int port = 916;
+  long gap_us = 0;
   std::vector<Answer> answers;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (std::strcmp(argv[i], "--port") == 0) {
       port = std::atoi(argv[i + 1]);
+    } else if (std::strcmp(argv[i], "--gap-us") == 0) {
+      gap_us = std::atol(argv[i + 1]);
+    } else if (std::strcmp(argv[i], "--many") == 0) {
+      const int n = std::atoi(argv[i + 1]);
+      for (int k = 0; k < n; ++k) {
+        char spec[64];
+        std::snprintf(spec, sizeof(spec), "10,02%010x,cam%d,many", k, k);
+        Answer a;
+        (void)parse_answer(spec, a);
+        answers.push_back(std::move(a));
+      }
     } else if (std::strcmp(argv[i], "--answer") == 0) {
       Answer a;
       if (!parse_answer(argv[i + 1], a)) {
@@ -93,6 +108,7 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     for (const Answer& a : answers) {
       (void)::sendto(fd, a.bytes.data(), a.bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&from), len);
+      if (gap_us > 0) ::usleep(static_cast<useconds_t>(gap_us));
     }
   }
 }
