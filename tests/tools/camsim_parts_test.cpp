@@ -16,7 +16,8 @@ TEST(CamsimOptions, CameraOptionsApplyToTheCameraBeingDefined) {
   camsim::Config c;
   std::string error;
   ASSERT_EQ(parse({"--name", "one", "--port", "8080", "--user", "u", "--password", "p", "clips/a", "--no-audio",
-                   "--camera", "0:v:q:clips/b:c", "--close-after", "7", "--mac", "00-11-22-33-44-55", "--fast"},
+                   "--camera", "0:v:q:clips/b:c", "--close-after", "7", "--mac", "00-11-22-33-44-55", "--fast",
+                   "--discovery-port", "0", "--discovery-bind", "0.0.0.0"},
                   &c, &error),
             camsim::ParseResult::kRun)
       << error;
@@ -34,8 +35,11 @@ TEST(CamsimOptions, CameraOptionsApplyToTheCameraBeingDefined) {
   EXPECT_EQ(c.cameras[1].name, "camsim2");
   EXPECT_EQ(camsim::mac_with_colons(c.cameras[1].mac), "00:11:22:33:44:55");
   EXPECT_TRUE(c.fast);
-  EXPECT_FALSE(c.discovery);  // never without --discovery-port
+  EXPECT_TRUE(c.discovery);
+  EXPECT_EQ(c.discovery_bind, "0.0.0.0");
   EXPECT_EQ(c.bind_address, "127.0.0.1");
+  ASSERT_EQ(parse({"--port", "1", "clip"}, &c, &error), camsim::ParseResult::kRun);
+  EXPECT_FALSE(c.discovery);  // never without --discovery-port
 }
 
 TEST(CamsimOptions, RefusesIncompleteOrOutOfRangeSettings) {

@@ -46,7 +46,8 @@ DiscoveryResponder::~DiscoveryResponder() {
 }
 
 bool DiscoveryResponder::open(std::string* error) {
-  socket_ = bind_udp(config_.bind_address, config_.discovery_port, &port_, error);
+  const std::string& ip = config_.discovery_bind.empty() ? config_.bind_address : config_.discovery_bind;
+  socket_ = bind_udp(ip, config_.discovery_port, &port_, error);
   return socket_.valid();
 }
 

@@ -76,7 +76,9 @@ int run(const camsim::Config& config) {
 
   for (const auto& camera : cameras) std::printf("listening %s:%u\n", config.bind_address.c_str(), camera->port());
   if (ddns) std::printf("ddns %s:%u\n", config.bind_address.c_str(), ddns->port());
-  if (discovery) std::printf("discovery %s:%u\n", config.bind_address.c_str(), discovery->port());
+  if (discovery)
+    std::printf("discovery %s:%u\n",
+                (config.discovery_bind.empty() ? config.bind_address : config.discovery_bind).c_str(), discovery->port());
   for (const auto& camera : cameras) camera->start();
   if (ddns) ddns->start();
   if (discovery) discovery->start();

@@ -85,6 +85,10 @@ Global options:
   --discovery-port PORT  answer UDP discovery requests (00 00 00 00 03 E8 00 00)
                          on PORT, one reply per camera (0 picks a port).
                          Off unless given. Never use on a real interface.
+  --discovery-bind ADDR  address of the discovery socket (default: --bind).
+                         Inside a test's own network namespace, 0.0.0.0
+                         receives the viewer's broadcasts; a socket bound to
+                         a unicast address does not.
   --discovery-code N     reply code at offset 8 (default 10)
   --discovery-length N   reply length in bytes, 8..3072 (default 128; below
                          85 the name and description are cut)
@@ -261,6 +265,8 @@ ParseResult parse_args(int argc, const char* const* argv, Config* config, std::s
       if (!number(65535)) return ParseResult::kError;
       config->discovery = true;
       config->discovery_port = static_cast<uint16_t>(n);
+    } else if (arg == "--discovery-bind") {
+      config->discovery_bind = value;
     } else if (arg == "--discovery-code") {
       if (!number(65535)) return ParseResult::kError;
       config->discovery_code = static_cast<int>(n);

@@ -49,6 +49,7 @@ struct Config {
   size_t ddns_target = 1;  // 1-based camera the DDNS reply points to
 
   bool discovery = false;  // off unless --discovery-port is given
+  std::string discovery_bind;  // empty: bind_address
   uint16_t discovery_port = 916;
   int discovery_code = 10;
   size_t discovery_length = 128;
