@@ -303,20 +303,15 @@ TEST_F(CameraListTest, VideoToggleAndRecordingMark) {
   EXPECT_TRUE(a.running());
   EXPECT_EQ(list.slot(3), &a);
 
-  a.set_recording(true);
+  a.recording().recording_indicator = true;
   list.video_toggle(a);
   ASSERT_EQ(ui->shown().size(), 1u);
   EXPECT_EQ(ui->shown()[0].text, "The cam is recording now, please delete the schedule first!");
   EXPECT_EQ(ui->shown()[0].caption, "waring");
   EXPECT_TRUE(a.running());
-
-  ASSERT_EQ(a.schedules().add_entry(0, 1, 800, 60), 1);
-  a.schedules().with_lock([](auto&, ScheduleState& st) { st.active_reference = st.active_entry = 0; });
-  list.recording_mark_click(a);  // no writer open: the entry is not cancelled
-  EXPECT_FALSE(a.recording());
-  EXPECT_FALSE(a.schedules().slots()[0].entry.cancelled);
-  list.recording_mark_click(a);  // not recording: nothing changes
-  EXPECT_EQ(a.schedules().state().active_entry, 0);
+  EXPECT_EQ(list.visible_rows()[0].mark, RecordingMark::Red);
+  list.recording_mark_click(a);
+  EXPECT_EQ(list.visible_rows()[0].mark, RecordingMark::Hidden);
 
   list.video_toggle(a);
   EXPECT_FALSE(a.running());
@@ -329,7 +324,8 @@ TEST_F(CameraListTest, VideoToggleAndRecordingMark) {
 
 TEST_F(CameraListTest, AReusedPoolSlotStartsClean) {
   Camera& a = add(1);
-  ASSERT_EQ(a.schedules().add_entry(1, 1, 1000, 30), 1);
+  ASSERT_EQ(a.recording().add_entry(1, 1, 1000, 30), 1);
+  a.recording().manual_request = true;
   a.set_muted(true);
   a.set_volume(-900);
   a.set_motion_settings({{1, 1, 1}, 2, 5});
@@ -338,11 +334,12 @@ TEST_F(CameraListTest, AReusedPoolSlotStartsClean) {
   ASSERT_TRUE(list.delete_selected());
   Camera& b = add(2);
   ASSERT_EQ(&a, &b);
-  EXPECT_EQ(b.schedules().count(), 0);
+  EXPECT_TRUE(b.recording().entries().empty());
+  EXPECT_FALSE(b.recording().manual_request);
   EXPECT_FALSE(b.muted());
   EXPECT_EQ(b.volume(), 0);
   EXPECT_EQ(b.motion_settings().sensitivity, 3);
-  EXPECT_EQ(b.motion_settings().zone_mask[0], 0);
+  EXPECT_EQ(b.motion_settings().flags[0], 0);
   EXPECT_EQ(b.name(), "cam2");
 }
 

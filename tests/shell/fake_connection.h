@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <cstdio>
 #include <string>
 #include <map>
@@ -42,6 +43,7 @@ class FakeConnection final : public model::CameraConnection {
   }
   void stop() override {
     ++s_->stops;
+    if (hook_) hook_();
     s_->state = model::kStatePaused;
     s_->is_connected = false;
     s_->header = 0;
@@ -51,12 +53,16 @@ class FakeConnection final : public model::CameraConnection {
   int connection_state() const override { return s_->state; }
   bool connected() const override { return s_->is_connected; }
   bool is_closed() const override { return !s_->is_connected; }
+  bool is_dead() const override { return !s_->is_connected; }
+  bool stopping() const override { return false; }
+  void set_cleanup_hook(std::function<void()> hook) override { hook_ = std::move(hook); }
   std::uint32_t header_length() const override { return s_->header; }
   void set_muted(bool m) override { s_->muted = m; }
   void set_volume(int v) override { s_->volume = v; }
 
  private:
   std::shared_ptr<FakeConnectionState> s_;
+  std::function<void()> hook_;
 };
 
 class FakeConnections {

@@ -49,9 +49,9 @@ TEST(SettingsRoundTrip, TheProgramReadsBackWhatItWrote) {
     c2.set_volume(-300);
     first.list.make_only_audible(c2, false);
     c3.set_motion_settings({{1, 0, 1, 0, 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}, 1, 4});
-    ASSERT_EQ(c0.schedules().add_entry(0, 1, 830, 45), 1);
-    ASSERT_EQ(c0.schedules().add_entry(1, 20261224, 1800, 120), 1);
-    ASSERT_EQ(c3.schedules().add_entry(1, 5, 0, 1439), 1);
+    ASSERT_EQ(c0.recording().add_entry(0, 1, 830, 45), 1);
+    ASSERT_EQ(c0.recording().add_entry(1, 20261224, 1800, 120), 1);
+    ASSERT_EQ(c3.recording().add_entry(1, 5, 0, 1439), 1);
     first.settings.JpegRatio = 65;
     // A text the dialogs would refuse but that must survive the file anyway.
     CameraRecord odd = c0.record();
@@ -84,15 +84,15 @@ TEST(SettingsRoundTrip, TheProgramReadsBackWhatItWrote) {
   EXPECT_EQ(second.fakes.of(c2).account.address, "127.0.0.1");
   EXPECT_FALSE(c3.running());
   EXPECT_EQ(c3.channel(), 6);
-  EXPECT_EQ(c3.motion_settings().zone_layout, 1);
+  EXPECT_EQ(c3.motion_settings().layout, 1);
   EXPECT_EQ(c3.motion_settings().sensitivity, 4);
-  EXPECT_EQ(c3.motion_settings().zone_mask[15], 1);
-  EXPECT_EQ(c3.motion_settings().zone_mask[16], 0);
-  auto e0 = c0.schedules().entries_in_use();
+  EXPECT_EQ(c3.motion_settings().flags[15], 1);
+  EXPECT_EQ(c3.motion_settings().flags[16], 0);
+  auto e0 = c0.recording().entries();
   ASSERT_EQ(e0.size(), 2u);
-  EXPECT_TRUE(e0[1].same_values(1, 20261224, 1800, 120));
-  EXPECT_EQ(c3.schedules().count(), 1);
-  EXPECT_EQ(second.list.camera_at(2)->schedules().count(), 0);
+  EXPECT_TRUE(e0[1].same_as(1, 20261224, 1800, 120));
+  EXPECT_EQ(c3.recording().entries().size(), 1u);
+  EXPECT_TRUE(second.list.camera_at(2)->recording().entries().empty());
 }
 
 constexpr const char* kZeros = "0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0";
@@ -128,18 +128,18 @@ TEST(SettingsRoundTrip, AHandWrittenFileLoadsAsDocumented) {
 
   Camera& rec = *run.list.camera_at(1);
   EXPECT_EQ(rec.mac(), "aabbccddee01");
-  EXPECT_FALSE(rec.recording());
-  EXPECT_FALSE(rec.motion_recording());
+  EXPECT_FALSE(rec.recording_indicator());
+  EXPECT_FALSE(rec.recording().motion_recording);
   EXPECT_TRUE(rec.running());
   EXPECT_EQ(run.list.slot(2), &rec);
   EXPECT_EQ(rec.output_volume(), kSilentVolume);  // muted, so silent from the start
-  EXPECT_EQ(rec.schedules().count(), 2);          // the count of 3 finds two entries
+  EXPECT_EQ(rec.recording().entries().size(), 2u);          // the count of 3 finds two entries
 
   Camera& refused = *run.list.camera_at(2);
   EXPECT_EQ(refused.connection_state(), 0);
   EXPECT_FALSE(refused.running());
   EXPECT_EQ(refused.channel(), 3);
-  EXPECT_EQ(refused.schedules().count(), 0);
+  EXPECT_TRUE(refused.recording().entries().empty());
 
   Camera& wild = *run.list.camera_at(3);
   EXPECT_EQ(wild.channel(), 0);
@@ -172,7 +172,7 @@ TEST(SettingsRoundTrip, AutoPlayOffLeavesCamerasStoppedOnTheirChannels) {
     EXPECT_EQ(c.connection_state(), 0);
     EXPECT_EQ(c.connected(), 0);
     EXPECT_EQ(run.fakes.of(c).starts, 0);
-    EXPECT_FALSE(c.recording());
+    EXPECT_FALSE(c.recording_indicator());
   }
   EXPECT_EQ(run.list.camera_at(1)->channel(), 2);
   EXPECT_EQ(run.list.camera_at(2)->channel(), 7);

@@ -6,16 +6,19 @@
 //
 // The main window owns one CameraList, draws what it says and feeds it the
 // mouse input (window coordinates). Everything runs on the user-interface
-// thread; the stream and recording threads only read the pool's cameras.
+// thread; the stream and recording threads only read the pool's cameras, and
+// the recording loops take the listed cameras through record::CameraSource.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "viewer/record/recording_camera.h"
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/layout.h"
@@ -23,6 +26,9 @@
 namespace model {
 
 // What the list asks of the windows around it. The default does nothing.
+// Called on the user-interface thread, except redraw_list(), which the
+// recording loops also call from their threads (it must only schedule a
+// repaint).
 class ShellHooks {
  public:
   virtual ~ShellHooks() = default;
@@ -76,10 +82,11 @@ enum class ListControl { None, RecordingMark, AudioToggle, VideoToggle };
 // Loading does not refuse text that the file's own escape carried.
 enum class AddOrigin { User, SettingsFile };
 
-class CameraList {
+class CameraList final : public record::CameraSource {
  public:
-  explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr);
-  ~CameraList();
+  explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr,
+                      record::RecordingEnv env = {});
+  ~CameraList() override;
   CameraList(const CameraList&) = delete;
   CameraList& operator=(const CameraList&) = delete;
 
@@ -175,6 +182,10 @@ class CameraList {
   void video_toggle(Camera& camera);
   void recording_mark_click(Camera& camera);
 
+  // --- the recording loops' view (any thread) ---
+  void list_cameras(std::vector<record::RecordingCamera*>& out) override;
+  void redraw_camera_list() override { hooks_->redraw_list(); }
+
   // --- painting ---
   CellLook cell_look(int cell) const;
   std::string channel_label(int cell) const;
@@ -187,7 +198,10 @@ class CameraList {
   ShellHooks& hooks() { return *hooks_; }
 
   std::vector<std::unique_ptr<Camera>> pool_;
-  std::vector<int> list_;                                // pool indices in order of addition
+  // Pool indices in order of addition. Changed only on the user-interface
+  // thread, under list_mutex_ so that the recording loops can copy it.
+  std::vector<int> list_;
+  mutable std::mutex list_mutex_;
   std::array<Camera*, kChannelCount + 1> slots_{};  // index 1 to 8
   ShellHooks default_hooks_;
   ShellHooks* hooks_;
