@@ -455,6 +455,13 @@ void CameraList::recording_mark_click(Camera& camera) {
   hooks().redraw_list();
 }
 
+Camera* CameraList::camera_refused(std::uintptr_t tag) {
+  Camera* camera = camera_by_tag(tag);
+  if (camera) camera->stop();
+  hooks().redraw_list();
+  return camera;
+}
+
 void CameraList::list_cameras(std::vector<record::RecordingCamera*>& out) {
   out.clear();
   std::lock_guard lock(list_mutex_);

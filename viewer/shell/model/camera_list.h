@@ -182,6 +182,11 @@ class CameraList final : public record::CameraSource {
   void video_toggle(Camera& camera);
   void recording_mark_click(Camera& camera);
 
+  // The stream thread of the camera with this tag reported a refusal (the
+  // main window's kMsgCameraRefused): the camera is stopped. Returns it, or
+  // nullptr for an unknown tag.
+  Camera* camera_refused(std::uintptr_t tag);
+
   // --- the recording loops' view (any thread) ---
   void list_cameras(std::vector<record::RecordingCamera*>& out) override;
   void redraw_camera_list() override { hooks_->redraw_list(); }

@@ -98,4 +98,19 @@ std::vector<config::CamScheduleRecord> SettingsCatalog::schedule_records() const
   return out;
 }
 
+record::RecordingSettings recording_settings(const config::Settings& s) {
+  record::RecordingSettings r;
+  r.RecordPath = s.RecordPath;
+  r.MotionPath = s.MotionPath;
+  r.SnapshotPath = s.SnapshotPath;
+  r.InstanceTime = s.InstanceTime;
+  r.MotionTime = s.MotionTime;
+  r.DiskLimit = s.DiskLimit;
+  r.MaxInsSpace = s.MaxInsSpace;
+  r.MaxMotSpace = s.MaxMotSpace;
+  r.WriteStop = s.WriteStop;
+  r.JpegRatio = s.JpegRatio;
+  return r;
+}
+
 }  // namespace model
