@@ -185,6 +185,11 @@ TEST(ProgramFolder, Discovery) {
   // A motion folder moved somewhere without settings does not move them.
   fs::remove(other / "param.dat");
   EXPECT_EQ(discover_program_folder(start.path()), start.path());
+
+  Settings located;
+  locate_program(located, start.path());
+  EXPECT_EQ(located.program_folder, start.path());
+  EXPECT_EQ(located.program_file, "test_config");  // the running program
 }
 
 }  // namespace

@@ -205,6 +205,7 @@ TEST_F(CameraListTest, DropRules) {
   list.select(1);
   ASSERT_EQ(drag_row_to_cell(0, 1), DropResult::Started);  // a on channel 2
   EXPECT_EQ(list.drag_state(), 0);
+  EXPECT_EQ(list.drag_x(), 300);
   EXPECT_TRUE(a.muted());
 
   // Onto a running camera's channel: refused, nothing changes.

@@ -259,13 +259,19 @@ ListControl CameraList::list_control_at(int x, int y, int* position) const {
 void CameraList::left_button_down(int x, int y) {
   int position = position_at(x, y);
   if (position == 0) return;
+  drag_x_ = x;
+  drag_y_ = y;
   selected_ = position;
   hooks().redraw_list();
   if (camera_at(position)) drag_state_ = 1;
 }
 
-void CameraList::mouse_move(int, int) {
+void CameraList::mouse_move(int x, int y) {
   if (drag_state_ == 1 && camera_at(selected_)) drag_state_ = 2;
+  if (drag_state_ != 0) {
+    drag_x_ = x;
+    drag_y_ = y;
+  }
 }
 
 DropResult CameraList::left_button_up(int x, int y) {

@@ -156,6 +156,10 @@ class CameraList final : public record::CameraSource {
   int selected() const { return selected_; }
   void select(int position) { selected_ = position; }
   int drag_state() const { return drag_state_; }
+  // Where the pointer was last seen during a press or drag; the drag label
+  // (kDragLabel) is drawn there.
+  int drag_x() const { return drag_x_; }
+  int drag_y() const { return drag_y_; }
   void left_button_down(int x, int y);
   void mouse_move(int x, int y);
   DropResult left_button_up(int x, int y);
@@ -215,6 +219,8 @@ class CameraList final : public record::CameraSource {
   int list_page_ = 1;
   int selected_ = 0;
   int drag_state_ = 0;
+  int drag_x_ = 0;
+  int drag_y_ = 0;
   int drop_wait_ms_ = 5000;
 };
 
