@@ -38,7 +38,8 @@ struct Presented {
   media::Rect source;
   media::Rect destination;
   std::uint32_t time_ms = 0;
-  std::vector<std::uint8_t> rgb;  // empty unless the view keeps pictures
+  std::chrono::steady_clock::time_point at;  // when the view got it
+  std::vector<std::uint8_t> rgb;             // empty unless the view keeps pictures
 };
 
 // A camera view without a window: copies each picture it is sent through
@@ -59,6 +60,7 @@ class CaptureView final : public platform::View {
       if (static_cast<std::uint32_t>(delay) >= timeout_ms) return platform::SendResult::TimedOut;
     }
     Presented p;
+    p.at = std::chrono::steady_clock::now();
     const bool drawn = media::VideoPipeline::with_presented_picture(
         lparam, [&](const media::PresentationRecord& r, const std::uint8_t* rgb) {
           p.width = r.width;

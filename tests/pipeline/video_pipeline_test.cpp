@@ -214,6 +214,7 @@ TEST_F(PipelineTest, HeldWhileAheadOfTheAudioClockExceptTheNewestFrame) {
   push(p, qvga_, 5, 900, kPlain);
   push(p, qvga_, 6, 1000, kPlain);
   ASSERT_TRUE(wait_until([&] { return view.count() == 6; }, 3000));
+  EXPECT_EQ(p.frames_held(), 2u);  // 100 and 300
   p.stop();
 }
 

@@ -290,11 +290,14 @@ void VideoPipeline::pace(const net::MediaFrame& frame) {
   // millisecond counter runs.
   net::AudioSink* audio = audio_source_.load();
   if (audio == nullptr) return;
+  bool held = false;
   while (!stop_flag_.load() && queue_.count() > 0) {
     const std::uint32_t clock = audio->clock();
-    if (clock == 0 || frame.time() <= clock) return;
+    if (clock == 0 || frame.time() <= clock) break;
+    held = true;
     platform::sleep_ms(1);
   }
+  if (held) frames_held_.fetch_add(1);
 }
 
 void VideoPipeline::present(const net::MediaFrame& frame) {

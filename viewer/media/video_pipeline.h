@@ -166,6 +166,8 @@ class VideoPipeline final : public net::VideoSink {
   std::uint64_t frames_presented() const { return frames_presented_.load(); }
   std::uint64_t frames_dropped() const { return frames_dropped_.load(); }
   std::uint64_t frames_failed() const { return frames_failed_.load(); }
+  // Pictures that waited for the audio clock before they were shown.
+  std::uint64_t frames_held() const { return frames_held_.load(); }
 
  private:
   struct DecoderDeleter {
@@ -237,6 +239,7 @@ class VideoPipeline final : public net::VideoSink {
   std::atomic<std::uint64_t> frames_presented_{0};
   std::atomic<std::uint64_t> frames_dropped_{0};
   std::atomic<std::uint64_t> frames_failed_{0};
+  std::atomic<std::uint64_t> frames_held_{0};
 };
 
 template <class Draw>
