@@ -242,4 +242,26 @@ TEST_F(AudioOutputTest, SetupFailsWithoutDeviceOrBuffer) {
   EXPECT_TRUE(out_.setup(nullptr));
 }
 
+// The device used headless: the cursor runs on the real clock at the pace
+// of the format and raises its notifications on the way.
+TEST(VirtualSoundDevice, RealTimeCursorKeepsThePaceOfTheFormat) {
+  VirtualSoundDevice device(VirtualSoundDevice::Options{false, true});
+  auto buffer = device.create_buffer(platform::PcmFormat{1, 8000, 16}, 6400);
+  ASSERT_NE(buffer, nullptr);
+  platform::SoundSignals signals;
+  buffer->set_notifications(&signals, {{0, 0}, {3200, 1}, {platform::SoundNotification::kNotifyOnStop, 2}});
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(buffer->play_looping());
+  EXPECT_EQ(signals.wait_any(1u << 0, 0), 0);  // starting at offset 0 reaches it
+  EXPECT_EQ(signals.wait_any(1u << 1, 2000), 1);
+  EXPECT_EQ(signals.wait_any(1u << 0, 2000), 0);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GE(ms, 395.0);
+  EXPECT_LT(ms, 1000.0);  // generous: the machine is shared
+  buffer->stop();
+  EXPECT_EQ(signals.wait_any(1u << 2, 0), 2);
+  const auto played = static_cast<VirtualSoundBuffer*>(buffer.get())->played().size();
+  EXPECT_NEAR(static_cast<double>(played), ms * 16.0, 16.0 * 40);
+}
+
 }  // namespace

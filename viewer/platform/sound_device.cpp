@@ -1,7 +1,6 @@
 #include "viewer/platform/sound_device.h"
 
 #include <chrono>
-#include <cmath>
 
 #include "viewer/platform/headless/virtual_sound_device.h"
 
@@ -92,12 +91,6 @@ void release_sound_device() {
     std::lock_guard lock(s.mutex);
     old = std::move(s.device);
   }
-}
-
-double sound_volume_to_gain(int hundredths_db) {
-  if (hundredths_db <= -10000) return 0.0;
-  if (hundredths_db >= 0) return 1.0;
-  return std::pow(10.0, hundredths_db / 2000.0);
 }
 
 }  // namespace platform

@@ -98,9 +98,9 @@ class SoundBuffer {
   virtual void set_volume(int hundredths_db) = 0;
   virtual int volume() const = 0;
 
-  // Replaces the notifications. The signals must outlive the buffer or the
-  // next call to set_notifications.
-  virtual void set_notifications(SoundSignals* signals, const std::vector<SoundNotification>& points) = 0;
+  // Replaces the notifications, raised into target, which must outlive the
+  // buffer or the next call to set_notifications.
+  virtual void set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) = 0;
 };
 
 // The sound output of the machine.
@@ -129,9 +129,5 @@ SoundDevice* sound_device();
 // Destroys the process-wide device. Every buffer must be gone already. Call
 // once at the end of the program, after every camera has stopped.
 void release_sound_device();
-
-// Volume in hundredths of a decibel to a linear gain 0..1: 10^(v / 2000),
-// and 0 at -10000 (silent).
-double sound_volume_to_gain(int hundredths_db);
 
 }  // namespace platform

@@ -73,9 +73,9 @@ int RingSoundBuffer::volume() const {
   return volume_;
 }
 
-void RingSoundBuffer::set_notifications(SoundSignals* signals, const std::vector<SoundNotification>& points) {
+void RingSoundBuffer::set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) {
   std::lock_guard lock(mutex_);
-  signals_ = signals;
+  signals_ = target;
   points_ = points;
 }
 

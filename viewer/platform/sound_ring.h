@@ -28,7 +28,7 @@ class RingSoundBuffer : public SoundBuffer {
   bool playing() const override;
   void set_volume(int hundredths_db) override;
   int volume() const override;
-  void set_notifications(SoundSignals* signals, const std::vector<SoundNotification>& points) override;
+  void set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) override;
 
   // Plays ns nanoseconds: moves the cursor by whole sample frames (keeping
   // the remainder for the next call), raises every notification passed, in
