@@ -47,7 +47,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
         const int32_t level = tcoef_level(v);
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     const uint32_t mode = br.peek32() >> 30;
@@ -59,7 +59,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.run = tcoef_run(v);
         const int32_t level =
             tcoef_level(v) + (intra ? TableB19_IntraLMAX : TableB20_InterLMAX)[ev.last][ev.run];
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     br.skip(2);
@@ -69,7 +69,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.last = tcoef_last(v);
         const int32_t level = tcoef_level(v);
         ev.run = tcoef_run(v) + (intra ? TableB21_IntraRMAX : TableB22_InterRMAX)[ev.last][level] + 1;
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     // "11": fixed length last, run, marker, 12-bit two's complement level,
