@@ -99,12 +99,17 @@ TEST(CodeTables, LookUpMatchesTheCodeForEveryEntry)
         check(e.bits, e.value, [](BitReader& br) { return vlc_read<kDcLumaBits>(br, kDcLumaLut.data()); });
     for (const CodeEntry& e : TableB14_DCSizeChroma)
         check(e.bits, e.value, [](BitReader& br) { return vlc_read<kDcChromaBits>(br, kDcChromaLut.data()); });
-    for (const TcoefEntry& e : TableB16_IntraTCOEF)
-        check(e.bits, (e.last << 12) | (e.run << 6) | e.level,
-              [](BitReader& br) { return vlc_read<kTcoefBits>(br, kIntraTcoefLut.data()); });
-    for (const TcoefEntry& e : TableB17_InterTCOEF)
-        check(e.bits, (e.last << 12) | (e.run << 6) | e.level,
-              [](BitReader& br) { return vlc_read<kTcoefBits>(br, kInterTcoefLut.data()); });
+    // TCOEF look-ups take the sign bit after the code with it.
+    for (const bool intra : {true, false}) {
+        const TcoefEntry* t = intra ? TableB16_IntraTCOEF : TableB17_InterTCOEF;
+        const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
+        for (int i = 0; i < 102; ++i) {
+            const int v = (t[i].last << 12) | (t[i].run << 6) | t[i].level;
+            const std::string bits = t[i].bits;
+            check((bits + "0").c_str(), v, [&](BitReader& br) { return vlc_read<kTcoefBits>(br, lut); });
+            check((bits + "1").c_str(), v | kTcoefNegative, [&](BitReader& br) { return vlc_read<kTcoefBits>(br, lut); });
+        }
+    }
     check(kTcoefEscape, kTcoefEscapeValue, [](BitReader& br) { return vlc_read<kTcoefBits>(br, kInterTcoefLut.data()); });
 
     // Codes outside the tables are refused and consume nothing.

@@ -84,11 +84,33 @@ inline void transform(int32_t* block, void (*override)(int32_t*))
 
 void idct_int(int32_t* block)
 {
-    for (int r = 0; r < 8; ++r) {
+    int32_t rows_below = 0;
+    for (int r = 1; r < 8; ++r) {
         int32_t* row = block + 8 * r;
-        if ((row[0] | row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) != 0) row_pass(row);
+        const int32_t any = row[0] | row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7];
+        rows_below |= any;
+        if (any != 0) row_pass(row);
     }
-    column_pass(block);
+    row_pass(block);
+    if (rows_below != 0) {
+        column_pass(block);
+        return;
+    }
+    // Only the first row carries coefficients (common in inter blocks): each
+    // column has x0 alone, so its even part is x0 x 91 throughout, the odd
+    // part 0 and the rotation terms exactly the +128 they keep.
+    for (int c = 0; c < 8; ++c) {
+        const int32_t e = block[c] * C4 + 32768;
+        const int32_t plain = e >> 16, up = (e + 128) >> 16, down = (e - 128) >> 16;
+        block[c] = plain;
+        block[8 + c] = up;
+        block[16 + c] = up;
+        block[24 + c] = plain;
+        block[32 + c] = plain;
+        block[40 + c] = down;
+        block[48 + c] = down;
+        block[56 + c] = plain;
+    }
 }
 
 void idct_put(int32_t* block, uint8_t* dst, int stride, void (*override)(int32_t*))

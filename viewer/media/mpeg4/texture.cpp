@@ -47,7 +47,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
         const int32_t level = tcoef_level(v);
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     const uint32_t mode = br.peek32() >> 30;
@@ -59,7 +59,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.run = tcoef_run(v);
         const int32_t level =
             tcoef_level(v) + (intra ? TableB19_IntraLMAX : TableB20_InterLMAX)[ev.last][ev.run];
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     br.skip(2);
@@ -69,7 +69,7 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.last = tcoef_last(v);
         const int32_t level = tcoef_level(v);
         ev.run = tcoef_run(v) + (intra ? TableB21_IntraRMAX : TableB22_InterRMAX)[ev.last][level] + 1;
-        ev.level = br.read1() ? -level : level;
+        ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
     // "11": fixed length last, run, marker, 12-bit two's complement level,
@@ -86,18 +86,29 @@ inline bool read_event(BitReader& br, Event& ev)
 // Reads the AC events of an intra block from scan position 1 into `block`
 // (raster order, quantised levels). False on an invalid code or an event
 // past position 63.
-inline bool read_intra_ac(BitReader& br, const uint8_t* scan, int32_t* block)
+inline bool read_intra_ac(BitReader& reader, const uint8_t* scan, int32_t* block)
 {
+    // A local copy keeps the bit position in a register through the loop.
+    BitReader br = reader;
     int pos = 1;
+    bool ok = true;
     for (;;) {
         Event ev;
-        if (!read_event<true>(br, ev)) return false;
+        if (!read_event<true>(br, ev)) {
+            ok = false;
+            break;
+        }
         pos += ev.run;
-        if (pos > 63) return false;
+        if (pos > 63) {
+            ok = false;
+            break;
+        }
         block[scan[pos]] = ev.level;
         ++pos;
-        if (ev.last) return true;
+        if (ev.last) break;
     }
+    reader = br;
+    return ok;
 }
 
 // H.263 method: |F| = QP (2 |L| + 1), less 1 for even QP.
@@ -284,8 +295,15 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
     }
 }
 
-void decode_inter_texture(DECODER& d, BitReader& br, const MacroblockRecord& mb)
+void decode_inter_texture(DECODER& d, BitReader& reader, const MacroblockRecord& mb)
 {
+    // A local copy keeps the bit position in a register through the loops.
+    BitReader br = reader;
+    struct WriteBack {
+        BitReader& to;
+        const BitReader& from;
+        ~WriteBack() { to = from; }
+    } write_back{reader, br};
     const int32_t qp = mb.quant;
     const bool mpeg_quant = d.quant_type != 0;
     const int32_t qmul = 2 * qp, qadd = (qp - 1) | 1;

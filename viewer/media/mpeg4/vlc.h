@@ -24,9 +24,12 @@ struct VlcEntry {
 
 inline constexpr int kVlcInvalid = -1;
 
-// TCOEF values: (last << 12) | (run << 6) | level, or kTcoefEscape.
+// TCOEF values, sign bit included: (negative << 13) | (last << 12) |
+// (run << 6) | level, or kTcoefEscapeValue for ESCAPE.
 inline constexpr int kTcoefEscapeValue = 0x7fff;
-inline constexpr int tcoef_last(int v) { return v >> 12; }
+inline constexpr int kTcoefNegative = 0x2000;
+inline constexpr bool tcoef_negative(int v) { return (v & kTcoefNegative) != 0; }
+inline constexpr int tcoef_last(int v) { return (v >> 12) & 1; }
 inline constexpr int tcoef_run(int v) { return (v >> 6) & 63; }
 inline constexpr int tcoef_level(int v) { return v & 63; }
 
@@ -37,12 +40,13 @@ inline constexpr int kCbpyBits = 6;
 inline constexpr int kMvdBits = 9;
 inline constexpr int kDcLumaBits = 8;
 inline constexpr int kDcChromaBits = 8;
-inline constexpr int kTcoefBits = 9;
+inline constexpr int kTcoefBits = 10;
 
 namespace vlc_detail {
 
 struct Code {
-    const char* bits;
+    uint32_t word;  // the code, right-aligned
+    int len;
     int value;
 };
 
@@ -64,9 +68,11 @@ template <size_t N>
 constexpr int longest_code(const std::array<Code, N>& codes)
 {
     int longest = 0;
-    for (const Code& c : codes) longest = code_length(c.bits) > longest ? code_length(c.bits) : longest;
+    for (const Code& c : codes) longest = c.len > longest ? c.len : longest;
     return longest;
 }
+
+constexpr Code make_code(const char* bits, int value) { return Code{code_word(bits), code_length(bits), value}; }
 
 // Size of the two-level table: 2^first slots plus 2^(longest - first) for
 // every distinct first-level prefix of a longer code.
@@ -77,9 +83,9 @@ constexpr size_t lut_size(const std::array<Code, N>& codes, int first)
     std::array<bool, 4096> prefix_used{};
     size_t subs = 0;
     for (const Code& c : codes) {
-        const int len = code_length(c.bits);
+        const int len = c.len;
         if (len <= first) continue;
-        const uint32_t prefix = code_word(c.bits) >> (len - first);
+        const uint32_t prefix = c.word >> (len - first);
         if (!prefix_used[prefix]) {
             prefix_used[prefix] = true;
             ++subs;
@@ -98,8 +104,8 @@ constexpr std::array<VlcEntry, Size> build_lut(const std::array<Code, N>& codes,
     const int second = longest > first ? longest - first : 0;
     size_t next_sub = size_t{1} << first;
     for (const Code& c : codes) {
-        const int len = code_length(c.bits);
-        const uint32_t word = code_word(c.bits);
+        const int len = c.len;
+        const uint32_t word = c.word;
         if (len <= first) {
             const uint32_t start = word << (first - len);
             for (uint32_t i = 0; i < (1u << (first - len)); ++i) {
@@ -131,17 +137,23 @@ template <size_t N>
 constexpr std::array<Code, N> plain(const CodeEntry (&table)[N])
 {
     std::array<Code, N> out{};
-    for (size_t i = 0; i < N; ++i) out[i] = Code{table[i].bits, table[i].value};
+    for (size_t i = 0; i < N; ++i) out[i] = make_code(table[i].bits, table[i].value);
     return out;
 }
 
+// TCOEF codes with the sign bit that follows them folded in: two codes per
+// event, plus ESCAPE (which has no sign bit).
 template <size_t N>
-constexpr std::array<Code, N + 1> tcoef(const TcoefEntry (&table)[N])
+constexpr std::array<Code, 2 * N + 1> tcoef(const TcoefEntry (&table)[N])
 {
-    std::array<Code, N + 1> out{};
-    for (size_t i = 0; i < N; ++i)
-        out[i] = Code{table[i].bits, (table[i].last << 12) | (table[i].run << 6) | table[i].level};
-    out[N] = Code{kTcoefEscape, kTcoefEscapeValue};
+    std::array<Code, 2 * N + 1> out{};
+    for (size_t i = 0; i < N; ++i) {
+        const Code c = make_code(table[i].bits, 0);
+        const int v = (table[i].last << 12) | (table[i].run << 6) | table[i].level;
+        out[2 * i] = Code{c.word << 1, c.len + 1, v};
+        out[2 * i + 1] = Code{(c.word << 1) | 1u, c.len + 1, v | kTcoefNegative};
+    }
+    out[2 * N] = make_code(kTcoefEscape, kTcoefEscapeValue);
     return out;
 }
 
