@@ -7,14 +7,18 @@
 #include <chrono>
 #include <cmath>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "pipeline/pipeline_test_util.h"
 #include "tools/camsim_process.h"
+#include "viewer/media/camera_media.h"
 #include "viewer/media/video_pipeline.h"
 #include "viewer/net/camera_stream.h"
 #include "viewer/platform/headless/headless_ui.h"
+#include "viewer/platform/headless/virtual_sound_device.h"
+#include "viewer/platform/sound_device.h"
 
 namespace {
 
@@ -137,5 +141,76 @@ TEST_P(VideoOnlyCamera, EveryFrameShownOnArrivalAndMatchesFfmpeg) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, VideoOnlyCamera, ::testing::Values("qvga", "vga"));
+
+// A camera with sound, played on the virtual sound device. camsim sends the
+// largest packets (12,800 bytes), so frames arrive in bursts of about half a
+// second: the pictures of a burst wait for the sound to reach them, except
+// the newest, and still come out whole, in order and like ffmpeg's.
+TEST(CameraWithSound, PicturesWaitForTheSoundAndMatchFfmpeg) {
+  media::init_YUV2RGB_tab();
+  platform::set_sound_device_factory(
+      [] { return std::make_unique<platform::VirtualSoundDevice>(); });
+  const std::string name = "qvga";
+  const clipkit::M4vClip clip = load_clip(name);
+  ASSERT_FALSE(clip.vops.empty());
+  const Reference ref = reference_pictures(name, clip);
+  ASSERT_EQ(ref.rgb.size(), clip.vops.size()) << "ffmpeg did not decode the clip";
+
+  tooltest::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "pw", "--packet-size", "12800",
+                                  clip_path(name)});
+  ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
+  platform::ScopedHeadlessUi ui;
+
+  // At each picture: its time, the audio clock and the frames behind it.
+  struct AtSend {
+    std::uint32_t time, clock;
+    std::size_t waiting;
+  };
+  std::mutex mutex;
+  std::vector<AtSend> sends;
+
+  media::CameraMedia media;
+  CaptureView view;
+  view.set_hook([&](const void* lparam) {
+    const auto* record = static_cast<const media::PresentationRecord*>(lparam);
+    media::VideoPipeline::with_presented_picture(record, [&](const media::PresentationRecord& r, const std::uint8_t*) {
+      std::lock_guard lock(mutex);
+      sends.push_back({r.time_ms, media.audio.clock(), media.video.queue().count()});
+    });
+  });
+  {
+    net::CameraStream stream(0, 5);
+    stream.set_sinks(media.sinks(&view));
+    stream.set_account({"127.0.0.1", std::to_string(camsim.port()), "admin", "pw"});
+    ASSERT_EQ(stream.start(), net::kStartOk);
+    const std::size_t want = clip.vops.size() * 3000 / clip.duration_ms;
+    ASSERT_TRUE(wait_until([&] { return view.count() >= want; }, 15000)) << view.count() << " pictures";
+    EXPECT_GT(media.audio.clock(), 0u);
+    stream.stop();
+  }
+  platform::set_sound_device_factory(nullptr);
+  EXPECT_EQ(media.video.frames_failed(), 0u);
+  EXPECT_EQ(media.video.frames_dropped(), 0u);
+  EXPECT_GT(media.video.frames_held(), 0u);
+  EXPECT_TRUE(ui->shown().empty());
+
+  // No picture went out ahead of the sound while a later one was waiting.
+  {
+    std::lock_guard lock(mutex);
+    ASSERT_FALSE(sends.empty());
+    int ahead = 0;
+    for (const AtSend& s : sends) {
+      if (s.waiting > 0 && s.clock != 0 && s.time > s.clock) ++ahead;
+    }
+    EXPECT_EQ(ahead, 0);
+  }
+
+  const std::vector<Presented> shown = view.presented();
+  std::vector<std::uint64_t> numbers;
+  expect_close_to_reference(compare_with_reference(shown, clip, ref, &numbers));
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers.front(), 0u);
+  for (std::size_t i = 1; i < numbers.size(); ++i) ASSERT_EQ(numbers[i], numbers[i - 1] + 1) << i;
+}
 
 }  // namespace
