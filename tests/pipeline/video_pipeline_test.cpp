@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -13,6 +14,7 @@
 #include "pipeline/pipeline_test_util.h"
 #include "viewer/media/motion.h"
 #include "viewer/media/mpeg4/decoder.h"
+#include "viewer/net/asf_demux.h"
 
 namespace {
 
@@ -139,9 +141,8 @@ TEST_P(BacklogTest, DropsUpToAKeyFrameWithAShortQueue) {
   const clipkit::M4vClip& clip = std::string(c.clip) == "vga" ? vga_ : qvga_;
   VideoPipeline p;
   CaptureView view(false);
+  // Queued before the thread starts, so that the check sees them all.
   ASSERT_TRUE(setup(p, clip, &view));
-  p.pause();
-  ASSERT_TRUE(p.start());
 
   std::vector<std::uint32_t> all, kept;
   std::uint32_t t = 0;
@@ -161,7 +162,7 @@ TEST_P(BacklogTest, DropsUpToAKeyFrameWithAShortQueue) {
   add(2, kPlain, true);
   ASSERT_EQ(p.queue().count(), static_cast<std::size_t>(c.waiting_at_check + 2));
 
-  p.resume();
+  ASSERT_TRUE(p.start());
   ASSERT_TRUE(wait_until([&] { return drained(p, all.size()); }, 10000));
   EXPECT_EQ(p.frames_failed(), 0u);
   if (c.drops) {
@@ -188,10 +189,8 @@ TEST_F(PipelineTest, HeldWhileAheadOfTheAudioClockExceptTheNewestFrame) {
   ASSERT_TRUE(setup(p, qvga_, &view));
   p.set_audio_source(&audio);
   audio.set_clock(50);
-  p.pause();
-  ASSERT_TRUE(p.start());
   for (std::uint32_t i = 0; i < 5; ++i) push(p, qvga_, i, i * 100, i == 0 ? kKey : kPlain);
-  p.resume();
+  ASSERT_TRUE(p.start());
 
   // 0 is due; 100 is ahead of the clock with frames behind it.
   ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
@@ -222,11 +221,9 @@ TEST_F(PipelineTest, WithoutAudioNothingIsHeld) {
   VideoPipeline p;
   CaptureView view(false);
   ASSERT_TRUE(setup(p, qvga_, &view));
-  p.pause();
-  ASSERT_TRUE(p.start());
   for (std::uint32_t i = 0; i < 10; ++i) push(p, qvga_, i, 100000 + i * 1000, i == 0 ? kKey : kPlain);
   const auto t0 = steady_clock::now();
-  p.resume();
+  ASSERT_TRUE(p.start());
   ASSERT_TRUE(wait_until([&] { return view.count() == 10; }, 3000));
   EXPECT_LT(steady_clock::now() - t0, milliseconds(1000));
   // And stopping clears the audio source that a stream had set.
@@ -398,6 +395,40 @@ TEST_F(PipelineTest, StopReturnsWithinOneSendWhileTheViewIsSlow) {
   EXPECT_LT(took, milliseconds(1100));
   EXPECT_LE(view.sends(), 2);  // no frame after the stop request
   EXPECT_EQ(p.queue().count(), 0u);
+}
+
+TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {
+  VideoPipeline p;
+  CaptureView view(false);
+  ASSERT_TRUE(setup(p, qvga_, &view));
+  ASSERT_TRUE(p.start());
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
+
+  // Paused for longer than the stream would let a queue grow: frames keep
+  // coming (recordings go on), none is shown, the queue stays short.
+  p.pause();
+  std::uint32_t t = 40;
+  std::size_t most = 0;
+  for (int i = 0; i < 1100; ++i, t += 40) {
+    p.queue().push_back(make_frame(qvga_.vops[1 + i % 20].bytes, t, kPlain));
+    most = std::max(most, p.queue().count());
+    if (i % 50 == 0) std::this_thread::sleep_for(milliseconds(3));
+  }
+  ASSERT_TRUE(wait_until([&] { return p.queue().count() < VideoPipeline::kBacklogSmall; }, 3000));
+  EXPECT_LT(most, net::kMaxVideoFramesWaiting);
+  EXPECT_EQ(view.count(), 1u);
+
+  // Resumed: predicted frames before the next key frame are not drawn on a
+  // picture they do not belong to.
+  p.resume();
+  push(p, qvga_, 2, t, kPlain);
+  push(p, qvga_, 25, t + 40, kKey);
+  push(p, qvga_, 26, t + 80, kPlain);
+  ASSERT_TRUE(wait_until([&] { return p.queue().count() == 0 && view.count() == 3; }, 3000));
+  const std::vector<std::uint32_t> times = view.times();
+  EXPECT_EQ(times[1], t + 40);
+  EXPECT_EQ(times[2], t + 80);
 }
 
 TEST_F(PipelineTest, OversizedFrameEndsTheThread) {

@@ -103,6 +103,7 @@ bool VideoPipeline::start() {
 
   // Each start begins a new backlog and motion history.
   backlog_armed_ = false;
+  resync_ = false;
   have_key_frame_ = false;
   stop_flag_.store(false);
   thread_ended_.store(false);
@@ -167,9 +168,19 @@ void VideoPipeline::thread_main() {
 int VideoPipeline::run() {
   while (!stop_flag_.load()) {
     platform::sleep_ms(1);
-    if (paused_.load()) continue;
+    if (paused_.load()) {
+      trim_while_paused();
+      continue;
+    }
     int marker = 0;
     if (!queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) continue;
+    if (resync_ && marker != net::kMarkerVideoKey) {
+      // Frames were dropped while paused: predicted frames would be drawn
+      // on the wrong picture until the next key frame.
+      if (queue_.take_front()) frames_dropped_.fetch_add(1);
+      continue;
+    }
+    resync_ = false;
 
     if (marker == net::kMarkerVideoKey) {
       if (!backlog_armed_) {
@@ -202,12 +213,26 @@ int VideoPipeline::run() {
   return kThreadStopped;
 }
 
+void VideoPipeline::trim_while_paused() {
+  // A paused camera keeps streaming (its recordings go on), and a queue
+  // that grew to the stream's limit would end the connection. So a paused
+  // pipeline keeps only the newest frames, and after resuming starts again
+  // at a key frame.
+  while (queue_.count() >= backlog_threshold()) {
+    if (!queue_.take_front()) break;
+    frames_dropped_.fetch_add(1);
+    resync_ = true;
+  }
+}
+
+std::size_t VideoPipeline::backlog_threshold() const { return width_ == kMaxWidth ? kBacklogLarge : kBacklogSmall; }
+
 bool VideoPipeline::pass_backlog_check() {
   // The check runs at every second key frame. When the decoder has fallen
   // this far behind, everything up to the first key frame that arrives
   // with a short queue is dropped: the display jumps back to live, and
   // decoding resumes at a picture that needs no reference.
-  const std::size_t threshold = width_ == kMaxWidth ? kBacklogLarge : kBacklogSmall;
+  const std::size_t threshold = backlog_threshold();
   while (!stop_flag_.load()) {
     int marker = 0;
     if (queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) {

@@ -114,7 +114,9 @@ class VideoPipeline final : public net::VideoSink {
   // kSendTimeoutMs. Harmless to repeat. Not from a view's message handler.
   void stop() override;
 
-  // While paused the decode thread leaves the queue alone. Any thread.
+  // While paused nothing is decoded or shown; the queue keeps only the
+  // newest frames (fewer than the backlog threshold), and decoding resumes
+  // at a key frame. Any thread.
   void pause() override { paused_.store(true); }
   void resume() override { paused_.store(false); }
   bool paused() const { return paused_.load(); }
@@ -178,6 +180,8 @@ class VideoPipeline final : public net::VideoSink {
   [[nodiscard]] int run();
   // Steps of one round of the decode loop.
   [[nodiscard]] bool pass_backlog_check();
+  void trim_while_paused();
+  std::size_t backlog_threshold() const;
   [[nodiscard]] bool decode_frame(const net::MediaFrame& frame, bool* fatal);
   void detect_motion(int width, int height);
   void pace(const net::MediaFrame& frame);
@@ -209,6 +213,7 @@ class VideoPipeline final : public net::VideoSink {
   // The decode thread's own state.
   bool codec_pending_ = true;
   bool backlog_armed_ = false;
+  bool resync_ = false;  // frames were dropped: skip to the next key frame
   bool have_key_frame_ = false;
   std::unique_ptr<DECODER, DecoderDeleter> decoder_;
   std::unique_ptr<std::uint8_t[]> yuv_;
