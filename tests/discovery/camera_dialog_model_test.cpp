@@ -16,9 +16,9 @@ namespace {
 using namespace std::string_literals;
 using platform::MsgAnswer;
 using platform::MsgButtons;
-using shell::CameraDialogFields;
-using shell::CameraDialogMode;
-using shell::CameraEntry;
+using model::CameraDialogFields;
+using model::CameraDialogMode;
+using model::CameraRecord;
 
 const std::string kInfoBody = "camerainfo=Loading bay\0" "00:0f:a0:12:bc:ff\0" "Dock\0"s;
 
@@ -47,11 +47,14 @@ class CameraDialog : public ::testing::Test {
               if (it == pages_.end()) return std::string();  // refused connection: empty body
               return it->second;
             },
-            [this](const CameraEntry& camera) {
+            [this](const CameraRecord& camera) {
               added_.push_back(camera);
               return list_accepts_;
             },
-            [this](const CameraDialogFields& fields) { saved_.push_back(fields); }) {}
+            [this](const CameraRecord& camera) {
+              saved_.push_back(camera);
+              return list_accepts_;
+            }) {}
 
   std::vector<std::string> texts() {
     std::vector<std::string> out;
@@ -63,10 +66,10 @@ class CameraDialog : public ::testing::Test {
   std::vector<net::DiscoveredCamera> search_results_;
   std::map<std::string, std::optional<std::string>> pages_;
   std::vector<std::string> fetched_;
-  std::vector<CameraEntry> added_;
+  std::vector<CameraRecord> added_;
   int list_accepts_ = 1;
-  std::vector<CameraDialogFields> saved_;
-  shell::CameraDialogModel model_;
+  std::vector<CameraRecord> saved_;
+  model::CameraDialogModel model_;
 };
 
 TEST_F(CameraDialog, SuccessfulTestFillsIdentityFromTheInformationPage) {
@@ -154,7 +157,7 @@ TEST_F(CameraDialog, NoPortAsksTheDynamicDnsPageFirst) {
   fetched_.clear();
   pages_["http://localhost"] = "URL=http://127.0.0.1/";
   model_.test();
-  EXPECT_EQ(fetched_.back(), "http://127.0.0.1/util/util2.cgi");
+  EXPECT_EQ(fetched_.back(), "http://127.0.0.1:80/util/util2.cgi");
 }
 
 TEST_F(CameraDialog, SearchListsNamesAndSelectFillsTheFields) {
@@ -182,15 +185,15 @@ TEST_F(CameraDialog, AddNeedsAFoundCameraAndPassesItAsLocal) {
 
   search_results_ = {found("000000000001", "Yard", "192.0.2.10")};
   model_.search();
-  model_.fields().user_name = "admin";
+  model_.fields().user = "admin";
   model_.fields().password = "secret";
   EXPECT_EQ(model_.add(), 1);
   ASSERT_EQ(added_.size(), 1u);
   EXPECT_EQ(added_[0].location, 0);
   EXPECT_EQ(added_[0].connection_state, 1);
-  EXPECT_EQ(added_[0].fields.mac, "000000000001");
-  EXPECT_EQ(added_[0].fields.port, "80");
-  EXPECT_EQ(added_[0].fields.password, "secret");
+  EXPECT_EQ(added_[0].mac, "000000000001");
+  EXPECT_EQ(added_[0].port, "80");
+  EXPECT_EQ(added_[0].password, "secret");
   EXPECT_EQ(texts().back(), "Camera added successfully to list");
 
   // A list that refuses (it shows its own message) gets no success message.
@@ -213,7 +216,7 @@ TEST_F(CameraDialog, NamesAndOtherStoredTextsMayNotHoldSeparators) {
   model_.fields().name = "Yard";
   model_.fields().password = "pa|ss";
   EXPECT_EQ(model_.add(), 0);
-  EXPECT_EQ(texts().back(), "the password can't include '\\' or '|'");
+  EXPECT_EQ(texts().back(), model::kMsgTextRule);
   EXPECT_TRUE(added_.empty());
 }
 
@@ -235,8 +238,8 @@ TEST_F(CameraDialog, TestAndAddStopsOnlyWhenTheCameraDidNotAnswer) {
   EXPECT_EQ(model_.result_list(), std::vector<std::string>{"address not correct."});
   ASSERT_EQ(added_.size(), 1u);
   EXPECT_EQ(added_[0].location, 1);
-  EXPECT_EQ(added_[0].fields.mac, "000fa012bcff");
-  EXPECT_EQ(added_[0].fields.address, "moved-away.invalid");
+  EXPECT_EQ(added_[0].mac, "000fa012bcff");
+  EXPECT_EQ(added_[0].address, "moved-away.invalid");
   EXPECT_EQ(texts().back(), "Camera added successfully to list");
 }
 
@@ -254,7 +257,7 @@ TEST_F(CameraDialog, TestAndAddWantsANameAndAnAnswer) {
 }
 
 TEST_F(CameraDialog, RenamingAsksBeforeSaving) {
-  const CameraDialogFields camera{"Dock", "000fa012bcff", "Loading bay", "127.0.0.1", "80", "admin", "old"};
+  const CameraRecord camera{"Dock", "127.0.0.1", "80", "000fa012bcff", "Loading bay", "admin", "old"};
   model_.open(CameraDialogMode::EditInternet, &camera);
   EXPECT_EQ(model_.fields().name, "Dock");
 
@@ -283,7 +286,7 @@ TEST_F(CameraDialog, RenamingAsksBeforeSaving) {
 }
 
 TEST_F(CameraDialog, TestThatBringsAnotherNameMakesSaveAsk) {
-  const CameraDialogFields camera{"Old name", "000fa012bcff", "d", "127.0.0.1", "80", "admin", "pw"};
+  const CameraRecord camera{"Old name", "127.0.0.1", "80", "000fa012bcff", "d", "admin", "pw"};
   model_.open(CameraDialogMode::EditLan, &camera);
   pages_["http://127.0.0.1:80/util/util2.cgi"] = kInfoBody;
   model_.test();
@@ -296,7 +299,7 @@ TEST_F(CameraDialog, ModesSetFieldsAndControls) {
   search_results_ = {found("000000000001", "Yard", "192.0.2.10")};
   model_.open(CameraDialogMode::AddFound);
   model_.search();
-  model_.fields().user_name = "admin";
+  model_.fields().user = "admin";
   EXPECT_FALSE(model_.controls().address_editable);
   EXPECT_TRUE(model_.controls().search);
 
@@ -305,12 +308,12 @@ TEST_F(CameraDialog, ModesSetFieldsAndControls) {
   EXPECT_EQ(model_.fields().name, "");
   EXPECT_EQ(model_.fields().address, "");
   EXPECT_EQ(model_.fields().port, "");
-  EXPECT_EQ(model_.fields().user_name, "admin");
+  EXPECT_EQ(model_.fields().user, "admin");
   EXPECT_TRUE(model_.result_list().empty());
   EXPECT_TRUE(model_.controls().address_editable);
   EXPECT_TRUE(model_.controls().test_and_add);
 
-  const CameraDialogFields camera{"Dock", "000fa012bcff", "d", "127.0.0.1", "80", "admin", "pw"};
+  const CameraRecord camera{"Dock", "127.0.0.1", "80", "000fa012bcff", "d", "admin", "pw"};
   model_.open(CameraDialogMode::EditLan, &camera);
   model_.switch_mode(CameraDialogMode::AddFound);  // the tabs are off while editing
   EXPECT_EQ(model_.mode(), CameraDialogMode::EditLan);
@@ -326,7 +329,7 @@ TEST_F(CameraDialog, ClearKeepsOnlyTheMac) {
   const CameraDialogFields expected{"", "000fa012bcff", "", "", "", "", ""};
   EXPECT_EQ(model_.fields().mac, expected.mac);
   EXPECT_EQ(model_.fields().name + model_.fields().description + model_.fields().address + model_.fields().port +
-                model_.fields().user_name + model_.fields().password,
+                model_.fields().user + model_.fields().password,
             "");
 }
 
