@@ -182,9 +182,17 @@ TEST_F(CameraDialogCamsim, SaveChangesTheListedCamera) {
   ui_->script_answers({MsgAnswer::No});
   EXPECT_EQ(editor->save(), 0);
   EXPECT_EQ(camera.name(), "Dock");
+  EXPECT_EQ(ui_.get().shown().back().text, "all recording directory will be changed too!");
+  EXPECT_EQ(ui_.get().shown().back().caption, "warning");
+  EXPECT_EQ(ui_.get().shown().back().buttons, platform::MsgButtons::YesNo);
   ui_->script_answers({MsgAnswer::Yes});
   EXPECT_EQ(editor->save(), 1);
   EXPECT_EQ(camera.name(), "Dock east");
+
+  // Once saved, the new name is the camera's: saving again does not ask.
+  ui_.get().clear();
+  EXPECT_EQ(editor->save(), 1);
+  EXPECT_EQ(texts(), std::vector<std::string>{"Save Successful."});
 }
 
 }  // namespace

@@ -15,7 +15,6 @@ namespace {
 
 using namespace std::string_literals;
 using platform::MsgAnswer;
-using platform::MsgButtons;
 using model::CameraDialogFields;
 using model::CameraDialogMode;
 using model::CameraRecord;
@@ -256,35 +255,6 @@ TEST_F(CameraDialog, TestAndAddWantsANameAndAnAnswer) {
   EXPECT_TRUE(added_.empty());
 }
 
-TEST_F(CameraDialog, RenamingAsksBeforeSaving) {
-  const CameraRecord camera{"Dock", "127.0.0.1", "80", "000fa012bcff", "Loading bay", "admin", "old"};
-  model_.open(CameraDialogMode::EditInternet, &camera);
-  EXPECT_EQ(model_.fields().name, "Dock");
-
-  model_.fields().password = "new";
-  EXPECT_EQ(model_.save(), 1);
-  EXPECT_EQ(texts(), std::vector<std::string>{"Save Successful."});
-  ASSERT_EQ(saved_.size(), 1u);
-  EXPECT_EQ(saved_[0].password, "new");
-
-  model_.fields().name = "Dock 2";
-  ui_->script_answers({MsgAnswer::No});
-  EXPECT_EQ(model_.save(), 0);
-  EXPECT_EQ(saved_.size(), 1u);
-  EXPECT_EQ(ui_.get().shown().back().text, "all recording directory will be changed too!");
-  EXPECT_EQ(ui_.get().shown().back().caption, "warning");
-  EXPECT_EQ(ui_.get().shown().back().buttons, MsgButtons::YesNo);
-
-  ui_->script_answers({MsgAnswer::Yes});
-  EXPECT_EQ(model_.save(), 1);
-  ASSERT_EQ(saved_.size(), 2u);
-  EXPECT_EQ(saved_[1].name, "Dock 2");
-  // Once saved, the new name is the camera's: saving again does not ask.
-  ui_.get().clear();
-  EXPECT_EQ(model_.save(), 1);
-  EXPECT_EQ(texts(), std::vector<std::string>{"Save Successful."});
-}
-
 TEST_F(CameraDialog, TestThatBringsAnotherNameMakesSaveAsk) {
   const CameraRecord camera{"Old name", "127.0.0.1", "80", "000fa012bcff", "d", "admin", "pw"};
   model_.open(CameraDialogMode::EditLan, &camera);
@@ -295,13 +265,11 @@ TEST_F(CameraDialog, TestThatBringsAnotherNameMakesSaveAsk) {
   EXPECT_EQ(texts().front(), "all recording directory will be changed too!");
 }
 
-TEST_F(CameraDialog, ModesSetFieldsAndControls) {
+TEST_F(CameraDialog, SwitchingToAddByAddressDropsWhatTheSearchFilledIn) {
   search_results_ = {found("000000000001", "Yard", "192.0.2.10")};
   model_.open(CameraDialogMode::AddFound);
   model_.search();
   model_.fields().user = "admin";
-  EXPECT_FALSE(model_.controls().address_editable);
-  EXPECT_TRUE(model_.controls().search);
 
   model_.switch_mode(CameraDialogMode::AddByAddress);
   EXPECT_EQ(model_.fields().mac, "");
@@ -310,27 +278,12 @@ TEST_F(CameraDialog, ModesSetFieldsAndControls) {
   EXPECT_EQ(model_.fields().port, "");
   EXPECT_EQ(model_.fields().user, "admin");
   EXPECT_TRUE(model_.result_list().empty());
-  EXPECT_TRUE(model_.controls().address_editable);
-  EXPECT_TRUE(model_.controls().test_and_add);
 
   const CameraRecord camera{"Dock", "127.0.0.1", "80", "000fa012bcff", "d", "admin", "pw"};
   model_.open(CameraDialogMode::EditLan, &camera);
   model_.switch_mode(CameraDialogMode::AddFound);  // the tabs are off while editing
   EXPECT_EQ(model_.mode(), CameraDialogMode::EditLan);
-  EXPECT_FALSE(model_.controls().name_enabled);
-  EXPECT_FALSE(model_.controls().description_editable);
-  EXPECT_TRUE(model_.controls().save);
-}
-
-TEST_F(CameraDialog, ClearKeepsOnlyTheMac) {
-  model_.open(CameraDialogMode::AddByAddress);
-  model_.fields() = {"n", "000fa012bcff", "d", "a", "1", "u", "p"};
-  model_.clear();
-  const CameraDialogFields expected{"", "000fa012bcff", "", "", "", "", ""};
-  EXPECT_EQ(model_.fields().mac, expected.mac);
-  EXPECT_EQ(model_.fields().name + model_.fields().description + model_.fields().address + model_.fields().port +
-                model_.fields().user + model_.fields().password,
-            "");
+  EXPECT_EQ(model_.fields().name, "Dock");
 }
 
 }  // namespace
