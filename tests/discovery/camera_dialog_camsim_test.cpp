@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "netns_harness.h"
+#include "shell/fake_connection.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/model/camera_dialog_model.h"
@@ -21,24 +22,6 @@ using netns_test::Process;
 using platform::MsgAnswer;
 
 const std::string kCamsim = CAMVIEWER_TOOLS_BIN_DIR "/camsim/camsim";
-
-// A camera connection that never connects: the dialog only adds and changes
-// cameras, it does not start them.
-class IdleConnection final : public model::CameraConnection {
- public:
-  void set_sinks(const net::StreamSinks&) override {}
-  void set_account(const model::ConnectionAccount&) override {}
-  int start() override { return 1; }
-  void stop() override {}
-  void pause() override {}
-  void resume() override {}
-  int connection_state() const override { return model::kStatePaused; }
-  bool connected() const override { return false; }
-  bool is_closed() const override { return true; }
-  std::uint32_t header_length() const override { return 0; }
-  void set_muted(bool) override {}
-  void set_volume(int) override {}
-};
 
 // Starts camsim with args; returns it once it serves, with the camera's and
 // the dynamic-DNS page's "host:port" as it printed them.
@@ -66,7 +49,7 @@ std::string port_of(const std::string& host_port) { return host_port.substr(host
 class CameraDialogCamsim : public ::testing::Test {
  protected:
   CameraDialogCamsim()
-      : list_([](std::uintptr_t) { return std::make_unique<IdleConnection>(); }),
+      : list_(connections_.factory()),
         dialog_(model::CameraDialogModel::for_program(discovery_, list_, nullptr)) {}
 
   std::vector<std::string> texts() {
@@ -76,6 +59,7 @@ class CameraDialogCamsim : public ::testing::Test {
   }
 
   platform::ScopedHeadlessUi ui_;
+  testing_support::FakeConnections connections_;  // the dialog never starts a camera
   net::Discovery discovery_;  // never searched here: searches run only on test networks
   model::CameraList list_;
   std::unique_ptr<model::CameraDialogModel> dialog_;
