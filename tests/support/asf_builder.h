@@ -107,7 +107,8 @@ inline Bytes header(const Layout& l, const std::vector<Bytes>* children_override
   }
   std::size_t size = 30;
   for (const Bytes& c : children) size += c.size();
-  Bytes h = object(net::asf::kHeaderObject, size);
+  Bytes h = object(net::asf::kHeaderObject, 30);
+  put64(h, 16, size);
   put32(h, 24, static_cast<std::uint32_t>(children.size()));
   h[28] = 0x01;
   h[29] = 0x02;
