@@ -105,12 +105,14 @@ class LoopbackServer {
  public:
   using Script = std::function<void(Conn&, int index)>;
 
-  explicit LoopbackServer(Script script, bool accept = true) : script_(std::move(script)) {
+  // port 0: an ephemeral port (the normal case); a fixed port only inside a
+  // private network namespace.
+  explicit LoopbackServer(Script script, std::uint16_t port = 0) : script_(std::move(script)) {
     listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    a.sin_port = htons(port);
     int one = 1;
     ::setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listen_fd_, 16) != 0) {
@@ -121,7 +123,7 @@ class LoopbackServer {
     socklen_t len = sizeof a;
     ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&a), &len);
     port_ = ntohs(a.sin_port);
-    if (accept) acceptor_ = std::thread([this] { accept_loop(); });
+    acceptor_ = std::thread([this] { accept_loop(); });
   }
 
   ~LoopbackServer() { stop(); }
