@@ -1,0 +1,67 @@
+#include "viewer/record/recording_camera.h"
+
+namespace record {
+
+CameraRecording::CameraRecording(RecordingEnv env)
+    : env_(env), writers_{RecordingWriter(env), RecordingWriter(env), RecordingWriter(env)} {}
+
+int CameraRecording::add_entry(int kind, int day, int start, int duration) {
+  std::lock_guard lock(mutex_);
+  return schedule_.add(kind, day, start, duration);
+}
+
+int CameraRecording::remove_entry(int kind, int day, int start, int duration) {
+  std::lock_guard lock(mutex_);
+  return schedule_.remove(kind, day, start, duration);
+}
+
+void CameraRecording::stop_all() {
+  std::lock_guard lock(mutex_);
+  schedule_.cancel_active(*env_.clock);
+  for (RecordingWriter& w : writers_) w.Close();
+  recording_indicator.store(false);
+  motion_recording.store(false);
+  manual_request.store(false);
+}
+
+void CameraRecording::stop_active_entry(int kind) {
+  std::lock_guard lock(mutex_);
+  if (kind != 0) {
+    motion_writer().Close();
+    motion_recording.store(false);
+  } else {
+    schedule_writer().Close();
+  }
+  schedule_.cancel_active(*env_.clock);
+  schedule_.state.active_reference = -1;
+  recording_indicator.store(false);
+}
+
+std::vector<ScheduleEntry> CameraRecording::entries() {
+  std::lock_guard lock(mutex_);
+  std::vector<ScheduleEntry> out;
+  for (int i = 0; i < kMaxScheduleEntries; ++i)
+    if (schedule_.slot(i).in_use) out.push_back(schedule_.slot(i).entry);
+  return out;
+}
+
+bool CameraRecording::has_active_schedule() {
+  std::lock_guard lock(mutex_);
+  return schedule_.has_active_schedule();
+}
+
+void CameraRecording::on_stream_cleanup() {
+  recording_indicator.store(false);
+  motion_recording.store(false);
+  for (RecordingWriter& w : writers_)
+    if (w.IsOpen()) w.Close();
+}
+
+void CameraRecording::flush_and_close_all() {
+  for (RecordingWriter& w : writers_) {
+    (void)w.Flush();
+    w.Close();
+  }
+}
+
+}  // namespace record

@@ -1,0 +1,262 @@
+#include "viewer/record/schedule_recording.h"
+
+#include "viewer/record/recording_names.h"
+
+namespace record {
+
+namespace {
+
+constexpr std::int64_t kFileSeconds = 3600;  // files are split every hour
+constexpr int kConnectWaitMs = 200;          // time a camera gets to connect before it is skipped
+
+struct After {
+  bool redraw = false;
+  bool reset_button = false;
+  const char* message = nullptr;
+};
+
+// Closes a writer; true when it had a file open. The recording indicator is
+// cleared only for a file this loop had open, so that a manual recording's
+// indicator is left alone.
+bool close_writer(CameraRecording& rec, RecordingWriter& w) {
+  const bool was_open = w.IsOpen();
+  w.Close();
+  if (was_open) rec.recording_indicator.store(false);
+  return was_open;
+}
+
+}  // namespace
+
+ScheduleRecorder::ScheduleRecorder(RecordingEnv env, CameraSource& cameras, SettingsSource& settings,
+                                   Notifier& notifier)
+    : env_(env), cameras_(cameras), settings_(settings), notifier_(notifier), quota_(*env.fs, *env.clock) {}
+
+ScheduleRecorder::~ScheduleRecorder() { stop(); }
+
+void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& settings) {
+  CameraRecording& rec = camera.recording();
+  ScheduleTable& table = rec.schedule();
+  ScheduleState& st = table.state;
+  Clock& clock = *env_.clock;
+  After after;
+  int slot = -1;
+  std::int64_t window_end = 0;
+  ScheduleEntry entry;
+
+  auto finish = [&] {
+    if (after.reset_button && camera.shown_in_popup()) camera.reset_record_button();
+    if (after.redraw) cameras_.redraw_camera_list();
+    if (after.message != nullptr) notifier_.post(after.message, kCaptionWarning);
+  };
+
+  // Choose the window and check it is still open and within the quota.
+  {
+    std::lock_guard lock(rec.mutex());
+    const std::int64_t now = clock.now();
+    if (st.active_entry < 0) {
+      const int ref = st.active_reference;
+      if (ref >= 0 && table.slot(ref).entry.cancelled) {
+        // The user stopped this window's recording; it stays stopped until
+        // the window is over, then the entry takes part again.
+        if (now < st.cancel_until) return;
+        table.slot(ref).entry.cancelled = false;
+        st.active_reference = -1;
+      }
+      const WindowMatch m = table.match(clock, now);
+      if (m.slot < 0) return;
+      st.active_entry = m.slot;
+      st.active_reference = m.slot;
+      st.window_start = m.start;
+      st.window_end = m.end;
+      st.file_start = m.start;
+    }
+    slot = st.active_entry;
+    window_end = st.window_end;
+    entry = table.slot(slot).entry;
+    RecordingWriter& own = entry.is_motion() ? rec.motion_writer() : rec.schedule_writer();
+
+    if (now >= st.window_end) {
+      st.reset_window();
+      st.hold_until = 0;
+      if (entry.is_one_time()) (void)table.remove(entry.kind, entry.day, entry.start, entry.duration);
+      if (entry.is_motion()) rec.motion_recording.store(false);
+      close_writer(rec, own);
+      st.active_reference = -1;
+      after.redraw = after.reset_button = true;
+      finish();
+      return;
+    }
+
+    const int quota =
+        quota_.check(settings, camera, entry.is_motion() ? RecordFolder::Motion : RecordFolder::Record);
+    if (quota == kQuotaFull) {
+      st.active_entry = -1;
+      st.continue_window = true;
+      st.file_start = 0;
+      st.last_motion = 0;
+      st.motion_continues = false;
+      close_writer(rec, rec.schedule_writer());
+      close_writer(rec, rec.motion_writer());
+      rec.motion_recording.store(false);
+      after.redraw = true;
+      // Once per window: the loop meets the full folder on every pass.
+      if (st.quota_reported_until != window_end) {
+        st.quota_reported_until = window_end;
+        after.message = kMsgSpaceFull;
+      }
+      finish();
+      return;
+    }
+    if (quota == kQuotaOnlyCurrent && own.IsOpen() && own.length() > kReclaimStepBytes) {
+      // Start the next file so that the next pass can delete this one; a
+      // motion recording carries on without waiting for new motion.
+      close_writer(rec, own);
+      if (entry.is_motion()) {
+        rec.motion_recording.store(false);
+        st.motion_continues = true;
+      }
+      after.redraw = true;
+    }
+  }
+
+  // Connect the camera if its window is current; the wait and the stream
+  // calls run without the camera's lock.
+  if (!camera.stream_connected()) {
+    if (camera.start_stream() == 1) {
+      camera.resume_stream();
+      camera.silence();
+    }
+    clock.sleep_ms(kConnectWaitMs);
+    if (!camera.stream_connected() && !camera.stream_stopping()) {
+      finish();
+      return;
+    }
+  }
+  bool motion = false;
+  if (entry.is_motion()) {
+    motion = camera.motion_sample(sample_) && motion_now(sample_);
+  } else if (camera.location() > 1 || camera.connection_dead()) {
+    finish();
+    return;
+  }
+
+  {
+    std::lock_guard lock(rec.mutex());
+    // The user may have removed or cancelled the entry meanwhile.
+    if (st.active_entry != slot || st.window_end != window_end) {
+      finish();
+      return;
+    }
+    const std::int64_t now = clock.now();
+    const bool may_open = !rec.manual_request.load() && !rec.recording_indicator.load() && now >= st.hold_until;
+    bool write_failed = false;
+
+    if (!entry.is_motion()) {
+      RecordingWriter& w = rec.schedule_writer();
+      if (!w.IsOpen() && may_open) {
+        const std::string directory = camera_directory(settings.RecordPath, camera.mac());
+        (void)env_.fs->make_directory(directory);
+        if (w.Open(join_path(directory, schedule_file_name(camera.location(), clock.local(now)))) > 0) {
+          rec.motion_recording.store(false);
+          rec.recording_indicator.store(true);
+          st.file_start = now;
+          st.active_reference = slot;
+          after.redraw = true;
+        }
+      }
+      if (now - st.file_start >= kFileSeconds) {
+        // Hourly split: the next pass matches the same window again and
+        // opens the next file.
+        st.active_entry = -1;
+        st.continue_window = true;
+        st.file_start = 0;
+        close_writer(rec, w);
+        after.redraw = true;
+      } else if (w.Flush() < 0) {
+        write_failed = true;
+      }
+    } else {
+      RecordingWriter& w = rec.motion_writer();
+      if (!w.IsOpen() && may_open) {
+        if (!motion && !st.motion_continues) {
+          finish();
+          return;  // waiting for motion
+        }
+        const std::string directory = camera_directory(settings.MotionPath, camera.mac());
+        (void)env_.fs->make_directory(directory);
+        if (w.Open(join_path(directory, schedule_file_name(camera.location(), clock.local(now)))) > 0) {
+          rec.motion_recording.store(true);
+          rec.recording_indicator.store(true);
+          st.file_start = now;
+          if (!st.motion_continues) st.last_motion = now;
+          st.motion_continues = false;
+          st.active_reference = slot;
+          after.redraw = true;
+        }
+      } else if (w.IsOpen() && motion) {
+        st.last_motion = now;
+      }
+
+      if (now - st.last_motion >= static_cast<std::int64_t>(settings.MotionTime) * 60) {
+        // No motion for MotionTime minutes: this recording ends; the window
+        // is served again and waits for the next motion.
+        st.active_entry = -1;
+        st.continue_window = true;
+        st.file_start = 0;
+        st.last_motion = 0;
+        st.motion_continues = false;
+        close_writer(rec, w);
+        rec.motion_recording.store(false);
+        after.redraw = true;
+      } else {
+        if (now - st.file_start >= kFileSeconds) {
+          st.active_entry = -1;
+          st.continue_window = true;
+          st.motion_continues = true;
+          close_writer(rec, w);
+          rec.motion_recording.store(false);
+          after.redraw = true;
+        }
+        if (w.Flush() < 0) write_failed = true;
+      }
+    }
+
+    if (write_failed) {
+      // The writer has closed the file at its last whole packet. No new
+      // file in this window: the disk would only fail again.
+      rec.recording_indicator.store(false);
+      rec.motion_recording.store(false);
+      st.motion_continues = false;
+      st.hold_until = window_end;
+      after.redraw = true;
+      after.message = kMsgWriteFailed;
+    }
+  }
+  finish();
+}
+
+void ScheduleRecorder::run_pass() {
+  env_.clock->sleep_ms(5);
+  const RecordingSettings settings = settings_.recording_settings();
+  cameras_.list_cameras(list_);
+  for (RecordingCamera* camera : list_) {
+    if (stop_.load()) return;
+    env_.clock->sleep_ms(5);
+    serve(*camera, settings);
+  }
+}
+
+void ScheduleRecorder::start() {
+  if (thread_.joinable()) return;
+  stop_.store(false);
+  thread_ = std::thread([this] {
+    while (!stop_.load()) run_pass();
+  });
+}
+
+void ScheduleRecorder::stop() {
+  stop_.store(true);
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace record
