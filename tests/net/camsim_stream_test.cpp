@@ -99,7 +99,7 @@ class Drainer {
   std::thread thread_;
 };
 
-class CamsimStream : public ::testing::Test {
+class StreamFromCamsim : public ::testing::Test {
  protected:
   void SetUp() override {
     if (::access(tooltest::camsim_path().c_str(), X_OK) != 0) GTEST_SKIP() << "camsim not built";
@@ -148,7 +148,7 @@ std::size_t packet_completing_first_key_frame(const std::vector<clipkit::AsfPack
   return packets.size();
 }
 
-TEST_F(CamsimStream, WhatArrivesIsTheClip) {
+TEST_F(StreamFromCamsim, WhatArrivesIsTheClip) {
   clipkit::Clip clip;
   std::string error;
   ASSERT_TRUE(clipkit::load_clip(clip_path("small"), &clip, &error)) << error;
@@ -197,7 +197,7 @@ TEST_F(CamsimStream, WhatArrivesIsTheClip) {
   EXPECT_TRUE(ui->shown().empty());
 }
 
-TEST_F(CamsimStream, RefusalsAndABusyCamera) {
+TEST_F(StreamFromCamsim, RefusalsAndABusyCamera) {
   {
     tooltest::CamsimProcess cam(args({}));
     ASSERT_TRUE(cam.ready());
@@ -234,7 +234,7 @@ TEST_F(CamsimStream, RefusalsAndABusyCamera) {
   }
 }
 
-TEST_F(CamsimStream, FaultsEndInACleanReconnect) {
+TEST_F(StreamFromCamsim, FaultsEndInACleanReconnect) {
   const struct {
     const char* name;
     std::vector<std::string> options;
