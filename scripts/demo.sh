@@ -9,7 +9,7 @@ seconds=${DEMO_SECONDS:-20}
 clip=${DEMO_CLIP:-vga}
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/build.sh" --no-fuzz
 
 camsim="$root/build/tools/camsim/camsim"
 probe="$root/build/tools/streamprobe/streamprobe"
