@@ -182,8 +182,11 @@ TEST(RecordingWriter, CloseFromAnotherThreadLeavesWholePackets) {
         std::this_thread::yield();
       }
     });
-    std::thread flusher([&] {
-      while (!done.load()) (void)w.Flush();
+    std::thread flusher([&] {  // a recording loop: flush, short wait, again
+      while (!done.load()) {
+        (void)w.Flush();
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+      }
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + round * 5));
     w.Close();  // the stream's clean-up
