@@ -179,7 +179,7 @@ TEST(RecordingWriter, CloseFromAnotherThreadLeavesWholePackets) {
       for (std::size_t i = 0; !done.load(); ++i) {
         if (w.IsOpen()) add(w, clip.packets[i % clip.packets.size()]);
         else w.ClearQueue();
-        std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
       }
     });
     std::thread flusher([&] {  // a recording loop: flush, short wait, again
