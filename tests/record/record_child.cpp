@@ -32,6 +32,6 @@ int main(int argc, char** argv) {
     const std::size_t at = (i % (packets.size() / size)) * size;
     w.AddPacket(packets.data() + at, static_cast<std::uint32_t>(size), 0);
     if (w.Flush() < 0) return 3;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
