@@ -1,0 +1,334 @@
+#include "viewer/net/asf_demux.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "viewer/net/asf_guids.h"
+#include "viewer/platform/tick.h"
+#include "viewer/platform/ui_seams.h"
+
+namespace net {
+namespace {
+
+// Header Object preamble: ID, 64-bit size, 32-bit object count, 2 reserved.
+constexpr std::uint32_t kPreambleBytes = 30;
+constexpr std::uint32_t kDataObjectStartBytes = 50;
+constexpr std::uint32_t kObjectHeadBytes = 24;  // ID and 64-bit size
+// The two header sizes of the cameras' profile: video and audio, or video only.
+constexpr std::uint64_t kHeaderWithAudio = 431;
+constexpr std::uint64_t kHeaderVideoOnly = 327;
+
+// Offsets inside a Stream Properties Object (Advanced Systems Format 1.2,
+// 3.3) whose type-specific data is a video media type (9.2): the
+// BITMAPINFOHEADER starts at 89, the codec-specific data behind it at 129.
+constexpr std::size_t kStreamTypeOffset = 24;
+constexpr std::size_t kStreamPropertiesFixed = 78;
+constexpr std::size_t kBitmapWidthOffset = 93;
+constexpr std::size_t kBitmapHeightOffset = 97;
+constexpr std::size_t kCodecDataOffset = 129;
+constexpr std::size_t kCodecDataBytes = 18;
+constexpr std::size_t kMinPacketSizeOffset = 92;  // in the File Properties Object
+
+// Fixed fields in front of a packet's first payload.
+constexpr std::uint32_t kPacketFixedBytes = 14;
+constexpr std::uint32_t kPayloadHeadBytes = 7;  // stream, object number, offset, replicated length
+// Payload data must stay inside the 65,535-byte frame and block buffers.
+constexpr std::uint32_t kPayloadOffsetLimit = 65535;
+
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint32_t le32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+std::uint64_t le64(const std::uint8_t* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
+
+std::unique_ptr<std::uint8_t[]> allocate_buffer(std::size_t n) { return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]); }
+
+}  // namespace
+
+bool StreamBuffers::allocate() {
+  if (!receive_) receive_ = allocate_buffer(kReceiveBytes);
+  if (!packet_) packet_ = allocate_buffer(kPacketBytes);
+  if (!video_) video_ = allocate_buffer(kVideoFrameBytes);
+  if (!audio_) audio_ = allocate_buffer(kAudioBlockBytes);
+  return allocated();
+}
+
+void StreamBuffers::release() {
+  receive_.reset();
+  packet_.reset();
+  video_.reset();
+  audio_.reset();
+}
+
+void AsfDemux::reset() {
+  header_length_.store(0);
+  first_key_frame_.store(false);
+  video_active_.store(false);
+  audio_active_.store(false);
+}
+
+bool AsfDemux::stopping() const { return control_.stop != nullptr && control_.stop->load(); }
+
+bool AsfDemux::take(std::uint8_t* destination, std::uint32_t n) {
+  if (n == 0 || n > kStreamWindowBytes) return false;
+  if (source_->read(destination, n) != static_cast<int>(n)) return false;
+  return !stopping();
+}
+
+int AsfDemux::run(ByteSource& source, const StreamSinks& sinks, StreamBuffers& buffers, const DemuxControl& control) {
+  source_ = &source;
+  sinks_ = &sinks;
+  buffers_ = &buffers;
+  control_ = control;
+
+  if (read_header()) {
+    std::uint8_t* packet = buffers_->packet();
+    // Packets must hold their fixed fields and fit the window.
+    const bool usable = packet_size_ >= kPacketFixedBytes && packet_size_ <= kStreamWindowBytes;
+    while (usable && take(packet, packet_size_)) {
+      // Recording starts with the packet after the one that completed the
+      // first key frame, so that a file never begins mid-way into a picture
+      // it could not show.
+      if (first_key_frame_.load()) {
+        const std::uint32_t now = platform::tick_ms();
+        for (PacketSink* w : sinks_->writers) {
+          if (w == nullptr) continue;
+          if (w->IsOpen()) {
+            w->AddPacket(packet, packet_size_, now);
+          } else {
+            w->ClearQueue();
+          }
+        }
+      }
+      if (!parse_packet(packet) || stopping()) break;
+    }
+  }
+  source_ = nullptr;
+  sinks_ = nullptr;
+  buffers_ = nullptr;
+  return -1;
+}
+
+bool AsfDemux::read_header() {
+  video_complete_ = true;
+  video_size_ = 0;
+  video_received_ = 0;
+  video_time_ = 0;
+  audio_size_ = 0;
+  audio_received_ = 0;
+  audio_time_ = 0;
+  if (!buffers_->allocated()) return false;
+  std::uint8_t* receive = buffers_->receive();
+  std::uint8_t* header = buffers_->packet();
+
+  if (!take(receive, kPreambleBytes)) return false;
+  if (!asf::guid_at(receive, asf::kHeaderObject)) return false;
+  std::memcpy(preamble_, receive, kPreambleBytes);
+  std::memcpy(header, receive, kPreambleBytes);
+
+  // The rest of the Header Object is read in one piece, so it must fit the
+  // connection's window.
+  const std::uint64_t header_size = le64(preamble_ + 16);
+  if (header_size <= kPreambleBytes || header_size - kPreambleBytes > kStreamWindowBytes) return false;
+  const auto body_len = static_cast<std::uint32_t>(header_size - kPreambleBytes);
+  if (!take(receive, body_len)) return false;
+  std::memcpy(header + kPreambleBytes, receive, body_len);
+
+  std::memset(file_properties_, 0, sizeof file_properties_);
+  std::memset(stream_properties_, 0, sizeof stream_properties_);
+  std::memset(header_extension_, 0, sizeof header_extension_);
+  have_file_properties_ = false;
+  if (!walk_header_objects(receive, body_len, le32(preamble_ + 24))) return false;
+
+  if (!take(receive, kDataObjectStartBytes)) return false;
+  // Only the cameras' two header layouts are known; the consumers set up
+  // above are undone by the clean-up that follows the end of the stream.
+  if (header_size != kHeaderWithAudio && header_size != kHeaderVideoOnly) return false;
+  std::memcpy(header + header_size, receive, kDataObjectStartBytes);
+  const auto blob_len = static_cast<std::uint32_t>(header_size + kDataObjectStartBytes);
+  header_length_.store(blob_len);
+  for (PacketSink* w : sinks_->writers) {
+    if (w) (void)w->SetHeader(header, blob_len);
+  }
+
+  std::memcpy(data_object_, receive, kDataObjectStartBytes);
+  packet_size_ = have_file_properties_ ? le32(file_properties_ + kMinPacketSizeOffset) : 0;
+  // Video is held back until the sound has reached its time.
+  if (audio_active_.load() && sinks_->video) sinks_->video->set_audio_source(sinks_->audio);
+  return !stopping();
+}
+
+bool AsfDemux::walk_header_objects(const std::uint8_t* body, std::uint32_t body_len, std::uint32_t count) {
+  std::uint32_t pos = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    // Every object's ID and size lie inside the header, and every object but
+    // the last ends inside it; nothing is read beyond what was received.
+    if (body_len - pos < kObjectHeadBytes) return false;
+    const std::uint8_t* object = body + pos;
+    const std::uint64_t size = le64(object + 16);
+    if (size < kObjectHeadBytes) return false;
+    const bool last = i + 1 == count;
+    if (!last && size > body_len - pos) return false;
+    const std::size_t readable = static_cast<std::size_t>(std::min<std::uint64_t>(size, body_len - pos));
+
+    if (asf::guid_at(object, asf::kHeaderExtensionObject)) {
+      if (readable < sizeof header_extension_) return false;
+      std::memcpy(header_extension_, object, sizeof header_extension_);
+    } else if (asf::guid_at(object, asf::kFilePropertiesObject)) {
+      if (readable < sizeof file_properties_) return false;
+      std::memcpy(file_properties_, object, sizeof file_properties_);
+      have_file_properties_ = true;
+    } else if (asf::guid_at(object, asf::kStreamPropertiesObject)) {
+      if (!take_stream_properties(object, readable)) return false;
+    }
+    if (last) break;
+    pos += static_cast<std::uint32_t>(size);
+  }
+  return true;
+}
+
+bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t readable) {
+  if (readable < kStreamPropertiesFixed) return false;
+  std::memcpy(stream_properties_, object, kStreamPropertiesFixed);
+  const std::uint8_t* type = object + kStreamTypeOffset;
+
+  if (asf::guid_at(type, asf::kVideoMedia)) {
+    if (readable < kCodecDataOffset + kCodecDataBytes) return false;
+    width_ = static_cast<std::int32_t>(le32(object + kBitmapWidthOffset));
+    height_ = static_cast<std::int32_t>(le32(object + kBitmapHeightOffset));
+    std::memcpy(codec_data_, object + kCodecDataOffset, kCodecDataBytes);
+    // Byte 15 of the cameras' VOL header carries the low byte of the picture
+    // height; a header that disagrees with the bitmap header is not theirs.
+    const int expected_height = codec_data_[15] == 0xE0 ? 480 : codec_data_[15];
+    if (height_ != expected_height) return false;
+    if (sinks_->video) {
+      if (!sinks_->video->setup(width_, height_, codec_data_, static_cast<int>(kCodecDataBytes), sinks_->view)) {
+        video_active_.store(false);
+        return false;
+      }
+      if (!sinks_->video->start()) return false;
+      video_active_.store(true);
+    }
+  } else if (asf::guid_at(type, asf::kAudioMedia)) {
+    // The audio format is fixed (G.726 at 16 kbit/s); the stream's own wave
+    // format is not read. Without sound the stream goes on silent.
+    if (sinks_->audio && sinks_->audio->setup(sinks_->view)) {
+      audio_active_.store(true);
+      sinks_->audio->start();
+      if (control_.muted && control_.muted->load()) sinks_->audio->set_volume(-10000);
+    } else {
+      audio_active_.store(false);
+    }
+  }
+  return true;
+}
+
+bool AsfDemux::parse_packet(const std::uint8_t* packet) {
+  const std::uint32_t size = packet_size_;
+  const std::uint32_t payloads = packet[13] & 0x3Fu;
+  std::uint32_t pos = kPacketFixedBytes;
+  for (std::uint32_t k = 0; k < payloads; ++k) {
+    if (stopping()) return false;
+    if (size - pos < kPayloadHeadBytes) return false;
+    const std::uint8_t stream = packet[pos];
+    const std::uint32_t offset = le32(packet + pos + 2);
+    const std::uint8_t replicated = packet[pos + 6];
+    pos += kPayloadHeadBytes;
+
+    // Replicated data opens a new media object: its first eight bytes are
+    // the object's size and presentation time (Advanced Systems Format 1.2,
+    // 5.2.3.1); any further bytes are extension data and skipped. Lengths 1
+    // to 7 (compressed payloads or a broken packet) are not part of the
+    // cameras' profile.
+    bool new_object = false;
+    std::uint32_t object_size = 0;
+    std::uint32_t object_time = 0;
+    if (replicated != 0) {
+      if (replicated < 8 || size - pos < replicated) return false;
+      object_size = le32(packet + pos);
+      object_time = le32(packet + pos + 4);
+      pos += replicated;
+      new_object = true;
+    }
+    if (size - pos < 2) return false;
+    const std::uint32_t len = le16(packet + pos);
+    pos += 2;
+    if (size - pos < len) return false;
+    const std::uint8_t* data = packet + pos;
+    pos += len;
+
+    if (stream == kStreamVideo || stream == kStreamVideoKey) {
+      if (new_object) {
+        if (object_size > kMaxVideoObjectBytes) {
+          (void)platform::message_box("error video data", "warning", platform::MsgButtons::Ok);
+          return false;
+        }
+        video_size_ = object_size;
+        video_time_ = object_time;
+        video_received_ = 0;
+        if (!video_complete_) return false;  // the previous frame never completed
+      }
+      if (!video_payload(stream, offset, data, len)) return false;
+    } else if (stream == kStreamAudio) {
+      if (new_object) {
+        // An unfinished block is dropped.
+        audio_size_ = object_size;
+        audio_time_ = object_time;
+        audio_received_ = 0;
+      }
+      if (audio_active_.load() && !audio_payload(offset, data, len)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const std::uint8_t* data, std::uint32_t len) {
+  video_received_ += len;
+  video_complete_ = false;
+  if (video_received_ > video_size_) return false;
+  if (offset >= kPayloadOffsetLimit || len >= kPayloadOffsetLimit - offset) return false;
+  std::uint8_t* frame = buffers_->video();
+  std::memcpy(frame + offset, data, len);
+  if (video_received_ != video_size_) return true;
+
+  video_complete_ = true;
+  // Sizes up to 640 x 480 bytes are announced, but only what the frame
+  // buffer holds can have been placed; a larger "complete" frame was built
+  // from overlapping pieces.
+  if (video_size_ > StreamBuffers::kVideoFrameBytes) return false;
+  if (!first_key_frame_.load() && stream == kStreamVideoKey) first_key_frame_.store(true);
+  VideoSink* video = sinks_->video;
+  if (video == nullptr) return true;
+  if (video->thread_ended() || video->queue().count() > kMaxVideoFramesWaiting) return false;
+  // Frames before the first key frame could not be decoded.
+  if (first_key_frame_.load()) {
+    auto f = std::make_unique<MediaFrame>();
+    if (f->set(frame, video_size_, video_time_, stream)) video->queue().push_back(std::move(f));
+  }
+  return true;
+}
+
+bool AsfDemux::audio_payload(std::uint32_t offset, const std::uint8_t* data, std::uint32_t len) {
+  audio_received_ += len;
+  if (audio_received_ > audio_size_) return false;
+  if (offset >= kPayloadOffsetLimit || len >= kPayloadOffsetLimit - offset) return false;
+  std::uint8_t* block = buffers_->audio();
+  std::memcpy(block + offset, data, len);
+  if (audio_received_ != audio_size_) return true;
+
+  if (audio_size_ > StreamBuffers::kAudioBlockBytes) return false;
+  AudioSink* audio = sinks_->audio;
+  FrameQueue& q = audio->queue();
+  if (q.count() >= kMaxAudioBlocksWaiting) (void)q.take_front();
+  if (audio->thread_ended()) return false;
+  auto f = std::make_unique<MediaFrame>();
+  if (f->set(block, audio_size_, audio_time_, 0)) q.push_back(std::move(f));
+  audio_received_ = 0;
+  return true;
+}
+
+}  // namespace net

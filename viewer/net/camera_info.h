@@ -1,0 +1,53 @@
+// Readers for the two small HTTP replies used to reach and identify a camera:
+// the camera's own information page ("/util/util2.cgi") and the page of a
+// dynamic-DNS service that tells where a camera currently is.
+//
+// Both replies come from the network and are untrusted: every reader works on
+// the bytes it was given, never past them, and caps what it keeps.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace net {
+
+// Path of the camera's information page.
+inline constexpr std::string_view kCameraInfoPath = "/util/util2.cgi";
+
+// Longest piece of an information reply that is kept; longer pieces are cut.
+inline constexpr std::size_t kCameraInfoPieceMax = 255;
+
+// Identity of a camera as its information page tells it.
+struct CameraInfo {
+  std::string description;
+  std::string mac;  // 12 hexadecimal digits, colons removed
+  std::string name;
+};
+
+// Reads an information reply: "camerainfo=" followed by three texts, each
+// ended by a zero byte (the last may also end with the body): description, MAC
+// and name. Colons are dropped from the MAC. Returns nothing when the marker
+// is missing or the MAC is not then exactly 12 hexadecimal digits (the MAC
+// names folders on disk, so nothing else is accepted). Pure; any thread.
+[[nodiscard]] std::optional<CameraInfo> parse_camera_info(std::string_view body);
+
+// True when text is exactly 12 hexadecimal digits (either case).
+[[nodiscard]] bool is_mac_text(std::string_view text);
+
+// Where a dynamic-DNS service says the camera is.
+struct DdnsTarget {
+  std::string host;
+  std::string port_text;  // decimal digits, or empty when the reply gave no port
+};
+
+// Reads a dynamic-DNS reply: the text after the first "URL=http://" is split
+// at colons and double quotes; the first piece is the host, the second the
+// port. The host also ends at a slash, white space or a control byte, and the
+// port at its first non-digit, so that the rest of the page never becomes
+// part of an address. Returns nothing without "URL=http://" or when the host
+// is empty. The body ends at its first zero byte. Pure; any thread.
+[[nodiscard]] std::optional<DdnsTarget> parse_ddns_reply(std::string_view body);
+
+}  // namespace net

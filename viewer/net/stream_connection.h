@@ -1,0 +1,107 @@
+// One camera's HTTP video connection and its look-ahead window.
+//
+// start() resolves the camera (through its dynamic-DNS page when the port is
+// empty), connects, sends the video request and reads the reply head. While
+// streaming, a receive thread keeps a 12,800-byte window full; read() hands
+// out the front of the full window and lets the receive thread refill exactly
+// what was taken, so the network read of the next piece overlaps with the
+// parsing of this one. Reader and receive thread alternate strictly through
+// two events, so only one of them touches the window at a time.
+//
+// Threads: start(), read() and close() belong to one owner thread (the
+// camera's stream thread). abort(), interrupt(), is_dead() and is_closed()
+// may be called from any thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "viewer/net/byte_source.h"
+#include "viewer/platform/event.h"
+#include "viewer/platform/tcp_socket.h"
+
+namespace platform {
+class HttpFetcher;
+}
+
+namespace net {
+
+// Results of StreamConnection::start, as the stream thread knows them.
+inline constexpr int kConnectStreaming = 1;
+inline constexpr int kConnectRefused = 0;  // the camera refused; the user was told
+inline constexpr int kConnectRetry = 5;    // failed quietly; try again
+
+class StreamConnection final : public ByteSource {
+ public:
+  static constexpr std::uint32_t kWindowBytes = kStreamWindowBytes;
+
+  explicit StreamConnection(int timeout_s = 30);
+  ~StreamConnection() override;
+  StreamConnection(const StreamConnection&) = delete;
+  StreamConnection& operator=(const StreamConnection&) = delete;
+
+  // Connects and requests the stream: kConnectStreaming, kConnectRefused (a
+  // message box "account is error!" or "open connection fail!" was shown,
+  // caption "warning") or kConnectRetry. Owner thread.
+  [[nodiscard]] int start(const std::string& address, const std::string& port, const std::string& user,
+                          const std::string& password);
+
+  // Copies the next n bytes of the stream (1 <= n <= 12,800) once the window
+  // is full, waiting at most the time-out; n, or -1 when the stream failed,
+  // timed out, was closed or aborted. Owner thread.
+  [[nodiscard]] int read(std::uint8_t* destination, std::uint32_t n) override;
+
+  // Ends the receive thread and closes the socket. Owner thread.
+  void close();
+
+  // Makes every blocking step of the owner fail promptly, now and until
+  // clear_abort(): used by a stop request. Any thread.
+  void abort();
+  void clear_abort() { aborted_.store(false); }
+
+  // Drops the current connection: the owner's next read fails and it
+  // connects again. Any thread.
+  void interrupt();
+
+  // True when there is no connection, it has failed, or it does not take
+  // data within the time-out. May wait that long. Any thread.
+  [[nodiscard]] bool is_dead() const;
+
+  // True when there is no socket. Any thread.
+  [[nodiscard]] bool is_closed() const { return !socket_.is_open(); }
+
+  int timeout_s() const { return timeout_s_; }
+
+ private:
+  [[nodiscard]] int connect_and_request(const std::string& address, const std::string& port, const std::string& user,
+                                        const std::string& password);
+  [[nodiscard]] bool resolve_ddns(const std::string& name, std::string& host, int& port);
+  void start_receiving();
+  void receive_loop();
+  [[nodiscard]] bool refill();
+
+  const int timeout_s_;
+  platform::TcpSocket socket_;
+  // Guards opening and closing socket_ and fetcher_ against abort(),
+  // interrupt() and is_dead() from other threads.
+  mutable std::mutex socket_mutex_;
+  platform::HttpFetcher* fetcher_ = nullptr;
+  std::atomic<bool> aborted_{false};
+
+  // Receive side.
+  std::thread receiver_;
+  platform::Event data_ready_{platform::Event::Reset::Manual};
+  platform::Event need_data_{platform::Event::Reset::Auto};
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> receive_failed_{false};
+  // Handed between reader and receive thread by the two events.
+  std::uint32_t consumed_ = 0;
+  bool consumed_pending_ = false;
+  std::array<std::uint8_t, kWindowBytes> window_{};
+};
+
+}  // namespace net

@@ -1,0 +1,270 @@
+#include "viewer/shell/model/camera_dialog_model.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string_view>
+
+#include "viewer/net/camera_info.h"
+#include "viewer/platform/ui_seams.h"
+
+namespace shell {
+namespace {
+
+constexpr long kPortLimit = 0x10000;
+
+// The first IPv4 address of a host name or dotted address, as dotted text.
+std::optional<std::string> look_up_ipv4(const std::string& host) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return std::nullopt;
+  char text[INET_ADDRSTRLEN] = {};
+  const auto* sin = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  const bool ok = ::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof(text)) != nullptr;
+  ::freeaddrinfo(found);
+  if (!ok) return std::nullopt;
+  return std::string(text);
+}
+
+// A text the camera list can store: its file separates fields with '|' and
+// cameras with '\', and has no way to escape either.
+bool storable(const std::string& text) { return text.find_first_of("|\\") == std::string::npos; }
+
+}  // namespace
+
+long port_value(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  long value = 0;
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    // Saturate: any number this large is out of range, however many digits follow.
+    if (value < kPortLimit * 10) value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+CameraDialogModel::CameraDialogModel(Search search, Fetch fetch, AddCamera add_camera, SaveCamera save_camera)
+    : search_(std::move(search)),
+      fetch_(std::move(fetch)),
+      add_camera_(std::move(add_camera)),
+      save_camera_(std::move(save_camera)) {}
+
+void CameraDialogModel::open(CameraDialogMode mode, const CameraDialogFields* camera) {
+  adding_ = mode == CameraDialogMode::AddFound || mode == CameraDialogMode::AddByAddress;
+  fields_ = {};
+  saved_name_.clear();
+  result_list_.clear();
+  if (!adding_ && camera != nullptr) {
+    fields_ = *camera;
+    saved_name_ = camera->name;
+  }
+  mode_ = mode;
+  if (adding_) switch_mode(mode);
+}
+
+void CameraDialogModel::switch_mode(CameraDialogMode mode) {
+  if (!adding_ || (mode != CameraDialogMode::AddFound && mode != CameraDialogMode::AddByAddress)) return;
+  mode_ = mode;
+  result_list_.clear();
+  if (mode == CameraDialogMode::AddByAddress) {
+    // What a search filled in does not belong to a camera typed in by hand.
+    fields_.mac.clear();
+    fields_.port.clear();
+    fields_.address.clear();
+    fields_.name.clear();
+  }
+}
+
+CameraDialogControls CameraDialogModel::controls() const {
+  CameraDialogControls c;
+  switch (mode_) {
+    case CameraDialogMode::AddFound:
+      c.description_editable = true;
+      c.tabs_enabled = true;
+      c.add = c.search = true;
+      break;
+    case CameraDialogMode::AddByAddress:
+      c.description_editable = c.address_editable = c.port_editable = true;
+      c.tabs_enabled = true;
+      c.test_and_add = c.test = c.clear = true;
+      break;
+    case CameraDialogMode::EditLan:
+    case CameraDialogMode::EditInternet:
+      c.name_enabled = false;
+      c.address_editable = c.port_editable = true;
+      c.test = c.save = true;
+      break;
+  }
+  return c;
+}
+
+void CameraDialogModel::set_result(const char* line) {
+  result_list_.clear();
+  result_list_.emplace_back(line);
+}
+
+void CameraDialogModel::test() {
+  if (fields_.address.empty()) {
+    (void)platform::message_box("please enter the address of cam", "warning");
+    return;
+  }
+  const long port = port_value(fields_.port);
+  if (port >= kPortLimit) {
+    set_result(kPortNotCorrect);
+    return;
+  }
+  const std::optional<std::string> ip = look_up_ipv4(fields_.address);
+  if (!ip) {
+    set_result(kAddressNotCorrect);
+    return;
+  }
+
+  std::string base;
+  if (port > 0) {
+    base = *ip + ":" + std::to_string(port);
+  } else {
+    // No port: the address names a dynamic-DNS entry whose page tells where
+    // the camera is now.
+    const std::optional<std::string> page = fetch_ ? fetch_("http://" + fields_.address) : std::nullopt;
+    const std::optional<net::DdnsTarget> target = page ? net::parse_ddns_reply(*page) : std::nullopt;
+    if (!target) {
+      set_result(kConnectionFail);
+      return;
+    }
+    base = target->host;
+    if (!target->port_text.empty()) {
+      const long ddns_port = port_value(target->port_text);
+      if (ddns_port <= 0 || ddns_port >= kPortLimit) {
+        set_result(kConnectionFail);
+        return;
+      }
+      base += ":" + std::to_string(ddns_port);
+    }
+  }
+
+  const std::optional<std::string> reply =
+      fetch_ ? fetch_("http://" + base + std::string(net::kCameraInfoPath)) : std::nullopt;
+  const std::optional<net::CameraInfo> info = reply ? net::parse_camera_info(*reply) : std::nullopt;
+  if (!info) {
+    set_result(kConnectionFail);
+    return;
+  }
+  fields_.description = info->description;
+  fields_.mac = info->mac;
+  fields_.name = info->name;
+  set_result(kConnectionSuccessful);
+}
+
+void CameraDialogModel::search() {
+  if (!found_) found_ = std::make_unique<net::DiscoveredCameraBlock>();
+  found_count_ = 0;
+  if (search_) (void)search_(*found_, found_count_);
+  found_count_ = std::clamp(found_count_, 0, static_cast<int>(net::kMaxDiscoveredCameras));
+  result_list_.clear();
+  for (int i = 0; i < found_count_; ++i) result_list_.emplace_back((*found_)[i].name);
+  if (found_count_ > 0) select(0);
+}
+
+void CameraDialogModel::select(int index) {
+  if (!found_ || index < 0 || index >= found_count_) return;
+  const net::DiscoveredCamera& r = (*found_)[index];
+  fields_.name = r.name;
+  fields_.mac = r.mac;
+  fields_.description = r.description;
+  fields_.address = r.address;
+  fields_.port = std::to_string(r.port);
+}
+
+bool CameraDialogModel::texts_acceptable() const {
+  if (!storable(fields_.name)) {
+    (void)platform::message_box("the name can't include '\\' or '|'", "");
+    return false;
+  }
+  // The other texts are stored the same way; refusing them here keeps the
+  // saved camera list readable.
+  const struct {
+    const std::string& text;
+    const char* message;
+  } others[] = {
+      {fields_.description, "the description can't include '\\' or '|'"},
+      {fields_.address, "the address can't include '\\' or '|'"},
+      {fields_.port, "the port can't include '\\' or '|'"},
+      {fields_.user_name, "the user name can't include '\\' or '|'"},
+      {fields_.password, "the password can't include '\\' or '|'"},
+  };
+  for (const auto& other : others) {
+    if (!storable(other.text)) {
+      (void)platform::message_box(other.message, "");
+      return false;
+    }
+  }
+  return true;
+}
+
+int CameraDialogModel::add_as(int location) {
+  CameraEntry camera;
+  camera.fields = fields_;
+  camera.location = location;
+  camera.connection_state = 1;
+  if (!add_camera_ || add_camera_(camera) != 1) return 0;
+  (void)platform::message_box("Camera added successfully to list", "");
+  return 1;
+}
+
+int CameraDialogModel::add() {
+  if (!texts_acceptable()) return 0;
+  if (result_list_.empty()) {
+    (void)platform::message_box("can't find any cam device.", "");
+    return 0;
+  }
+  return add_as(0);
+}
+
+int CameraDialogModel::test_and_add() {
+  test();
+  // Only a camera that did not answer stops the add; a port or address the
+  // test could not use still lets the user keep what an earlier test found.
+  if (result_list_.empty() || result_list_.front() == kConnectionFail) {
+    (void)platform::message_box("can't find any cam device.", "");
+    return 0;
+  }
+  if (fields_.name.empty()) {
+    (void)platform::message_box("please enter a camera name", "");
+    return 0;
+  }
+  if (!texts_acceptable()) return 0;
+  return add_as(1);
+}
+
+int CameraDialogModel::save() {
+  if (!texts_acceptable()) return 0;
+  if (fields_.name != saved_name_ &&
+      platform::message_box("all recording directory will be changed too!", "warning", platform::MsgButtons::YesNo) !=
+          platform::MsgAnswer::Yes) {
+    return 0;
+  }
+  if (save_camera_) save_camera_(fields_);
+  saved_name_ = fields_.name;
+  (void)platform::message_box("Save Successful.", "");
+  return 1;
+}
+
+void CameraDialogModel::clear() {
+  // The MAC stays: it is never typed, only brought by a test.
+  fields_.address.clear();
+  fields_.port.clear();
+  fields_.name.clear();
+  fields_.user_name.clear();
+  fields_.password.clear();
+  fields_.description.clear();
+}
+
+}  // namespace shell

@@ -1,0 +1,132 @@
+// What the camera dialog does, without the dialog: its fields and modes, the
+// connection test through the camera's information page, the network search,
+// and the add, test-and-add, save and clear commands with their messages.
+//
+// The dialog window copies its edit controls into fields() before every
+// command and shows fields() and result_list() again afterwards. Everything
+// here runs on the user-interface thread and may block it: the connection test
+// for as long as its HTTP fetches take, the search for several seconds.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "viewer/net/discovery.h"
+
+namespace shell {
+
+// The texts of the dialog's fields.
+struct CameraDialogFields {
+  std::string name;
+  std::string mac;
+  std::string description;
+  std::string address;
+  std::string port;
+  std::string user_name;
+  std::string password;
+};
+
+// A camera as the dialog hands it to the camera list or takes it from there.
+struct CameraEntry {
+  CameraDialogFields fields;
+  int location = 0;          // 0 reached on the local network, 1 over the Internet
+  int connection_state = 1;  // new cameras start playing
+};
+
+enum class CameraDialogMode : int {
+  AddFound = 0,      // add a camera found by a search
+  AddByAddress = 1,  // add a camera by its address
+  EditLan = 2,       // change a camera added from a search
+  EditInternet = 3,  // change a camera added by address
+};
+
+// Which controls the dialog enables in the current mode.
+struct CameraDialogControls {
+  bool name_enabled = true;  // the name is never typed; in edit modes it is greyed out too
+  bool description_editable = false;
+  bool address_editable = false;
+  bool port_editable = false;
+  bool tabs_enabled = false;  // switching between the two add modes
+  bool add = false, search = false, test_and_add = false, test = false, clear = false, save = false;
+};
+
+// Result lines of the connection test, shown alone in the result list.
+inline constexpr const char* kConnectionSuccessful = "Connection successful.";
+inline constexpr const char* kConnectionFail = "Connection fail.";
+inline constexpr const char* kPortNotCorrect = "port number not correct.";
+inline constexpr const char* kAddressNotCorrect = "address not correct.";
+
+class CameraDialogModel {
+ public:
+  // Fetches a URL with an HTTP GET; returns the whole body (zero bytes kept),
+  // or nothing when the fetch timed out.
+  using Fetch = std::function<std::optional<std::string>(const std::string& url)>;
+  // Passes a new camera to the camera list; returns 1 when it was added, 0
+  // when the list refused it (the list shows its own message then).
+  using AddCamera = std::function<int(const CameraEntry& camera)>;
+  // Stores changed fields into the camera being edited.
+  using SaveCamera = std::function<void(const CameraDialogFields& fields)>;
+  // Searches the network into the block and sets the count (see
+  // net::Discovery::search, which the program binds here).
+  using Search = std::function<int(net::DiscoveredCameraBlock& block, int& count)>;
+
+  CameraDialogModel(Search search, Fetch fetch, AddCamera add_camera, SaveCamera save_camera);
+
+  // Opens the dialog. Modes 0 and 1 add (camera is ignored); modes 2 and 3
+  // edit camera, whose fields fill the dialog.
+  void open(CameraDialogMode mode, const CameraDialogFields* camera = nullptr);
+  // The tab buttons of the add modes; ignored while editing.
+  void switch_mode(CameraDialogMode mode);
+
+  CameraDialogMode mode() const { return mode_; }
+  CameraDialogControls controls() const;
+  CameraDialogFields& fields() { return fields_; }
+  const CameraDialogFields& fields() const { return fields_; }
+  const std::vector<std::string>& result_list() const { return result_list_; }
+
+  // The connection test: asks the camera's information page and fills
+  // description, MAC and name from it. Its outcome is the one line of the
+  // result list; an empty address only shows a warning.
+  void test();
+
+  // Searches the local network, lists the name of every camera found and
+  // selects the first.
+  void search();
+  // Fills the fields from the found camera at index; out of range does nothing.
+  void select(int index);
+  int found_count() const { return found_count_; }
+
+  // The commands; each returns 1 when the camera was added or saved.
+  [[nodiscard]] int add();
+  [[nodiscard]] int test_and_add();
+  [[nodiscard]] int save();
+  void clear();
+
+ private:
+  void set_result(const char* line);
+  [[nodiscard]] bool texts_acceptable() const;
+  [[nodiscard]] int add_as(int location);
+
+  Search search_;
+  Fetch fetch_;
+  AddCamera add_camera_;
+  SaveCamera save_camera_;
+
+  CameraDialogMode mode_ = CameraDialogMode::AddFound;
+  bool adding_ = true;
+  CameraDialogFields fields_;
+  std::string saved_name_;  // the edited camera's name as the camera list holds it
+  std::vector<std::string> result_list_;
+  std::unique_ptr<net::DiscoveredCameraBlock> found_;  // allocated by the first search, then kept
+  int found_count_ = 0;
+};
+
+// The decimal value of a port field as the dialog reads it: leading blanks,
+// an optional sign, then digits up to the first other character; empty or
+// non-numeric text is 0, and very long numbers stay above 65,535.
+[[nodiscard]] long port_value(const std::string& text);
+
+}  // namespace shell

@@ -1,0 +1,467 @@
+#include "viewer/shell/model/camera_list.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "viewer/platform/ui_seams.h"
+
+namespace model {
+namespace {
+
+constexpr int kThumbTopMax = kGridTrack.bottom - kThumbHeight;
+// Pixels of thumb travel per grid position while dragging.
+constexpr int kThumbDragStep = 29;
+
+bool valid_channel(int channel) { return channel >= 1 && channel <= kChannelCount; }
+
+}  // namespace
+
+CameraList::CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks)
+    : hooks_(hooks ? hooks : &default_hooks_) {
+  pool_.reserve(kPoolSize);
+  for (int i = 0; i < kPoolSize; ++i) pool_.push_back(std::make_unique<Camera>(i, make_connection));
+}
+
+CameraList::~CameraList() {
+  for (auto& camera : pool_) {
+    if (camera->running()) camera->stop();
+  }
+}
+
+Camera* CameraList::camera_by_tag(std::uintptr_t tag) {
+  for (auto& camera : pool_) {
+    if (camera->tag() == tag) return camera.get();
+  }
+  return nullptr;
+}
+
+Camera* CameraList::camera_at(int position) {
+  if (position < 1 || position > count()) return nullptr;
+  return pool_[list_[position - 1]].get();
+}
+
+int CameraList::position_of(const Camera& camera) const {
+  auto it = std::find(list_.begin(), list_.end(), camera.pool_index());
+  return it == list_.end() ? 0 : static_cast<int>(it - list_.begin()) + 1;
+}
+
+Camera* CameraList::find_camera(std::string_view mac, int location) {
+  for (int index : list_) {
+    Camera& c = *pool_[index];
+    if (c.location() == location && c.mac() == mac) return &c;
+  }
+  return nullptr;
+}
+
+int CameraList::add_camera(const CameraRecord& record, AddOrigin origin) {
+  if (count() >= kPoolSize) {
+    platform::message_box(kMsgListFull, "");
+    return 0;
+  }
+  if (origin == AddOrigin::User) {
+    if (auto problem = check_camera_texts(record)) {
+      platform::message_box(*problem, "");
+      return 0;
+    }
+  }
+  std::optional<std::string> mac = normalize_mac(record.mac);
+  if (!mac) {
+    platform::message_box(kMsgMacRule, "");
+    return 0;
+  }
+  // Location names the recording folders ("LAN" or "INT"); anything else is a LAN camera.
+  const int location = record.location == 1 ? 1 : 0;
+  if (find_camera(*mac, location)) {
+    platform::message_box(kMsgCameraExists, "");
+    return 0;
+  }
+  int free_index = 0;
+  while (std::find(list_.begin(), list_.end(), free_index) != list_.end()) ++free_index;
+
+  Camera& camera = *pool_[free_index];
+  camera.take_for(record, *mac, location);
+  camera.set_listed(true);
+  list_.push_back(free_index);
+  hooks().create_list_controls(camera);
+  hooks().redraw_list();
+  return 1;
+}
+
+int CameraList::change_camera(Camera& camera, const CameraRecord& texts) {
+  if (auto problem = check_camera_texts(texts)) {
+    platform::message_box(*problem, "");
+    return 0;
+  }
+  std::optional<std::string> mac = normalize_mac(texts.mac);
+  if (!mac) {
+    platform::message_box(kMsgMacRule, "");
+    return 0;
+  }
+  Camera* same = find_camera(*mac, camera.location());
+  if (same && same != &camera) {
+    platform::message_box(kMsgCameraExists, "");
+    return 0;
+  }
+  CameraRecord changed = texts;
+  changed.mac = *mac;
+  camera.set_texts(changed);
+  hooks().redraw_list();
+  return 1;
+}
+
+bool CameraList::delete_selected() {
+  Camera* selected = camera_at(selected_);
+  if (!selected) return false;
+  Camera* camera = find_camera(selected->mac(), selected->location());
+  if (!camera) return false;
+  const std::string question = camera->name() + std::string(kDeleteQuestionSuffix);
+  if (platform::message_box(question, kCaptionDelete, platform::MsgButtons::OkCancel) != platform::MsgAnswer::Ok) {
+    return false;
+  }
+  hooks().destroy_list_controls(*camera);
+  list_.erase(std::find(list_.begin(), list_.end(), camera->pool_index()));
+  camera->set_listed(false);
+  release_slot(*camera);
+  camera->set_channel(0);
+  // A pop-up window must not go on showing a camera that left the list.
+  if (camera->popup()) hooks().close_popup(*camera);
+  camera->set_popup(false);
+  camera->stop();
+  if (count() <= kRowsPerPage) list_page_ = 1;
+  hooks().redraw_all();
+  return true;
+}
+
+Camera* CameraList::slot(int channel) const { return valid_channel(channel) ? slots_[channel] : nullptr; }
+
+int CameraList::bind(Camera& camera, int channel) {
+  if (channel == 0) {
+    for (int ch = 1; ch <= kChannelCount; ++ch) {
+      if (!slots_[ch]) {
+        slots_[ch] = &camera;
+        return ch;
+      }
+    }
+    return -1;
+  }
+  if (!valid_channel(channel)) return 0;
+  if (slots_[channel]) return -1;
+  slots_[channel] = &camera;
+  return 1;
+}
+
+void CameraList::release_slot(Camera& camera) {
+  for (int ch = 1; ch <= kChannelCount; ++ch) {
+    if (slots_[ch] == &camera) slots_[ch] = nullptr;
+  }
+}
+
+void CameraList::clear_channel_number(int channel) {
+  for (auto& camera : pool_) {
+    if (camera->channel() == channel) camera->set_channel(0);
+  }
+}
+
+void CameraList::set_grid_position(int position) {
+  grid_position_ = std::clamp(position, 1, kGridPositions);
+  thumb_top_ = kGridTrack.top + kThumbStep * (grid_position_ - 1);
+  reposition_pictures(true);
+  hooks().redraw_channels();
+}
+
+int CameraList::cell_of_channel(int channel) const {
+  int cell = channel - (2 * grid_position_ - 1);
+  return cell >= 0 && cell < kVisibleCells ? cell : -1;
+}
+
+int CameraList::cell_at(int x, int y) {
+  for (int k = 0; k < kVisibleCells; ++k) {
+    if (kCellRects[k].contains(x, y)) return k;
+  }
+  return -1;
+}
+
+void CameraList::reposition_pictures(bool skip_stopped) {
+  for (int ch = 1; ch <= kChannelCount; ++ch) {
+    Camera* c = slots_[ch];
+    if (!c || (skip_stopped && !c->running()) || c->channel() == 0 || c->popup()) continue;
+    int cell = cell_of_channel(c->channel());
+    c->set_picture_rect(cell >= 0 ? kCellRects[cell] : kOffWindowRect);
+  }
+}
+
+void CameraList::track_click(int y) {
+  if (!kGridTrack.contains(kGridTrack.left, y)) return;
+  if (y < thumb_top_) set_grid_position(grid_position_ - 1);
+  else if (y >= thumb_top_ + kThumbHeight) set_grid_position(grid_position_ + 1);
+}
+
+void CameraList::drag_thumb(int top) {
+  thumb_top_ = std::clamp(top, static_cast<int>(kGridTrack.top), kThumbTopMax);
+  grid_position_ = std::min(kGridPositions, (thumb_top_ - kGridTrack.top) / kThumbDragStep + 1);
+  reposition_pictures(true);
+  hooks().redraw_channels();
+}
+
+void CameraList::page_up() {
+  list_page_ = std::max(1, list_page_ - 1);
+  hooks().redraw_list();
+}
+
+void CameraList::page_down() {
+  list_page_ = std::min(kMaxListPage, list_page_ + 1);
+  hooks().redraw_list();
+}
+
+std::array<ListRow, kRowsPerPage> CameraList::visible_rows() {
+  std::array<ListRow, kRowsPerPage> rows;
+  for (int k = 0; k < kRowsPerPage; ++k) {
+    ListRow& row = rows[k];
+    row.position = kRowsPerPage * list_page_ - (kRowsPerPage - 1) + k;
+    row.selected = row.position == selected_;
+    row.camera = camera_at(row.position);
+    if (!row.camera) continue;
+    Camera& c = *row.camera;
+    row.name = c.name();
+    if (c.channel() != 0) row.channel_text = std::to_string(c.channel());
+    if (c.recording()) row.mark = c.writer_open(kScheduleWriter) ? RecordingMark::ScheduleYellow : RecordingMark::Red;
+  }
+  return rows;
+}
+
+int CameraList::position_at(int x, int y) const {
+  if (!kListArea.contains(x, y)) return 0;
+  return (y - kListTop) / kListRowHeight + kRowsPerPage * list_page_ - (kRowsPerPage - 1);
+}
+
+ListControl CameraList::list_control_at(int x, int y, int* position) const {
+  for (int k = 0; k < kRowsPerPage; ++k) {
+    const int pos = kRowsPerPage * list_page_ - (kRowsPerPage - 1) + k;
+    if (pos > count()) break;
+    if (position) *position = pos;
+    if (row_rect(kRowRecordingMark, k).contains(x, y)) return ListControl::RecordingMark;
+    if (row_rect(kRowAudioToggle, k).contains(x, y)) return ListControl::AudioToggle;
+    if (row_rect(kRowVideoToggle, k).contains(x, y)) return ListControl::VideoToggle;
+  }
+  if (position) *position = 0;
+  return ListControl::None;
+}
+
+void CameraList::left_button_down(int x, int y) {
+  int position = position_at(x, y);
+  if (position == 0) return;
+  selected_ = position;
+  hooks().redraw_list();
+  if (camera_at(position)) drag_state_ = 1;
+}
+
+void CameraList::mouse_move(int, int) {
+  if (drag_state_ == 1 && camera_at(selected_)) drag_state_ = 2;
+}
+
+DropResult CameraList::left_button_up(int x, int y) {
+  DropResult result = DropResult::None;
+  if (drag_state_ == 2) {
+    int cell = cell_at(x, y);
+    if (cell >= 0) result = drop_on_cell(cell);
+  }
+  drag_state_ = 0;
+  return result;
+}
+
+DropResult CameraList::drop_on_cell(int cell) {
+  Camera* camera = camera_at(selected_);
+  if (!camera || cell < 0 || cell >= kVisibleCells) return DropResult::None;
+  const int target = channel_of_cell(cell);
+
+  if (Camera* occupant = slots_[target]) {
+    if (occupant->running()) return DropResult::Refused;
+    occupant->stop();
+    clear_channel_number(target);
+    // The stopped camera no longer has this channel, so it leaves the slot;
+    // otherwise the dropped camera could not be bound there.
+    slots_[target] = nullptr;
+  }
+  const bool was_popup = camera->popup();
+  if (valid_channel(camera->channel())) {
+    if (was_popup) hooks().close_popup(*camera);
+    camera->set_popup(false);
+    release_slot(*camera);
+  }
+  clear_channel_number(target);
+  camera->set_channel(target);
+  (void)bind(*camera, target);
+
+  DropResult result;
+  if (was_popup) {
+    // The camera keeps streaming; its window moves with it to the new channel.
+    camera->set_popup(hooks().open_popup(*camera, target));
+    if (!camera->popup()) place_if_visible(*camera);
+    result = DropResult::MovedPopup;
+  } else if (camera->start_stream()) {
+    camera->set_picture_rect(kCellRects[cell]);
+    camera->set_muted(true);
+    camera->set_output_volume(kSilentVolume);
+    result = DropResult::Started;
+  } else {
+    camera->stop();
+    result = DropResult::StartFailed;
+  }
+  hooks().redraw_channels();
+  if (result == DropResult::Started) wait_for_stream(*camera);
+  return result;
+}
+
+void CameraList::wait_for_stream(const Camera& camera) const {
+  // The drop shows the picture only once the stream runs; a camera that does
+  // not answer in time is left to connect in the background.
+  for (int waited = 0; waited < drop_wait_ms_ && camera.running() && !camera.connected(); ++waited) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+bool CameraList::channel_used_by_listed(int channel) const {
+  for (int index : list_) {
+    if (pool_[index]->channel() == channel) return true;
+  }
+  return false;
+}
+
+void CameraList::place_if_visible(Camera& camera) {
+  int cell = cell_of_channel(camera.channel());
+  if (cell >= 0) camera.set_picture_rect(kCellRects[cell]);
+}
+
+void CameraList::double_click_list(int x, int y) {
+  Camera* camera = camera_at(position_at(x, y));
+  if (camera && !camera->popup()) start_on_free_channel(*camera);
+}
+
+void CameraList::start_on_free_channel(Camera& camera) {
+  int free_channel = 0;
+  for (int ch = 1; ch <= kChannelCount && free_channel == 0; ++ch) {
+    if (!channel_used_by_listed(ch)) free_channel = ch;
+  }
+  if (free_channel == 0) {
+    platform::message_box(kMsgAllViewFull, "");
+    return;
+  }
+  if (valid_channel(camera.channel())) {
+    (void)bind(camera, camera.channel());
+  } else {
+    (void)bind(camera, free_channel);
+    camera.set_channel(free_channel);
+  }
+  if (camera.start_stream()) {
+    reposition_pictures(true);
+    place_if_visible(camera);
+    camera.set_muted(true);
+    camera.set_output_volume(kSilentVolume);
+  } else {
+    camera.stop();
+  }
+  hooks().redraw_all();
+}
+
+void CameraList::double_click_cell(int x, int y) {
+  int cell = cell_at(x, y);
+  if (cell < 0) return;
+  const int channel = channel_of_cell(cell);
+  Camera* camera = slots_[channel];
+  if (!camera || camera->popup()) return;
+  // Only a running camera whose stream header has arrived has a picture size
+  // for the window.
+  if (!camera->running() || !camera->header_arrived()) return;
+  if (hooks().open_popup(*camera, channel)) camera->set_popup(true);
+  hooks().redraw_all();
+}
+
+void CameraList::popup_closed(Camera& camera) {
+  camera.set_popup(false);
+  reposition_pictures(false);
+  hooks().redraw_all();
+}
+
+void CameraList::click_list_control(ListControl control, Camera& camera) {
+  switch (control) {
+    case ListControl::RecordingMark: recording_mark_click(camera); break;
+    case ListControl::AudioToggle: audio_toggle(camera); break;
+    case ListControl::VideoToggle: video_toggle(camera); break;
+    case ListControl::None: break;
+  }
+}
+
+void CameraList::mute(Camera& camera) {
+  camera.set_muted(true);
+  camera.set_output_volume(kSilentVolume);
+  if (camera.popup()) hooks().popup_muted(camera);
+}
+
+void CameraList::make_only_audible(Camera& camera, bool only_on_channels) {
+  for (int index : list_) {
+    Camera& other = *pool_[index];
+    if (&other == &camera || other.muted()) continue;
+    if (only_on_channels && other.channel() == 0) continue;
+    mute(other);
+  }
+  camera.set_muted(false);
+  camera.set_output_volume(camera.volume());
+}
+
+void CameraList::audio_toggle(Camera& camera) {
+  if (camera.channel() == 0) return;
+  if (camera.muted()) make_only_audible(camera, false);
+  else mute(camera);
+  hooks().redraw_list();
+}
+
+void CameraList::video_toggle(Camera& camera) {
+  if (camera.channel() == 0) return;
+  if (!camera.running()) {
+    (void)bind(camera, camera.channel());
+    if (camera.start_stream()) {
+      reposition_pictures(true);
+      place_if_visible(camera);
+      camera.set_output_volume(camera.muted() ? kSilentVolume : camera.volume());
+    } else {
+      camera.stop();
+    }
+  } else {
+    if (camera.recording()) {
+      platform::message_box(kMsgCameraRecording, kCaptionCameraRecording);
+      return;
+    }
+    release_slot(camera);
+    camera.stop();
+    if (camera.popup()) hooks().close_popup(camera);
+  }
+  hooks().redraw_all();
+}
+
+void CameraList::recording_mark_click(Camera& camera) {
+  if (!camera.recording()) return;
+  camera.set_recording(false);
+  camera.set_manual_request(false);
+  camera.set_motion_recording(false);
+  hooks().redraw_list();
+  const bool window_recording = camera.writer_open(kScheduleWriter) || camera.writer_open(kMotionWriter);
+  camera.close_writers();
+  if (window_recording) camera.schedules().cancel_active_entry();
+}
+
+CellLook CameraList::cell_look(int cell) const {
+  const int channel = channel_of_cell(cell);
+  if (!valid_channel(channel)) return CellLook::NoCamera;
+  if (const Camera* c = slots_[channel]) return c->popup() ? CellLook::Popup : CellLook::Live;
+  return channel_used_by_listed(channel) ? CellLook::CameraOff : CellLook::NoCamera;
+}
+
+std::string CameraList::channel_label(int cell) const {
+  const int channel = channel_of_cell(cell);
+  std::string label = "CHANNEL " + std::to_string(channel) + " : ";
+  if (const Camera* c = slot(channel)) label += c->name();
+  return label;
+}
+
+}  // namespace model

@@ -1,0 +1,202 @@
+// The camera list and channel grid of the main window, without drawing: the
+// pool of 128 cameras, the list of pool indices in order of addition, the
+// eight channel slots, the grid position, the list page, the selection and
+// the drag state, and every rule of adding, deleting, binding, dropping,
+// double-clicking and the per-camera list controls.
+//
+// The main window owns one CameraList, draws what it says and feeds it the
+// mouse input (window coordinates). Everything runs on the user-interface
+// thread; the stream and recording threads only read the pool's cameras.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "viewer/shell/model/camera.h"
+#include "viewer/shell/model/camera_connection.h"
+#include "viewer/shell/model/layout.h"
+
+namespace model {
+
+// What the list asks of the windows around it. The default does nothing.
+class ShellHooks {
+ public:
+  virtual ~ShellHooks() = default;
+  virtual void redraw_list() {}
+  virtual void redraw_channels() {}
+  virtual void redraw_all() {}
+  // The three list controls of a listed camera (audio, video, recording mark).
+  virtual void create_list_controls(Camera&) {}
+  virtual void destroy_list_controls(Camera&) {}
+  // Opens the pop-up camera window for the camera on this channel; true when
+  // it is shown (the list then marks the camera as shown there).
+  virtual bool open_popup(Camera&, int channel) { return false; }
+  // Closes the camera's pop-up window; the window reports back through
+  // CameraList::popup_closed().
+  virtual void close_popup(Camera&) {}
+  // The camera was muted from outside its pop-up window: refresh its look.
+  virtual void popup_muted(Camera&) {}
+};
+
+enum class DropResult {
+  None,         // no drop: no camera selected, or not over a cell
+  Refused,      // a running camera plays on the target channel
+  Started,      // the camera plays on the target channel
+  StartFailed,  // the camera has the target channel but could not be started
+  MovedPopup,   // the camera's pop-up window now belongs to the target channel
+};
+
+// How a cell of the grid looks when no live picture covers it.
+enum class CellLook {
+  Live,          // a camera of the channel slot is drawn there
+  Popup,         // placeholder: the camera is viewed in its pop-up window
+  NoCamera,      // placeholder: no camera installed
+  CameraOff,     // background artwork: a camera has this channel but is not started
+};
+
+enum class RecordingMark { Hidden, Red, ScheduleYellow };
+
+// One visible row of the camera list.
+struct ListRow {
+  int position = 0;  // list position (1-based)
+  Camera* camera = nullptr;
+  bool selected = false;
+  std::string channel_text;  // "%d" of the channel, empty when none
+  std::string name;
+  RecordingMark mark = RecordingMark::Hidden;
+};
+
+enum class ListControl { None, RecordingMark, AudioToggle, VideoToggle };
+
+// Where a camera is added from: the user (camera dialog), or "param.dat".
+// Loading does not refuse text that the file's own escape carried.
+enum class AddOrigin { User, SettingsFile };
+
+class CameraList {
+ public:
+  explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr);
+  ~CameraList();
+  CameraList(const CameraList&) = delete;
+  CameraList& operator=(const CameraList&) = delete;
+
+  // --- pool and list ---
+  Camera& pool(int index) { return *pool_[index]; }
+  int count() const { return static_cast<int>(list_.size()); }
+  Camera* camera_by_tag(std::uintptr_t tag);
+  // Camera at list position n (1-based), or nullptr.
+  Camera* camera_at(int position);
+  // List position of a listed camera, or 0.
+  int position_of(const Camera& camera) const;
+  // Listed camera with exactly this MAC and location, searched in list order.
+  Camera* find_camera(std::string_view mac, int location);
+
+  // Adds a camera: 1 added, 0 refused with a message (list full, a text or
+  // MAC that breaks the rules, or the same MAC and location already listed).
+  [[nodiscard]] int add_camera(const CameraRecord& record, AddOrigin origin = AddOrigin::User);
+  // Changes a listed camera's texts (camera dialog in edit mode) under the
+  // same rules: 1 changed, 0 refused with a message.
+  [[nodiscard]] int change_camera(Camera& camera, const CameraRecord& texts);
+  // Deletes the selected camera after the user confirmed; true when deleted.
+  bool delete_selected();
+
+  // --- channels ---
+  Camera* slot(int channel) const;
+  // For channel 1 to 8: 1 stored, -1 the slot is taken. For channel 0: the
+  // lowest free slot is taken and its channel returned, -1 when all are taken.
+  // 0 for any other channel. The camera's channel number is not changed.
+  [[nodiscard]] int bind(Camera& camera, int channel);
+  // Empties a channel slot when it holds this camera.
+  void release_slot(Camera& camera);
+  // Every pool camera with this channel number gets 0.
+  void clear_channel_number(int channel);
+
+  // --- grid ---
+  int grid_position() const { return grid_position_; }
+  void set_grid_position(int position);
+  // Cell (0 to 3) showing the channel at the current grid position, or -1.
+  int cell_of_channel(int channel) const;
+  int channel_of_cell(int cell) const { return cell + 2 * grid_position_ - 1; }
+  // Cell under a point, or -1.
+  static int cell_at(int x, int y);
+  // Places the pictures of the cameras in the channel slots: the cell of a
+  // visible channel, else off the window. Cameras without a channel number or
+  // shown in a pop-up window are left alone, and stopped ones too when
+  // skip_stopped is set.
+  void reposition_pictures(bool skip_stopped);
+  int thumb_top() const { return thumb_top_; }
+  // A click on the grid's scroll track above or below the thumb.
+  void track_click(int y);
+  // The thumb dragged to a new top edge (kept inside the track).
+  void drag_thumb(int top);
+
+  // --- list paging ---
+  int list_page() const { return list_page_; }
+  void page_up();
+  void page_down();
+  bool scroll_buttons_visible() const { return count() > kRowsPerPage; }
+  // The eight rows of the current page.
+  std::array<ListRow, kRowsPerPage> visible_rows();
+  // List position under a point of the list area, or 0.
+  int position_at(int x, int y) const;
+  // Which list control of which visible row lies under a point.
+  ListControl list_control_at(int x, int y, int* position) const;
+
+  // --- selection, drag and drop ---
+  int selected() const { return selected_; }
+  void select(int position) { selected_ = position; }
+  int drag_state() const { return drag_state_; }
+  void left_button_down(int x, int y);
+  void mouse_move(int x, int y);
+  DropResult left_button_up(int x, int y);
+  // Drops the selected camera on a cell (0 to 3) of the grid.
+  DropResult drop_on_cell(int cell);
+  // How long a drop waits for the camera's stream to run, at most.
+  void set_drop_wait_ms(int ms) { drop_wait_ms_ = ms; }
+
+  // --- double clicks ---
+  void double_click_list(int x, int y);
+  // Starts a listed camera on a free channel (or its own), muted.
+  void start_on_free_channel(Camera& camera);
+  void double_click_cell(int x, int y);
+  // The pop-up window of a camera was closed.
+  void popup_closed(Camera& camera);
+
+  // --- per-camera list controls ---
+  void click_list_control(ListControl control, Camera& camera);
+  // Audio toggle: makes the camera the only audible one, or mutes it.
+  void audio_toggle(Camera& camera);
+  // Unmutes the camera after muting every other listed camera (only those on
+  // a channel when only_on_channels), so that at most one camera is audible.
+  void make_only_audible(Camera& camera, bool only_on_channels);
+  void video_toggle(Camera& camera);
+  void recording_mark_click(Camera& camera);
+
+  // --- painting ---
+  CellLook cell_look(int cell) const;
+  std::string channel_label(int cell) const;
+
+ private:
+  void mute(Camera& camera);
+  bool channel_used_by_listed(int channel) const;
+  void place_if_visible(Camera& camera);
+  void wait_for_stream(const Camera& camera) const;
+  ShellHooks& hooks() { return *hooks_; }
+
+  std::vector<std::unique_ptr<Camera>> pool_;
+  std::vector<int> list_;                                // pool indices in order of addition
+  std::array<Camera*, kChannelCount + 1> slots_{};  // index 1 to 8
+  ShellHooks default_hooks_;
+  ShellHooks* hooks_;
+  int grid_position_ = 1;
+  int thumb_top_ = kGridTrack.top;
+  int list_page_ = 1;
+  int selected_ = 0;
+  int drag_state_ = 0;
+  int drop_wait_ms_ = 5000;
+};
+
+}  // namespace model

@@ -1,0 +1,33 @@
+// The camera list as "param.dat" sees it: restoring cameras and schedules
+// while the settings load, and listing them for the save at exit.
+#pragma once
+
+#include <vector>
+
+#include "viewer/config/settings_file.h"
+#include "viewer/shell/model/camera_list.h"
+
+namespace model {
+
+class SettingsCatalog final : public config::CameraCatalog {
+ public:
+  explicit SettingsCatalog(CameraList& list) : list_(list) {}
+
+  // Adds the camera through the list (its messages on refusal), then applies
+  // sensitivity, zones, mute, volume and channel; values outside their ranges
+  // fall back to safe ones (channel 0, volume limited to -3000..0,
+  // sensitivity 3). Without auto_play the camera is stopped; with it, a
+  // camera that was playing on a channel is started and bound there.
+  bool restore_camera(const config::CamInfo& info, bool auto_play) override;
+
+  // MACs are compared in lower case, as the list stores them.
+  bool restore_schedules(const config::CamScheduleRecord& record) override;
+
+  std::vector<config::CamInfo> camera_records() const override;
+  std::vector<config::CamScheduleRecord> schedule_records() const override;
+
+ private:
+  CameraList& list_;
+};
+
+}  // namespace model
