@@ -61,6 +61,25 @@ TEST(RecordingWriter, FileIsTheStreamHeaderThenWholePacketsAndPlays) {
   EXPECT_TRUE(rectest::decodes_cleanly(dir / "LAN_20050412_153000.asf"));
 }
 
+TEST(RecordingWriter, PacketsOfAnEndedConnectionNeverReachTheNextFile) {
+  TempDir dir;
+  const auto& clip = asf_clip();
+  RecordingWriter w;
+  set_header(w, clip.header);
+  ASSERT_EQ(w.Open(dir / "a.asf"), 1);
+  for (int i = 0; i < 5; ++i) add(w, clip.packets[static_cast<std::size_t>(i)]);
+  w.Close();  // the connection ends with packets still queued
+  // The loop reopens as soon as the new header is in, before any packet of
+  // the new connection has come.
+  set_header(w, clip.header);
+  ASSERT_EQ(w.Open(dir / "b.asf"), 1);
+  EXPECT_EQ(w.queued(), 0u);
+  add(w, clip.packets[10]);
+  ASSERT_EQ(w.Flush(), 1);
+  EXPECT_EQ(w.length(), clip.header.size() + clip.packet_size);
+  w.Close();
+}
+
 TEST(RecordingWriter, FilesOf230BytesOrLessAreDeletedOnClose) {
   TempDir dir;
   RecordingWriter w;

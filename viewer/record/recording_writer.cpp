@@ -26,9 +26,15 @@ RecordingWriter::~RecordingWriter() {
 }
 
 int RecordingWriter::SetHeader(const std::uint8_t* bytes, std::uint32_t length) {
-  std::lock_guard lock(mutex_);
-  if (bytes == nullptr) length = 0;
-  header_.assign(bytes, bytes + length);
+  {
+    std::lock_guard lock(mutex_);
+    if (bytes == nullptr) length = 0;
+    header_.assign(bytes, bytes + length);
+  }
+  // A new header means a new connection: packets still queued from the old
+  // one would follow the new header in the next file (a file reopened before
+  // the new connection delivers its first packet never sees a ClearQueue).
+  ClearQueue();
   return 1;
 }
 
