@@ -71,6 +71,14 @@ bool CameraRecording::has_active_schedule() {
   return schedule_.has_active_schedule();
 }
 
+bool CameraRecording::active_reference_entry(ScheduleEntry* out) {
+  std::lock_guard lock(mutex_);
+  const int ref = schedule_.state.active_reference;
+  if (ref < 0 || !schedule_.slot(ref).in_use) return false;
+  *out = schedule_.slot(ref).entry;
+  return true;
+}
+
 void CameraRecording::on_stream_cleanup() {
   recording_indicator.store(false);
   motion_recording.store(false);

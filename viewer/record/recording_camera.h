@@ -112,6 +112,9 @@ class CameraRecording {
   std::vector<ScheduleEntry> entries();
   // True while a window of this camera is current and not cancelled.
   bool has_active_schedule();
+  // The entry of the active reference (what a dialog compares its row with
+  // before asking "the process is recording, stop?"); false when none.
+  bool active_reference_entry(ScheduleEntry* out);
 
   // The stream's clean-up after a connection ended: closes the open writers
   // and clears the recording indicator and the motion-recording flag. The
