@@ -170,8 +170,10 @@ std::string build_schedule_text(const std::vector<CamScheduleRecord>& records) {
   std::string out;
   for (const CamScheduleRecord& r : records) {
     // A valid MAC is 12 hexadecimal digits and passes unchanged; anything else
-    // is encoded so that it cannot break the record structure.
-    out += text_needs_protection(r.mac) ? protect_text(r.mac) : r.mac;
+    // is encoded so that it cannot break the record structure (the reader
+    // decodes a key that holds "%").
+    const bool protect = text_needs_protection(r.mac) || r.mac.find('%') != std::string::npos;
+    out += protect ? protect_text(r.mac) : r.mac;
     append_int(out, r.location);
     out += kFieldSeparator;
     append_int(out, static_cast<std::int32_t>(r.entries.size()));

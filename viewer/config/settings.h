@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 namespace config {
@@ -32,30 +31,6 @@ struct Settings {
   std::string program_file;    // file name of the program, for the autostart entry
   std::string camera_text;     // the CamInfo value being built or parsed
   std::string schedule_text;   // the CamSchedule value being built or parsed
-};
-
-// Settings shared between the user-interface thread (which changes them in
-// dialogs) and the recording threads (which read them continually). Readers
-// take a copy; nobody holds the lock while calling out.
-class SharedSettings {
- public:
-  Settings snapshot() const {
-    std::lock_guard lock(mutex_);
-    return settings_;
-  }
-  void replace(const Settings& settings) {
-    std::lock_guard lock(mutex_);
-    settings_ = settings;
-  }
-  template <class F>
-  void update(F&& change) {
-    std::lock_guard lock(mutex_);
-    change(settings_);
-  }
-
- private:
-  mutable std::mutex mutex_;
-  Settings settings_;
 };
 
 }  // namespace config

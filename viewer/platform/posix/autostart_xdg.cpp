@@ -1,6 +1,6 @@
-// XDG autostart entry (freedesktop.org Desktop Entry Specification 1.5,
-// "The Exec key" and "Possible value types" for quoting and escapes; the
-// Desktop Application Autostart Specification for the folder).
+// XDG autostart entry (freedesktop.org desktop entry format 1.5: "The Exec
+// key" and "Possible value types" for quoting and escapes; the XDG autostart
+// rules for the folder).
 #include "viewer/platform/autostart.h"
 
 #include <fcntl.h>

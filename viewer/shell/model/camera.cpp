@@ -2,11 +2,18 @@
 
 namespace model {
 
-Camera::Camera(int pool_index, const ConnectionFactory& make_connection)
-    : pool_index_(pool_index), connection_(make_connection ? make_connection(tag()) : nullptr) {}
+Camera::Camera(int pool_index, const ConnectionFactory& make_connection, record::RecordingEnv env)
+    : pool_index_(pool_index), recording_(env), connection_(make_connection ? make_connection(tag()) : nullptr) {
+  if (connection_) {
+    // Every clean-up after a connection closes the camera's open recordings.
+    connection_->set_cleanup_hook([this] { recording_.on_stream_cleanup(); });
+    connection_->set_sinks(sinks_locked());
+  }
+}
 
 Camera::~Camera() {
-  if (connection_ && running_.load()) connection_->stop();
+  // The stream thread feeds this camera's writers: it must end first.
+  if (connection_) connection_->stop();
 }
 
 CameraRecord Camera::record() const {
@@ -18,8 +25,8 @@ CameraRecord Camera::record() const {
   r.location = location_.load();
   r.connected = connected();
   r.connection_state = connection_state();
-  r.recording = recording_.load();
-  r.motion_recording = motion_recording_.load();
+  r.recording = recording_.recording_indicator.load() ? 1 : 0;
+  r.motion_recording = recording_.motion_recording.load() ? 1 : 0;
   r.reserved = reserved_.load();
   return r;
 }
@@ -57,8 +64,16 @@ void Camera::set_volume(int volume) {
 
 void Camera::set_output_volume(int volume) {
   output_volume_.store(volume);
-  net::AudioSink* audio = sinks().audio;
+  net::AudioSink* audio;
+  {
+    std::lock_guard lock(mutex_);
+    audio = audio_;
+  }
   if (audio) audio->set_volume(volume);
+}
+
+bool Camera::writer_open(int writer) const {
+  return recording_.writer(writer).IsOpen();
 }
 
 MotionSettings Camera::motion_settings() const {
@@ -81,64 +96,69 @@ void Camera::set_picture_rect(Rect rect) {
   picture_rect_ = rect;
 }
 
-void Camera::set_sinks(const net::StreamSinks& sinks) {
+net::StreamSinks Camera::sinks_locked() const {
+  net::StreamSinks sinks;
+  sinks.video = video_;
+  sinks.audio = audio_;
+  sinks.view = view_;
+  for (int i = 0; i < 3; ++i) sinks.writers[i] = &recording_.writer(i);
+  return sinks;
+}
+
+void Camera::set_media(net::VideoSink* video, net::AudioSink* audio, platform::View* view) {
+  std::lock_guard lock(mutex_);
+  video_ = video;
+  audio_ = audio;
+  view_ = view;
+}
+
+void Camera::set_record_button_reset(std::function<void()> reset) {
+  std::lock_guard lock(mutex_);
+  reset_record_button_ = std::move(reset);
+}
+
+void Camera::reset_record_button() {
+  std::function<void()> reset;
   {
     std::lock_guard lock(mutex_);
-    sinks_ = sinks;
+    reset = reset_record_button_;
   }
-  if (connection_ && !running_.load()) connection_->set_sinks(sinks);
+  if (reset) reset();
 }
 
-net::StreamSinks Camera::sinks() const {
-  std::lock_guard lock(mutex_);
-  return sinks_;
-}
-
-bool Camera::writer_open(int writer) const {
-  net::PacketSink* w = sinks().writers[writer];
-  return w && w->IsOpen();
-}
-
-void Camera::close_writers() {
-  net::StreamSinks s = sinks();
-  for (net::PacketSink* w : s.writers) {
-    if (w && w->IsOpen()) w->Close();
-  }
-}
-
-bool Camera::start_stream() {
-  if (!connection_) return false;
+int Camera::start_stream() {
+  if (!connection_) return 0;
   CameraRecord texts;
   net::StreamSinks sinks;
   {
     std::lock_guard lock(mutex_);
     texts = texts_;
-    sinks = sinks_;
+    sinks = sinks_locked();
   }
   if (!running_.load()) connection_->set_sinks(sinks);
   connection_->set_account({texts.address, texts.port, texts.user, texts.password});
   connection_->set_muted(muted_.load());
   connection_->set_volume(volume_.load());
   driven_.store(true);
-  if (connection_->start() != 1) return false;
-  running_.store(true);
-  return true;
+  const int result = connection_->start();
+  if (result == 1) running_.store(true);
+  return result;
 }
 
 void Camera::stop() {
   driven_.store(true);
   running_.store(false);
   if (connection_) connection_->stop();
-  // The stream's clean-up has closed any recording.
-  recording_.store(false);
-  motion_recording_.store(false);
+  // The stream's clean-up did this already when it ran; a camera whose stream
+  // never ran still must not show a recording.
+  recording_.on_stream_cleanup();
 }
 
 void Camera::pause() {
   if (connection_) connection_->pause();
 }
 
-void Camera::resume() {
+void Camera::resume_stream() {
   if (connection_) connection_->resume();
 }
 
@@ -152,7 +172,23 @@ int Camera::connected() const {
   return connection_->connected() ? 1 : 0;
 }
 
-bool Camera::header_arrived() const { return connection_ && connection_->header_length() > 0; }
+bool Camera::connection_dead() { return !connection_ || connection_->is_dead(); }
+
+std::uint32_t Camera::header_length() const { return connection_ ? connection_->header_length() : 0; }
+
+bool Camera::stream_stopping() const { return connection_ && connection_->stopping(); }
+
+void Camera::silence() {
+  set_muted(true);
+  set_output_volume(kSilentVolume);
+}
+
+bool Camera::motion_sample(record::MotionSample& out) {
+  // The motion cells come from the video pipeline's key-frame comparison;
+  // without a pipeline there is no picture to compare yet.
+  out.zones = motion_settings();
+  return false;
+}
 
 void Camera::take_for(const CameraRecord& record, const std::string& mac, int location) {
   // A pool slot is reused after a delete. Nothing of the previous camera may
@@ -166,20 +202,25 @@ void Camera::take_for(const CameraRecord& record, const std::string& mac, int lo
     motion_ = MotionSettings{};
     picture_rect_ = kOffWindowRect;
   }
+  {
+    std::lock_guard lock(recording_.mutex());
+    record::ScheduleTable& table = recording_.schedule();
+    for (int i = 0; i < record::kMaxScheduleEntries; ++i) table.slot(i) = {};
+    table.state = record::ScheduleState{};
+  }
+  recording_.recording_indicator.store(record.recording != 0);
+  recording_.motion_recording.store(record.motion_recording != 0);
+  recording_.manual_request.store(false);
   location_.store(location);
   channel_.store(0);
   popup_.store(false);
   muted_.store(false);
   volume_.store(0);
   output_volume_.store(0);
-  recording_.store(record.recording != 0);
-  motion_recording_.store(record.motion_recording != 0);
-  manual_request_.store(false);
   reserved_.store(record.reserved);
   driven_.store(false);
   stored_state_.store(record.connection_state);
   stored_connected_.store(record.connected);
-  schedules_.clear();
   if (connection_) {
     connection_->set_muted(false);
     connection_->set_volume(0);

@@ -1,29 +1,30 @@
 // One camera of the pool: its identity and account, its place on a channel,
-// its sound and motion settings, its schedule entries and its streaming side.
+// its sound and motion settings, its recording state (three writers, flags,
+// schedule entries) and its streaming side.
 //
 // The pool's 128 cameras live from start-up to exit. The user-interface
-// thread changes them; the stream, decode and recording threads read the
-// values they need concurrently, so the numbers are atomics and the texts and
+// thread changes them; the stream, decode and recording threads read what
+// they need concurrently, so the numbers are atomics and the texts and
 // rectangles are copied out under a small lock.
 //
-// The media side is wired in by its owners through set_sinks(): the video
-// pipeline and audio output (decoding and sound) and the three recording
-// writers (schedule, manual, motion). Until they exist a camera streams into
-// whatever sinks it was given, or none.
+// The media side is wired in by its owners through set_media(): the video
+// pipeline (decoding, drawing, motion cells) and the audio output. Until they
+// exist a camera streams into its recording writers only.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "viewer/net/stream_sinks.h"
+#include "viewer/record/motion_zones.h"
+#include "viewer/record/recording_camera.h"
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/camera_record.h"
 #include "viewer/shell/model/layout.h"
-#include "viewer/shell/model/schedule_entries.h"
 
 namespace model {
 
@@ -31,25 +32,17 @@ namespace model {
 inline constexpr int kSilentVolume = -10000;
 inline constexpr int kMinVolume = -3000;
 inline constexpr int kMaxVolume = 0;
-inline constexpr int kZoneCount = 25;
+inline constexpr int kZoneCount = record::kMaxZones;
 inline constexpr int kDefaultSensitivity = 3;
 
-// Motion-detection settings edited in the motion dialog.
-struct MotionSettings {
-  std::array<std::uint8_t, kZoneCount> zone_mask{};  // 1 = zone watched
-  int zone_layout = 0;                                // 1 = 4x4, 2 = 5x5, else 3x3
-  int sensitivity = kDefaultSensitivity;              // 1 (very high) to 5 (very low)
-};
+// Motion-detection settings edited in the motion dialog: zone flags, layout
+// and sensitivity level.
+using MotionSettings = record::MotionZones;
 
-// Indices of the recording writers in net::StreamSinks::writers.
-inline constexpr int kScheduleWriter = 0;
-inline constexpr int kManualWriter = 1;
-inline constexpr int kMotionWriter = 2;
-
-class Camera {
+class Camera final : public record::RecordingCamera {
  public:
-  Camera(int pool_index, const ConnectionFactory& make_connection);
-  ~Camera();
+  Camera(int pool_index, const ConnectionFactory& make_connection, record::RecordingEnv env = {});
+  ~Camera() override;
   Camera(const Camera&) = delete;
   Camera& operator=(const Camera&) = delete;
 
@@ -62,8 +55,9 @@ class Camera {
   // connection state as stored until the stream is first driven). Any thread.
   CameraRecord record() const;
   std::string name() const;
-  std::string mac() const;
-  int location() const { return location_.load(); }
+  std::string mac() const override;
+  int location() const override { return location_.load(); }
+  void set_location(int location) override { location_.store(location); }
   // Replaces name, address, port, MAC, description, user and password; used
   // from the next connection on. User-interface thread.
   void set_texts(const CameraRecord& texts);
@@ -82,14 +76,11 @@ class Camera {
   int output_volume() const { return output_volume_.load(); }
   void set_output_volume(int volume);
 
-  // Recording flags: any recording open, the open one is a motion recording,
-  // a manual recording is requested.
-  bool recording() const { return recording_.load(); }
-  void set_recording(bool on) { recording_.store(on); }
-  bool motion_recording() const { return motion_recording_.load(); }
-  void set_motion_recording(bool on) { motion_recording_.store(on); }
-  bool manual_request() const { return manual_request_.load(); }
-  void set_manual_request(bool on) { manual_request_.store(on); }
+  // Recording: writers, flags and schedule entries (their own lock).
+  record::CameraRecording& recording() override { return recording_; }
+  // Some recording of the camera runs (the list's recording mark).
+  bool recording_indicator() const { return recording_.recording_indicator.load(); }
+  bool writer_open(int writer) const;
   int reserved() const { return reserved_.load(); }
 
   MotionSettings motion_settings() const;
@@ -99,29 +90,36 @@ class Camera {
   Rect picture_rect() const;
   void set_picture_rect(Rect rect);
 
-  ScheduleTable& schedules() { return schedules_; }
-  const ScheduleTable& schedules() const { return schedules_; }
+  // The media consumers of the stream (any may be null); applied at the next
+  // start. The recording writers are the camera's own.
+  void set_media(net::VideoSink* video, net::AudioSink* audio, platform::View* view);
+  // What the pop-up window does when a recording loop ends the recording of
+  // the camera it shows. Any thread may call it.
+  void set_record_button_reset(std::function<void()> reset);
 
-  // The stream's consumers; applied at the next start.
-  void set_sinks(const net::StreamSinks& sinks);
-  net::StreamSinks sinks() const;
-  // True when the writer (kScheduleWriter, ...) has a file open.
-  bool writer_open(int writer) const;
-  // Closes every writer that has a file open.
-  void close_writers();
-
-  // Streaming. start_stream() connects with the current address and account
-  // and returns true when the stream was started; stop() ends it (its
-  // clean-up closes open recordings). User-interface thread.
-  [[nodiscard]] bool start_stream();
+  // Streaming: connects with the current address and account; 1 started, 6
+  // busy (a start or stop in progress), 0 without a connection. The
+  // user-interface thread and the schedule loop call it.
+  [[nodiscard]] int start_stream() override;
+  // Ends the stream; its clean-up closes open recordings. User-interface thread.
   void stop();
   void pause();
-  void resume();
+  void resume_stream() override;
   // Started and not stopped since (connecting, playing, paused or reconnecting).
   bool running() const { return running_.load(); }
   int connection_state() const;
   int connected() const;
-  bool header_arrived() const;
+  bool header_arrived() const { return header_length() > 0; }
+
+  // The rest of what the recording loops ask of a camera.
+  bool connection_dead() override;
+  std::uint32_t header_length() const override;
+  bool stream_connected() const override { return connected() != 0; }
+  bool stream_stopping() const override;
+  void silence() override;
+  bool motion_sample(record::MotionSample& out) override;
+  bool shown_in_popup() const override { return popup(); }
+  void reset_record_button() override;
 
  private:
   friend class CameraList;
@@ -129,15 +127,21 @@ class Camera {
   // resets everything the slot's previous camera left behind.
   void take_for(const CameraRecord& record, const std::string& mac, int location);
   void set_listed(bool listed) { listed_.store(listed); }
+  net::StreamSinks sinks_locked() const;
 
   const int pool_index_;
+  // The writers and flags are synchronised inside; const queries reach them too.
+  mutable record::CameraRecording recording_;
   std::unique_ptr<CameraConnection> connection_;
 
-  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle and sinks
+  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle, media and callback
   CameraRecord texts_;
   MotionSettings motion_;
   Rect picture_rect_ = kOffWindowRect;
-  net::StreamSinks sinks_;
+  net::VideoSink* video_ = nullptr;
+  net::AudioSink* audio_ = nullptr;
+  platform::View* view_ = nullptr;
+  std::function<void()> reset_record_button_;
 
   std::atomic<bool> listed_{false};
   std::atomic<int> location_{0};
@@ -146,9 +150,6 @@ class Camera {
   std::atomic<bool> muted_{false};
   std::atomic<int> volume_{0};
   std::atomic<int> output_volume_{0};
-  std::atomic<bool> recording_{false};
-  std::atomic<bool> motion_recording_{false};
-  std::atomic<bool> manual_request_{false};
   std::atomic<int> reserved_{0};
   // The stored state and connected flag count until the stream is driven
   // (started or stopped) for the first time in this run.
@@ -156,8 +157,6 @@ class Camera {
   std::atomic<int> stored_state_{0};
   std::atomic<int> stored_connected_{0};
   std::atomic<bool> running_{false};
-
-  ScheduleTable schedules_;
 };
 
 }  // namespace model

@@ -1,6 +1,6 @@
 // The streaming side of a camera as the model drives it: start, stop, pause,
 // resume and the connection state. The program plugs in the network stream
-// (stream_connection.h); tests plug in a fake that answers as scripted.
+// (net_connection.h); tests plug in a fake that answers as scripted.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +24,8 @@ struct ConnectionAccount {
   std::string password;
 };
 
-// All methods are called on the user-interface thread, except the const
-// queries, which any thread may call.
+// start() and stop() are called by the user-interface thread and by the
+// schedule loop (one at a time); the const queries by any thread.
 class CameraConnection {
  public:
   virtual ~CameraConnection() = default;
@@ -43,10 +43,17 @@ class CameraConnection {
   virtual int connection_state() const = 0;  // kStatePaused, kStatePlaying, kStateRefused
   virtual bool connected() const = 0;        // the last request succeeded
   virtual bool is_closed() const = 0;
+  // True when the connection is gone or takes no data; may wait its time-out.
+  virtual bool is_dead() const = 0;
+  // A stop is in progress.
+  virtual bool stopping() const = 0;
   virtual std::uint32_t header_length() const = 0;  // 0 until the stream header arrived
   // What the stream applies to the sound output at each connection.
   virtual void set_muted(bool muted) = 0;
   virtual void set_volume(int volume) = 0;
+  // Called by every clean-up after a connection ended (on the stream thread,
+  // or in stop()); the camera closes its recordings there. Only while stopped.
+  virtual void set_cleanup_hook(std::function<void()> hook) = 0;
 };
 
 // Makes the connection of one pool camera; owner_tag identifies the camera in

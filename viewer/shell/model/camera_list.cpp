@@ -17,10 +17,10 @@ bool valid_channel(int channel) { return channel >= 1 && channel <= kChannelCoun
 
 }  // namespace
 
-CameraList::CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks)
+CameraList::CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks, record::RecordingEnv env)
     : hooks_(hooks ? hooks : &default_hooks_) {
   pool_.reserve(kPoolSize);
-  for (int i = 0; i < kPoolSize; ++i) pool_.push_back(std::make_unique<Camera>(i, make_connection));
+  for (int i = 0; i < kPoolSize; ++i) pool_.push_back(std::make_unique<Camera>(i, make_connection, env));
 }
 
 CameraList::~CameraList() {
@@ -82,7 +82,10 @@ int CameraList::add_camera(const CameraRecord& record, AddOrigin origin) {
   Camera& camera = *pool_[free_index];
   camera.take_for(record, *mac, location);
   camera.set_listed(true);
-  list_.push_back(free_index);
+  {
+    std::lock_guard lock(list_mutex_);
+    list_.push_back(free_index);
+  }
   hooks().create_list_controls(camera);
   hooks().redraw_list();
   return 1;
@@ -120,7 +123,10 @@ bool CameraList::delete_selected() {
     return false;
   }
   hooks().destroy_list_controls(*camera);
-  list_.erase(std::find(list_.begin(), list_.end(), camera->pool_index()));
+  {
+    std::lock_guard lock(list_mutex_);
+    list_.erase(std::find(list_.begin(), list_.end(), camera->pool_index()));
+  }
   camera->set_listed(false);
   release_slot(*camera);
   camera->set_channel(0);
@@ -225,7 +231,9 @@ std::array<ListRow, kRowsPerPage> CameraList::visible_rows() {
     Camera& c = *row.camera;
     row.name = c.name();
     if (c.channel() != 0) row.channel_text = std::to_string(c.channel());
-    if (c.recording()) row.mark = c.writer_open(kScheduleWriter) ? RecordingMark::ScheduleYellow : RecordingMark::Red;
+    if (c.recording_indicator()) {
+      row.mark = c.writer_open(record::kScheduleWriter) ? RecordingMark::ScheduleYellow : RecordingMark::Red;
+    }
   }
   return rows;
 }
@@ -251,13 +259,19 @@ ListControl CameraList::list_control_at(int x, int y, int* position) const {
 void CameraList::left_button_down(int x, int y) {
   int position = position_at(x, y);
   if (position == 0) return;
+  drag_x_ = x;
+  drag_y_ = y;
   selected_ = position;
   hooks().redraw_list();
   if (camera_at(position)) drag_state_ = 1;
 }
 
-void CameraList::mouse_move(int, int) {
+void CameraList::mouse_move(int x, int y) {
   if (drag_state_ == 1 && camera_at(selected_)) drag_state_ = 2;
+  if (drag_state_ != 0) {
+    drag_x_ = x;
+    drag_y_ = y;
+  }
 }
 
 DropResult CameraList::left_button_up(int x, int y) {
@@ -299,7 +313,7 @@ DropResult CameraList::drop_on_cell(int cell) {
     camera->set_popup(hooks().open_popup(*camera, target));
     if (!camera->popup()) place_if_visible(*camera);
     result = DropResult::MovedPopup;
-  } else if (camera->start_stream()) {
+  } else if (camera->start_stream() == 1) {
     camera->set_picture_rect(kCellRects[cell]);
     camera->set_muted(true);
     camera->set_output_volume(kSilentVolume);
@@ -353,7 +367,7 @@ void CameraList::start_on_free_channel(Camera& camera) {
     (void)bind(camera, free_channel);
     camera.set_channel(free_channel);
   }
-  if (camera.start_stream()) {
+  if (camera.start_stream() == 1) {
     reposition_pictures(true);
     place_if_visible(camera);
     camera.set_muted(true);
@@ -420,7 +434,7 @@ void CameraList::video_toggle(Camera& camera) {
   if (camera.channel() == 0) return;
   if (!camera.running()) {
     (void)bind(camera, camera.channel());
-    if (camera.start_stream()) {
+    if (camera.start_stream() == 1) {
       reposition_pictures(true);
       place_if_visible(camera);
       camera.set_output_volume(camera.muted() ? kSilentVolume : camera.volume());
@@ -428,7 +442,7 @@ void CameraList::video_toggle(Camera& camera) {
       camera.stop();
     }
   } else {
-    if (camera.recording()) {
+    if (camera.recording_indicator()) {
       platform::message_box(kMsgCameraRecording, kCaptionCameraRecording);
       return;
     }
@@ -440,14 +454,24 @@ void CameraList::video_toggle(Camera& camera) {
 }
 
 void CameraList::recording_mark_click(Camera& camera) {
-  if (!camera.recording()) return;
-  camera.set_recording(false);
-  camera.set_manual_request(false);
-  camera.set_motion_recording(false);
+  if (!camera.recording_indicator()) return;
+  // Clears the flags and the manual request, closes the open writers and
+  // cancels the active schedule or motion window.
+  camera.recording().stop_all();
   hooks().redraw_list();
-  const bool window_recording = camera.writer_open(kScheduleWriter) || camera.writer_open(kMotionWriter);
-  camera.close_writers();
-  if (window_recording) camera.schedules().cancel_active_entry();
+}
+
+Camera* CameraList::camera_refused(std::uintptr_t tag) {
+  Camera* camera = camera_by_tag(tag);
+  if (camera) camera->stop();
+  hooks().redraw_list();
+  return camera;
+}
+
+void CameraList::list_cameras(std::vector<record::RecordingCamera*>& out) {
+  out.clear();
+  std::lock_guard lock(list_mutex_);
+  for (int index : list_) out.push_back(pool_[index].get());
 }
 
 CellLook CameraList::cell_look(int cell) const {

@@ -6,16 +6,19 @@
 //
 // The main window owns one CameraList, draws what it says and feeds it the
 // mouse input (window coordinates). Everything runs on the user-interface
-// thread; the stream and recording threads only read the pool's cameras.
+// thread; the stream and recording threads only read the pool's cameras, and
+// the recording loops take the listed cameras through record::CameraSource.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "viewer/record/recording_camera.h"
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/layout.h"
@@ -23,6 +26,9 @@
 namespace model {
 
 // What the list asks of the windows around it. The default does nothing.
+// Called on the user-interface thread, except redraw_list(), which the
+// recording loops also call from their threads (it must only schedule a
+// repaint).
 class ShellHooks {
  public:
   virtual ~ShellHooks() = default;
@@ -76,10 +82,11 @@ enum class ListControl { None, RecordingMark, AudioToggle, VideoToggle };
 // Loading does not refuse text that the file's own escape carried.
 enum class AddOrigin { User, SettingsFile };
 
-class CameraList {
+class CameraList final : public record::CameraSource {
  public:
-  explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr);
-  ~CameraList();
+  explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr,
+                      record::RecordingEnv env = {});
+  ~CameraList() override;
   CameraList(const CameraList&) = delete;
   CameraList& operator=(const CameraList&) = delete;
 
@@ -149,6 +156,10 @@ class CameraList {
   int selected() const { return selected_; }
   void select(int position) { selected_ = position; }
   int drag_state() const { return drag_state_; }
+  // Where the pointer was last seen during a press or drag; the drag label
+  // (kDragLabel) is drawn there.
+  int drag_x() const { return drag_x_; }
+  int drag_y() const { return drag_y_; }
   void left_button_down(int x, int y);
   void mouse_move(int x, int y);
   DropResult left_button_up(int x, int y);
@@ -175,6 +186,15 @@ class CameraList {
   void video_toggle(Camera& camera);
   void recording_mark_click(Camera& camera);
 
+  // The stream thread of the camera with this tag reported a refusal (the
+  // main window's kMsgCameraRefused): the camera is stopped. Returns it, or
+  // nullptr for an unknown tag.
+  Camera* camera_refused(std::uintptr_t tag);
+
+  // --- the recording loops' view (any thread) ---
+  void list_cameras(std::vector<record::RecordingCamera*>& out) override;
+  void redraw_camera_list() override { hooks_->redraw_list(); }
+
   // --- painting ---
   CellLook cell_look(int cell) const;
   std::string channel_label(int cell) const;
@@ -187,7 +207,10 @@ class CameraList {
   ShellHooks& hooks() { return *hooks_; }
 
   std::vector<std::unique_ptr<Camera>> pool_;
-  std::vector<int> list_;                                // pool indices in order of addition
+  // Pool indices in order of addition. Changed only on the user-interface
+  // thread, under list_mutex_ so that the recording loops can copy it.
+  std::vector<int> list_;
+  mutable std::mutex list_mutex_;
   std::array<Camera*, kChannelCount + 1> slots_{};  // index 1 to 8
   ShellHooks default_hooks_;
   ShellHooks* hooks_;
@@ -196,6 +219,8 @@ class CameraList {
   int list_page_ = 1;
   int selected_ = 0;
   int drag_state_ = 0;
+  int drag_x_ = 0;
+  int drag_y_ = 0;
   int drop_wait_ms_ = 5000;
 };
 

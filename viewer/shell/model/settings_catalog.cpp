@@ -24,8 +24,8 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
 
   MotionSettings motion;
   motion.sensitivity = info.sensitivity >= 1 && info.sensitivity <= 5 ? info.sensitivity : kDefaultSensitivity;
-  for (int z = 0; z < kZoneCount; ++z) motion.zone_mask[z] = static_cast<std::uint8_t>(info.zone_mask[z]);
-  motion.zone_layout = info.zone_layout;
+  for (int z = 0; z < kZoneCount; ++z) motion.flags[z] = static_cast<std::uint8_t>(info.zone_mask[z]);
+  motion.layout = info.zone_layout;
   camera.set_motion_settings(motion);
   camera.set_muted(info.muted != 0);
   camera.set_volume(std::clamp(info.volume, kMinVolume, kMaxVolume));
@@ -37,7 +37,7 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
     camera.stop();
   } else if (info.connection_state == kStatePlaying && channel != 0) {
     if (camera.muted()) camera.set_output_volume(kSilentVolume);
-    if (camera.start_stream()) (void)list_.bind(camera, channel);
+    if (camera.start_stream() == 1) (void)list_.bind(camera, channel);
   }
   return true;
 }
@@ -47,7 +47,7 @@ bool SettingsCatalog::restore_schedules(const config::CamScheduleRecord& record)
   Camera* camera = mac ? list_.find_camera(*mac, record.location) : nullptr;
   if (!camera) return false;
   for (const config::ScheduleValues& e : record.entries) {
-    (void)camera->schedules().add_entry(e.kind, e.day, e.start, e.duration);
+    (void)camera->recording().add_entry(e.kind, e.day, e.start, e.duration);
   }
   return true;
 }
@@ -75,8 +75,8 @@ std::vector<config::CamInfo> SettingsCatalog::camera_records() const {
     info.muted = camera.muted() ? 1 : 0;
     info.volume = camera.volume();
     const MotionSettings motion = camera.motion_settings();
-    for (int z = 0; z < kZoneCount; ++z) info.zone_mask[z] = motion.zone_mask[z];
-    info.zone_layout = motion.zone_layout;
+    for (int z = 0; z < kZoneCount; ++z) info.zone_mask[z] = motion.flags[z];
+    info.zone_layout = motion.layout;
     info.sensitivity = motion.sensitivity;
     out.push_back(std::move(info));
   }
@@ -86,16 +86,31 @@ std::vector<config::CamInfo> SettingsCatalog::camera_records() const {
 std::vector<config::CamScheduleRecord> SettingsCatalog::schedule_records() const {
   std::vector<config::CamScheduleRecord> out;
   for (int position = 1; position <= list_.count(); ++position) {
-    const Camera& camera = *list_.camera_at(position);
+    Camera& camera = *list_.camera_at(position);
     config::CamScheduleRecord record;
     record.mac = camera.mac();
     record.location = camera.location();
-    for (const ScheduleEntry& e : camera.schedules().entries_in_use()) {
+    for (const record::ScheduleEntry& e : camera.recording().entries()) {
       record.entries.push_back({e.kind, e.day, e.start, e.duration});
     }
     out.push_back(std::move(record));
   }
   return out;
+}
+
+record::RecordingSettings recording_settings(const config::Settings& s) {
+  record::RecordingSettings r;
+  r.RecordPath = s.RecordPath;
+  r.MotionPath = s.MotionPath;
+  r.SnapshotPath = s.SnapshotPath;
+  r.InstanceTime = s.InstanceTime;
+  r.MotionTime = s.MotionTime;
+  r.DiskLimit = s.DiskLimit;
+  r.MaxInsSpace = s.MaxInsSpace;
+  r.MaxMotSpace = s.MaxMotSpace;
+  r.WriteStop = s.WriteStop;
+  r.JpegRatio = s.JpegRatio;
+  return r;
 }
 
 }  // namespace model

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "viewer/config/settings_file.h"
+#include "viewer/record/recording_camera.h"
 #include "viewer/shell/model/camera_list.h"
 
 namespace model {
@@ -29,5 +30,8 @@ class SettingsCatalog final : public config::CameraCatalog {
  private:
   CameraList& list_;
 };
+
+// The part of the settings that the recording loops read.
+[[nodiscard]] record::RecordingSettings recording_settings(const config::Settings& settings);
 
 }  // namespace model
