@@ -1,0 +1,176 @@
+// Frame driver of the video decoder: creation and destruction of the record
+// and the per-call sequence (headers, VOP, checks, deblocking, reference
+// update, output).
+#include "viewer/media/mpeg4/decoder.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "viewer/media/mpeg4/headers.h"
+#include "viewer/media/mpeg4/internal.h"
+
+namespace mpeg4 {
+namespace {
+
+constexpr size_t kAlign = 64;
+constexpr int kMaxMacroblocks = (kMaxWidth / 16) * (kMaxHeight / 16);
+constexpr size_t kRefLumaBytes = size_t{kMaxWidth + 64} * (kMaxHeight + 64);
+constexpr size_t kRefChromaBytes = size_t{kMaxWidth / 2 + 32} * (kMaxHeight / 2 + 32);
+constexpr size_t kLumaBytes = size_t{kMaxWidth} * kMaxHeight;
+constexpr size_t kChromaBytes = kLumaBytes / 4;
+
+// Zero-filled, cache-line aligned allocation; nullptr on failure.
+void* zalloc(size_t bytes)
+{
+    const size_t rounded = (bytes + kAlign - 1) & ~(kAlign - 1);
+    void* p = std::aligned_alloc(kAlign, rounded);
+    if (p != nullptr) std::memset(p, 0, rounded);
+    return p;
+}
+
+void free_buffers(DECODER* d)
+{
+    std::free(d->macroblocks);
+    std::free(d->vectors);
+    std::free(d->ref_y);
+    std::free(d->ref_cb);
+    std::free(d->ref_cr);
+    std::free(d->cur_y);
+    std::free(d->cur_cb);
+    std::free(d->cur_cr);
+}
+
+// Strides, origins and macroblock counts for the current width and height.
+void derive_layout(DECODER& d)
+{
+    d.mb_cols = d.width >> 4;
+    d.mb_rows = d.height >> 4;
+    d.luma_stride = d.width + 64;
+    d.luma_origin = d.luma_stride * 32 + 32;
+    d.chroma_stride = d.width / 2 + 32;
+    d.chroma_origin = d.chroma_stride * 16 + 16;
+}
+
+void copy_planes_from_reference(DECODER& d)
+{
+    const int cw = d.width / 2, ch = d.height / 2;
+    for (int y = 0; y < d.height; ++y)
+        std::memcpy(d.cur_y + y * d.width, d.ref_y + d.luma_origin + y * d.luma_stride, static_cast<size_t>(d.width));
+    for (int y = 0; y < ch; ++y) {
+        std::memcpy(d.cur_cb + y * cw, d.ref_cb + d.chroma_origin + y * d.chroma_stride, static_cast<size_t>(cw));
+        std::memcpy(d.cur_cr + y * cw, d.ref_cr + d.chroma_origin + y * d.chroma_stride, static_cast<size_t>(cw));
+    }
+}
+
+// End-of-VOP alignment: a partly read byte counts as consumed; at a byte
+// boundary after a non-zero byte one more (stuffing) byte is skipped.
+size_t aligned_end(const BitReader& br)
+{
+    if ((br.bit_pos & 7) != 0) return br.byte_pos();
+    const size_t pos = br.bit_pos >> 3;
+    const uint8_t last = pos > 0 && pos <= br.size ? br.data[pos - 1] : 0;
+    return last != 0 ? pos + 1 : pos;
+}
+
+}  // namespace
+}  // namespace mpeg4
+
+using namespace mpeg4;
+
+extern "C" DECODER* decoder_create()
+{
+    void* raw = zalloc(sizeof(DECODER));
+    if (raw == nullptr) return nullptr;
+    DECODER* d = new (raw) DECODER();
+    d->macroblocks = static_cast<MacroblockRecord*>(zalloc(sizeof(MacroblockRecord) * kMaxMacroblocks));
+    d->vectors = static_cast<MotionVector*>(zalloc(sizeof(MotionVector) * 5 * kMaxMacroblocks));
+    d->ref_y = static_cast<uint8_t*>(zalloc(kRefLumaBytes));
+    d->ref_cb = static_cast<uint8_t*>(zalloc(kRefChromaBytes));
+    d->ref_cr = static_cast<uint8_t*>(zalloc(kRefChromaBytes));
+    d->cur_y = static_cast<uint8_t*>(zalloc(kLumaBytes));
+    d->cur_cb = static_cast<uint8_t*>(zalloc(kChromaBytes));
+    d->cur_cr = static_cast<uint8_t*>(zalloc(kChromaBytes));
+    if (!d->macroblocks || !d->vectors || !d->ref_y || !d->ref_cb || !d->ref_cr || !d->cur_y || !d->cur_cb ||
+        !d->cur_cr) {
+        free_buffers(d);
+        d->~DECODER();
+        std::free(raw);
+        return nullptr;
+    }
+    derive_layout(*d);
+    return d;
+}
+
+extern "C" int decoder_destroy(DECODER* d)
+{
+    if (d == nullptr) return -1;
+    free_buffers(d);
+    d->~DECODER();
+    std::free(d);
+    return 0;
+}
+
+extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input, size_t input_size,
+                              int32_t* status)
+{
+    if (status != nullptr) *status = 0;
+    if (d == nullptr || output == nullptr || input == nullptr || status == nullptr) {
+        if (status != nullptr) *status = kDecodeFailedStatus;
+        return kDecodeFailed;
+    }
+    BitReader br;
+    br.reset(input, input_size);
+
+    if (d->headers_pending) {
+        VolInfo vol;
+        if (!parse_vo_vol(br, vol)) {
+            *status = kDecodeFailedStatus;
+            return kDecodeFailed;
+        }
+        d->width = vol.width;
+        d->height = vol.height;
+        d->time_increment_resolution = vol.time_increment_resolution;
+        d->time_increment_bits = time_increment_bits(vol.time_increment_resolution);
+        d->quant_type = vol.quant_type;
+        derive_layout(*d);
+    }
+
+    const VopParse parsed = parse_vop_header(*d, br);
+    if (parsed == VopParse::kFailed) {
+        *status = kDecodeFailedStatus;
+        return kDecodeFailed;
+    }
+
+    d->error = 0;
+    const bool decodes = parsed == VopParse::kCoded && d->vop.coding_type <= 1;
+    if (decodes) {
+        if (d->vop.coding_type == 0)
+            decode_i_vop(*d, br);
+        else
+            decode_p_vop(*d, br);
+        // A VOP that needs more bits than the frame holds was truncated.
+        if (br.overrun()) d->error = 1;
+    }
+    if (d->error) {
+        // The reference keeps the previous picture; so does the current
+        // picture, which later skipped macroblocks show.
+        copy_planes_from_reference(*d);
+        *status = kDecodeFailedStatus;
+        return kDecodeFailed;
+    }
+
+    const size_t consumed = aligned_end(br);
+    if (parsed == VopParse::kCoded) {
+        if (d->deblocking_enabled) deblock_luma(d->cur_y, d->width, d->height, d->vop.quant);
+        update_reference(*d);
+    }
+    d->headers_pending = 0;
+    *status = static_cast<int32_t>(consumed);
+
+    const size_t luma = static_cast<size_t>(d->width) * d->height;
+    std::memcpy(output, d->cur_y, luma);
+    std::memcpy(output + luma, d->cur_cb, luma / 4);
+    std::memcpy(output + luma + luma / 4, d->cur_cr, luma / 4);
+    return kDecodeOk;
+}

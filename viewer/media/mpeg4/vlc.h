@@ -1,0 +1,202 @@
+// Table look-up decoding of the variable-length codes of tables.h. Each
+// table is turned at compile time into a two-level look-up table that gives
+// the same value and length as walking the code tree bit by bit; a code
+// that is not in the table gives kVlcInvalid and consumes nothing.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "viewer/media/mpeg4/bitreader.h"
+#include "viewer/media/mpeg4/tables.h"
+
+namespace mpeg4 {
+
+// One slot of a look-up table. A leaf has len > 0 (total code length). A
+// slot with len 0 and sub > 0 points at a second-level table of 2^sub
+// slots starting at index value; len 0 and sub 0 marks an invalid code.
+struct VlcEntry {
+    int16_t value;
+    uint8_t len;
+    uint8_t sub;
+};
+
+inline constexpr int kVlcInvalid = -1;
+
+// TCOEF values, sign bit included: (negative << 13) | (last << 12) |
+// (run << 6) | level, or kTcoefEscapeValue for ESCAPE.
+inline constexpr int kTcoefEscapeValue = 0x7fff;
+inline constexpr int kTcoefNegative = 0x2000;
+inline constexpr bool tcoef_negative(int v) { return (v & kTcoefNegative) != 0; }
+inline constexpr int tcoef_last(int v) { return (v >> 12) & 1; }
+inline constexpr int tcoef_run(int v) { return (v >> 6) & 63; }
+inline constexpr int tcoef_level(int v) { return v & 63; }
+
+// First-level widths of the tables below.
+inline constexpr int kMcbpcIBits = 9;
+inline constexpr int kMcbpcPBits = 9;
+inline constexpr int kCbpyBits = 6;
+inline constexpr int kMvdBits = 9;
+inline constexpr int kDcLumaBits = 8;
+inline constexpr int kDcChromaBits = 8;
+inline constexpr int kTcoefBits = 10;
+
+namespace vlc_detail {
+
+struct Code {
+    uint32_t word;  // the code, right-aligned
+    int len;
+    int value;
+};
+
+constexpr int code_length(const char* bits)
+{
+    int n = 0;
+    while (bits[n] != '\0') ++n;
+    return n;
+}
+
+constexpr uint32_t code_word(const char* bits)
+{
+    uint32_t w = 0;
+    for (int i = 0; bits[i] != '\0'; ++i) w = (w << 1) | (bits[i] == '1' ? 1u : 0u);
+    return w;
+}
+
+template <size_t N>
+constexpr int longest_code(const std::array<Code, N>& codes)
+{
+    int longest = 0;
+    for (const Code& c : codes) longest = c.len > longest ? c.len : longest;
+    return longest;
+}
+
+constexpr Code make_code(const char* bits, int value) { return Code{code_word(bits), code_length(bits), value}; }
+
+// Size of the two-level table: 2^first slots plus 2^(longest - first) for
+// every distinct first-level prefix of a longer code.
+template <size_t N>
+constexpr size_t lut_size(const std::array<Code, N>& codes, int first)
+{
+    const int longest = longest_code(codes);
+    std::array<bool, 4096> prefix_used{};
+    size_t subs = 0;
+    for (const Code& c : codes) {
+        const int len = c.len;
+        if (len <= first) continue;
+        const uint32_t prefix = c.word >> (len - first);
+        if (!prefix_used[prefix]) {
+            prefix_used[prefix] = true;
+            ++subs;
+        }
+    }
+    return (size_t{1} << first) + subs * (longest > first ? (size_t{1} << (longest - first)) : 0);
+}
+
+// Fills the table. Two codes claiming one slot (a table that is not
+// prefix-free) stop the compilation.
+template <size_t Size, size_t N>
+constexpr std::array<VlcEntry, Size> build_lut(const std::array<Code, N>& codes, int first)
+{
+    std::array<VlcEntry, Size> lut{};
+    const int longest = longest_code(codes);
+    const int second = longest > first ? longest - first : 0;
+    size_t next_sub = size_t{1} << first;
+    for (const Code& c : codes) {
+        const int len = c.len;
+        const uint32_t word = c.word;
+        if (len <= first) {
+            const uint32_t start = word << (first - len);
+            for (uint32_t i = 0; i < (1u << (first - len)); ++i) {
+                VlcEntry& e = lut[start + i];
+                if (e.len != 0 || e.sub != 0) throw "codes overlap";
+                e = VlcEntry{static_cast<int16_t>(c.value), static_cast<uint8_t>(len), 0};
+            }
+            continue;
+        }
+        const uint32_t prefix = word >> (len - first);
+        VlcEntry& head = lut[prefix];
+        if (head.len != 0) throw "codes overlap";
+        if (head.sub == 0) {
+            head = VlcEntry{static_cast<int16_t>(next_sub), 0, static_cast<uint8_t>(second)};
+            next_sub += size_t{1} << second;
+        }
+        const uint32_t rest = word & ((1u << (len - first)) - 1);
+        const uint32_t start = static_cast<uint32_t>(head.value) + (rest << (longest - len));
+        for (uint32_t i = 0; i < (1u << (longest - len)); ++i) {
+            VlcEntry& e = lut[start + i];
+            if (e.len != 0) throw "codes overlap";
+            e = VlcEntry{static_cast<int16_t>(c.value), static_cast<uint8_t>(len), 0};
+        }
+    }
+    return lut;
+}
+
+template <size_t N>
+constexpr std::array<Code, N> plain(const CodeEntry (&table)[N])
+{
+    std::array<Code, N> out{};
+    for (size_t i = 0; i < N; ++i) out[i] = make_code(table[i].bits, table[i].value);
+    return out;
+}
+
+// TCOEF codes with the sign bit that follows them folded in: two codes per
+// event, plus ESCAPE (which has no sign bit).
+template <size_t N>
+constexpr std::array<Code, 2 * N + 1> tcoef(const TcoefEntry (&table)[N])
+{
+    std::array<Code, 2 * N + 1> out{};
+    for (size_t i = 0; i < N; ++i) {
+        const Code c = make_code(table[i].bits, 0);
+        const int v = (table[i].last << 12) | (table[i].run << 6) | table[i].level;
+        out[2 * i] = Code{c.word << 1, c.len + 1, v};
+        out[2 * i + 1] = Code{(c.word << 1) | 1u, c.len + 1, v | kTcoefNegative};
+    }
+    out[2 * N] = make_code(kTcoefEscape, kTcoefEscapeValue);
+    return out;
+}
+
+inline constexpr auto kMcbpcICodes = plain(TableB6_MCBPC_I);
+inline constexpr auto kMcbpcPCodes = plain(TableB7_MCBPC_P);
+inline constexpr auto kCbpyCodes = plain(TableB8_CBPY);
+inline constexpr auto kMvdCodes = plain(TableB12_MVD);
+inline constexpr auto kDcLumaCodes = plain(TableB13_DCSizeLuma);
+inline constexpr auto kDcChromaCodes = plain(TableB14_DCSizeChroma);
+inline constexpr auto kIntraTcoefCodes = tcoef(TableB16_IntraTCOEF);
+inline constexpr auto kInterTcoefCodes = tcoef(TableB17_InterTCOEF);
+
+}  // namespace vlc_detail
+
+#define MPEG4_VLC_LUT(name, codes, first) \
+    alignas(64) inline constexpr auto name = \
+        vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::codes, first)>(vlc_detail::codes, first)
+
+MPEG4_VLC_LUT(kMcbpcILut, kMcbpcICodes, kMcbpcIBits);
+MPEG4_VLC_LUT(kMcbpcPLut, kMcbpcPCodes, kMcbpcPBits);
+MPEG4_VLC_LUT(kCbpyLut, kCbpyCodes, kCbpyBits);
+MPEG4_VLC_LUT(kMvdLut, kMvdCodes, kMvdBits);
+MPEG4_VLC_LUT(kDcLumaLut, kDcLumaCodes, kDcLumaBits);
+MPEG4_VLC_LUT(kDcChromaLut, kDcChromaCodes, kDcChromaBits);
+MPEG4_VLC_LUT(kIntraTcoefLut, kIntraTcoefCodes, kTcoefBits);
+MPEG4_VLC_LUT(kInterTcoefLut, kInterTcoefCodes, kTcoefBits);
+
+#undef MPEG4_VLC_LUT
+
+// Decodes one code of a table whose first level is `first_bits` wide.
+// Returns its value, or kVlcInvalid without consuming anything.
+template <int first_bits>
+inline int vlc_read(BitReader& br, const VlcEntry* lut)
+{
+    const uint32_t w = br.peek32();
+    VlcEntry e = lut[w >> (32 - first_bits)];
+    if (e.len == 0) {
+        if (e.sub == 0) return kVlcInvalid;
+        e = lut[e.value + ((w << first_bits) >> (32 - e.sub))];
+        if (e.len == 0) return kVlcInvalid;
+    }
+    br.skip(e.len);
+    return e.value;
+}
+
+}  // namespace mpeg4
