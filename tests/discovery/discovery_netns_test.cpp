@@ -91,6 +91,19 @@ class DiscoveryNetns : public ::testing::Test {
 // not matter; it still covers the three requests sent until 1,200 ms.
 const std::vector<std::string> kQuick{"--wait-ms", "1500"};
 
+TEST_F(DiscoveryNetns, FindsTheSimulatedCameras) {
+  Process camsim(TestNetwork::inside(
+      cameras_, {CAMVIEWER_TOOLS_BIN_DIR "/camsim/camsim", "--bind", "192.0.2.2", "--discovery-port", "916",
+                 "--discovery-bind", "0.0.0.0", "--port", "0", "--name", "Yard", "--description", "Back yard",
+                 "--mac", "00:0e:53:00:00:22", "small", "--camera", "0:admin:admin:small", "--name", "Gate",
+                 "--description", "Main gate", "--mac", "00:0e:53:00:00:11"}));
+  ASSERT_TRUE(camsim.wait_for_line("ready", 10000)) << "camsim did not start";
+  const Found f = run_search(kQuick);
+  ASSERT_EQ(f.count, 2);
+  EXPECT_EQ(f.cameras[0], "000e53000011|Gate|Main gate|192.0.2.2|80");
+  EXPECT_EQ(f.cameras[1], "000e53000022|Yard|Back yard|192.0.2.2|80");
+}
+
 TEST_F(DiscoveryNetns, NoCameraGivesNothingAfterTheFullWait) {
   const Found f = run_search();
   EXPECT_EQ(f.count, 0);

@@ -30,9 +30,9 @@ struct Answer {
   std::vector<unsigned char> bytes;
 };
 
-bool parse_answer(const std::string& spec, Answer& out) {
+bool parse_answer(const std::string& option, Answer& out) {
   std::vector<std::string> parts;
-  std::stringstream ss(spec);
+  std::stringstream ss(option);
   for (std::string p; std::getline(ss, p, ',');) parts.push_back(p);
   if (parts.size() < 4 || parts[1].size() != 12) return false;
   const int code = std::atoi(parts[0].c_str());
@@ -62,10 +62,10 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--many") == 0) {
       const int n = std::atoi(argv[i + 1]);
       for (int k = 0; k < n; ++k) {
-        char spec[64];
-        std::snprintf(spec, sizeof(spec), "10,02%010x,cam%d,many", k, k);
+        char option[64];
+        std::snprintf(option, sizeof(option), "10,02%010x,cam%d,many", k, k);
         Answer a;
-        (void)parse_answer(spec, a);
+        (void)parse_answer(option, a);
         answers.push_back(std::move(a));
       }
     } else if (std::strcmp(argv[i], "--answer") == 0) {

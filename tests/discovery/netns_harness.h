@@ -1,4 +1,5 @@
-// Private test networks for the discovery tests: network namespaces joined by
+// Child processes for tests (camsim, the search tool), and private test
+// networks for the discovery tests: network namespaces joined by
 // veth pairs with documentation-range addresses (RFC 5737), and processes
 // started inside them. Nothing here touches this machine's own interfaces:
 // every link is created directly inside the namespaces, and every program runs
@@ -13,8 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,21 +51,33 @@ class Process {
 
   bool started() const { return pid_ > 0; }
 
+  // The next line of output; nothing on end of output or time-out.
+  std::optional<std::string> next_line(int timeout_ms) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      const std::size_t nl = pending_.find('\n');
+      if (nl != std::string::npos) {
+        std::string got = pending_.substr(0, nl);
+        text_ += pending_.substr(0, nl + 1);
+        pending_.erase(0, nl + 1);
+        return got;
+      }
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      if (left <= 0 || !read_some(static_cast<int>(left))) return std::nullopt;
+    }
+  }
+
   // Reads output until a line equal to line arrives; false on end of output
   // or time-out.
   bool wait_for_line(const std::string& line, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-      std::size_t nl;
-      while ((nl = pending_.find('\n')) != std::string::npos) {
-        const std::string got = pending_.substr(0, nl);
-        text_ += pending_.substr(0, nl + 1);
-        pending_.erase(0, nl + 1);
-        if (got == line) return true;
-      }
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0 || !read_some(static_cast<int>(left))) return false;
+      const std::optional<std::string> got = next_line(static_cast<int>(std::max<long long>(left, 0)));
+      if (!got) return false;
+      if (*got == line) return true;
     }
   }
 

@@ -57,36 +57,4 @@ TEST(CameraInfoReply, MarkerAfterLeadingBytesIsReadFromWhereItIs) {
   EXPECT_EQ(info->name, "n");
 }
 
-TEST(DdnsReply, HostAndPortAfterTheMarker) {
-  auto t = net::parse_ddns_reply("<html>URL=http://203.0.113.9:8080\"</html>");
-  ASSERT_TRUE(t);
-  EXPECT_EQ(t->host, "203.0.113.9");
-  EXPECT_EQ(t->port_text, "8080");
-
-  t = net::parse_ddns_reply("redirect \"URL=http://cam.example.net:81/\" now");
-  ASSERT_TRUE(t);
-  EXPECT_EQ(t->host, "cam.example.net");
-  EXPECT_EQ(t->port_text, "81");
-}
-
-TEST(DdnsReply, WithoutAPortTheHostStandsAlone) {
-  auto t = net::parse_ddns_reply("URL=http://cam.example.net/index.html\r\n<a href=\"x:1\">");
-  ASSERT_TRUE(t);
-  EXPECT_EQ(t->host, "cam.example.net");
-  EXPECT_EQ(t->port_text, "");
-
-  t = net::parse_ddns_reply("URL=http://cam.example.net");
-  ASSERT_TRUE(t);
-  EXPECT_EQ(t->port_text, "");
-}
-
-TEST(DdnsReply, RefusedWithoutMarkerOrHost) {
-  EXPECT_FALSE(net::parse_ddns_reply(""));
-  EXPECT_FALSE(net::parse_ddns_reply("url=http://lower.case:80"));
-  EXPECT_FALSE(net::parse_ddns_reply("URL=http://"));
-  EXPECT_FALSE(net::parse_ddns_reply("URL=http:///path"));
-  // Text behind the first zero byte is not part of the page.
-  EXPECT_FALSE(net::parse_ddns_reply("page\0URL=http://hidden:80"s));
-}
-
 }  // namespace

@@ -1,9 +1,9 @@
-// Readers for the two small HTTP replies used to reach and identify a camera:
-// the camera's own information page ("/util/util2.cgi") and the page of a
-// dynamic-DNS service that tells where a camera currently is.
+// Reader for the camera's own information page ("/util/util2.cgi"), which
+// tells the camera's description, MAC address and name.
 //
-// Both replies come from the network and are untrusted: every reader works on
-// the bytes it was given, never past them, and caps what it keeps.
+// The reply comes from whatever host the user typed and is untrusted: the
+// reader works on the bytes it was given, never past them, and caps what it
+// keeps.
 #pragma once
 
 #include <cstddef>
@@ -35,19 +35,5 @@ struct CameraInfo {
 
 // True when text is exactly 12 hexadecimal digits (either case).
 [[nodiscard]] bool is_mac_text(std::string_view text);
-
-// Where a dynamic-DNS service says the camera is.
-struct DdnsTarget {
-  std::string host;
-  std::string port_text;  // decimal digits, or empty when the reply gave no port
-};
-
-// Reads a dynamic-DNS reply: the text after the first "URL=http://" is split
-// at colons and double quotes; the first piece is the host, the second the
-// port. The host also ends at a slash, white space or a control byte, and the
-// port at its first non-digit, so that the rest of the page never becomes
-// part of an address. Returns nothing without "URL=http://" or when the host
-// is empty. The body ends at its first zero byte. Pure; any thread.
-[[nodiscard]] std::optional<DdnsTarget> parse_ddns_reply(std::string_view body);
 
 }  // namespace net

@@ -9,10 +9,15 @@
 #include <cstring>
 #include <string_view>
 
+#include "viewer/net/camera_http.h"
 #include "viewer/net/camera_info.h"
+#include "viewer/platform/http_fetch.h"
 #include "viewer/platform/ui_seams.h"
+#include "viewer/shell/model/camera.h"
+#include "viewer/shell/model/camera_connection.h"
+#include "viewer/shell/model/camera_list.h"
 
-namespace shell {
+namespace model {
 namespace {
 
 constexpr long kPortLimit = 0x10000;
@@ -31,10 +36,6 @@ std::optional<std::string> look_up_ipv4(const std::string& host) {
   if (!ok) return std::nullopt;
   return std::string(text);
 }
-
-// A text the camera list can store: its file separates fields with '|' and
-// cameras with '\', and has no way to escape either.
-bool storable(const std::string& text) { return text.find_first_of("|\\") == std::string::npos; }
 
 }  // namespace
 
@@ -57,14 +58,30 @@ CameraDialogModel::CameraDialogModel(Search search, Fetch fetch, AddCamera add_c
       add_camera_(std::move(add_camera)),
       save_camera_(std::move(save_camera)) {}
 
-void CameraDialogModel::open(CameraDialogMode mode, const CameraDialogFields* camera) {
+std::unique_ptr<CameraDialogModel> CameraDialogModel::for_program(net::Discovery& discovery, CameraList& list,
+                                                                  Camera* editing) {
+  return std::make_unique<CameraDialogModel>(
+      [&discovery](net::DiscoveredCameraBlock& block, int& count) { return discovery.search(block, count); },
+      [](const std::string& url) {
+        // One client per fetch, as every other user of the HTTP client does.
+        platform::HttpFetcher fetcher;
+        return fetcher.fetch(url);
+      },
+      [&list](const CameraRecord& camera) { return list.add_camera(camera); },
+      [&list, editing](const CameraRecord& camera) { return editing ? list.change_camera(*editing, camera) : 0; });
+}
+
+void CameraDialogModel::open(CameraDialogMode mode, const CameraRecord* camera) {
   adding_ = mode == CameraDialogMode::AddFound || mode == CameraDialogMode::AddByAddress;
   fields_ = {};
   saved_name_.clear();
+  location_ = 0;
   result_list_.clear();
   if (!adding_ && camera != nullptr) {
-    fields_ = *camera;
+    fields_ = {camera->name, camera->mac, camera->description, camera->address, camera->port, camera->user,
+               camera->password};
     saved_name_ = camera->name;
+    location_ = camera->location;
   }
   mode_ = mode;
   if (adding_) switch_mode(mode);
@@ -134,20 +151,12 @@ void CameraDialogModel::test() {
     // No port: the address names a dynamic-DNS entry whose page tells where
     // the camera is now.
     const std::optional<std::string> page = fetch_ ? fetch_("http://" + fields_.address) : std::nullopt;
-    const std::optional<net::DdnsTarget> target = page ? net::parse_ddns_reply(*page) : std::nullopt;
-    if (!target) {
+    std::string host, port_text;
+    if (!page || !net::parse_ddns_reply(*page, host, port_text) || net::parse_port_text(port_text) <= 0) {
       set_result(kConnectionFail);
       return;
     }
-    base = target->host;
-    if (!target->port_text.empty()) {
-      const long ddns_port = port_value(target->port_text);
-      if (ddns_port <= 0 || ddns_port >= kPortLimit) {
-        set_result(kConnectionFail);
-        return;
-      }
-      base += ":" + std::to_string(ddns_port);
-    }
+    base = host + ":" + std::to_string(net::parse_port_text(port_text));
   }
 
   const std::optional<std::string> reply =
@@ -183,38 +192,32 @@ void CameraDialogModel::select(int index) {
   fields_.port = std::to_string(r.port);
 }
 
+CameraRecord CameraDialogModel::record(int location) const {
+  CameraRecord r;
+  r.name = fields_.name;
+  r.address = fields_.address;
+  r.port = fields_.port;
+  r.mac = fields_.mac;
+  r.description = fields_.description;
+  r.user = fields_.user;
+  r.password = fields_.password;
+  r.location = location;
+  r.connection_state = kStatePlaying;
+  return r;
+}
+
 bool CameraDialogModel::texts_acceptable() const {
-  if (!storable(fields_.name)) {
-    (void)platform::message_box("the name can't include '\\' or '|'", "");
+  // The camera list's own rule: the name first, then every text its settings
+  // file could not store.
+  if (const std::optional<std::string_view> problem = check_camera_texts(record(location_))) {
+    (void)platform::message_box(*problem, "");
     return false;
-  }
-  // The other texts are stored the same way; refusing them here keeps the
-  // saved camera list readable.
-  const struct {
-    const std::string& text;
-    const char* message;
-  } others[] = {
-      {fields_.description, "the description can't include '\\' or '|'"},
-      {fields_.address, "the address can't include '\\' or '|'"},
-      {fields_.port, "the port can't include '\\' or '|'"},
-      {fields_.user_name, "the user name can't include '\\' or '|'"},
-      {fields_.password, "the password can't include '\\' or '|'"},
-  };
-  for (const auto& other : others) {
-    if (!storable(other.text)) {
-      (void)platform::message_box(other.message, "");
-      return false;
-    }
   }
   return true;
 }
 
 int CameraDialogModel::add_as(int location) {
-  CameraEntry camera;
-  camera.fields = fields_;
-  camera.location = location;
-  camera.connection_state = 1;
-  if (!add_camera_ || add_camera_(camera) != 1) return 0;
+  if (!add_camera_ || add_camera_(record(location)) != 1) return 0;
   (void)platform::message_box("Camera added successfully to list", "");
   return 1;
 }
@@ -251,7 +254,7 @@ int CameraDialogModel::save() {
           platform::MsgAnswer::Yes) {
     return 0;
   }
-  if (save_camera_) save_camera_(fields_);
+  if (!save_camera_ || save_camera_(record(location_)) != 1) return 0;
   saved_name_ = fields_.name;
   (void)platform::message_box("Save Successful.", "");
   return 1;
@@ -262,9 +265,9 @@ void CameraDialogModel::clear() {
   fields_.address.clear();
   fields_.port.clear();
   fields_.name.clear();
-  fields_.user_name.clear();
+  fields_.user.clear();
   fields_.password.clear();
   fields_.description.clear();
 }
 
-}  // namespace shell
+}  // namespace model

@@ -15,8 +15,12 @@
 #include <vector>
 
 #include "viewer/net/discovery.h"
+#include "viewer/shell/model/camera_record.h"
 
-namespace shell {
+namespace model {
+
+class Camera;
+class CameraList;
 
 // The texts of the dialog's fields.
 struct CameraDialogFields {
@@ -25,15 +29,8 @@ struct CameraDialogFields {
   std::string description;
   std::string address;
   std::string port;
-  std::string user_name;
+  std::string user;
   std::string password;
-};
-
-// A camera as the dialog hands it to the camera list or takes it from there.
-struct CameraEntry {
-  CameraDialogFields fields;
-  int location = 0;          // 0 reached on the local network, 1 over the Internet
-  int connection_state = 1;  // new cameras start playing
 };
 
 enum class CameraDialogMode : int {
@@ -61,23 +58,27 @@ inline constexpr const char* kAddressNotCorrect = "address not correct.";
 
 class CameraDialogModel {
  public:
+  // Searches the network into the block and sets the count (the program binds
+  // net::Discovery::search).
+  using Search = std::function<int(net::DiscoveredCameraBlock& block, int& count)>;
   // Fetches a URL with an HTTP GET; returns the whole body (zero bytes kept),
   // or nothing when the fetch timed out.
   using Fetch = std::function<std::optional<std::string>(const std::string& url)>;
-  // Passes a new camera to the camera list; returns 1 when it was added, 0
-  // when the list refused it (the list shows its own message then).
-  using AddCamera = std::function<int(const CameraEntry& camera)>;
-  // Stores changed fields into the camera being edited.
-  using SaveCamera = std::function<void(const CameraDialogFields& fields)>;
-  // Searches the network into the block and sets the count (see
-  // net::Discovery::search, which the program binds here).
-  using Search = std::function<int(net::DiscoveredCameraBlock& block, int& count)>;
+  // Adds a new camera to the camera list, or changes the camera being
+  // edited; 1 when done, 0 when the list refused (it shows its own message).
+  using AddCamera = std::function<int(const CameraRecord& camera)>;
+  using SaveCamera = std::function<int(const CameraRecord& camera)>;
 
   CameraDialogModel(Search search, Fetch fetch, AddCamera add_camera, SaveCamera save_camera);
 
+  // The program's dialog: searches with discovery, fetches with the HTTP
+  // client, adds to list, and saves into editing (may be null when adding).
+  static std::unique_ptr<CameraDialogModel> for_program(net::Discovery& discovery, CameraList& list,
+                                                        Camera* editing);
+
   // Opens the dialog. Modes 0 and 1 add (camera is ignored); modes 2 and 3
-  // edit camera, whose fields fill the dialog.
-  void open(CameraDialogMode mode, const CameraDialogFields* camera = nullptr);
+  // edit camera, whose texts fill the dialog.
+  void open(CameraDialogMode mode, const CameraRecord* camera = nullptr);
   // The tab buttons of the add modes; ignored while editing.
   void switch_mode(CameraDialogMode mode);
 
@@ -107,6 +108,7 @@ class CameraDialogModel {
 
  private:
   void set_result(const char* line);
+  CameraRecord record(int location) const;
   [[nodiscard]] bool texts_acceptable() const;
   [[nodiscard]] int add_as(int location);
 
@@ -117,6 +119,7 @@ class CameraDialogModel {
 
   CameraDialogMode mode_ = CameraDialogMode::AddFound;
   bool adding_ = true;
+  int location_ = 0;  // of the camera being edited
   CameraDialogFields fields_;
   std::string saved_name_;  // the edited camera's name as the camera list holds it
   std::vector<std::string> result_list_;
@@ -129,4 +132,4 @@ class CameraDialogModel {
 // non-numeric text is 0, and very long numbers stay above 65,535.
 [[nodiscard]] long port_value(const std::string& text);
 
-}  // namespace shell
+}  // namespace model
