@@ -3,7 +3,6 @@
 // it, with nothing dropped or cut.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <deque>
 #include <fstream>
 #include <string>
@@ -19,17 +18,7 @@ using namespace pipeline_test;
 
 const std::string kTool = std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/asf2yuv/asf2yuv";
 
-int run(const std::string& command, std::string* output = nullptr) {
-  FILE* p = popen(command.c_str(), "r");
-  if (p == nullptr) return -1;
-  std::string text;
-  char buffer[1024];
-  std::size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-  const int status = pclose(p);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using tooltest::run;
 
 // The blocks decoded one after another on one decoder state: 2-bit codes,
 // post-filter on, as 16-bit little-endian bytes.

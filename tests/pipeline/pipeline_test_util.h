@@ -3,18 +3,13 @@
 // ffmpeg's decode of a clip as the reference picture.
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,7 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "media/media_test_util.h"
 #include "tools/clipkit/m4v.h"
+#include "tools/tool_test_util.h"
 #include "viewer/media/colour.h"
 #include "viewer/media/video_pipeline.h"
 #include "viewer/net/media_frame.h"
@@ -164,29 +161,8 @@ inline double psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) 
   return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / se);
 }
 
-// A folder removed with its contents at the end of the scope.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "camviewer-pipeline-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-inline std::vector<std::uint8_t> read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using media_test::read_bytes;
+using TempDir = tooltest::ScratchDir;
 
 // ffmpeg's decode of a committed clip, each picture converted to RGB by our
 // conversion: what the pipeline should show for each of the clip's frames.

@@ -55,11 +55,11 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
   if (thread_.joinable() && !thread_ended_.load()) return false;  // still decoding the last stream
   ready_ = false;
 
-  width_ = width;
-  height_ = height;
   view_.store(view);
   {
     std::lock_guard lock(picture_mutex_);
+    width_ = width;
+    height_ = height;
     source_view_ = Rect{};  // whole picture
     have_picture_ = false;
   }

@@ -204,7 +204,8 @@ class VideoPipeline final : public net::VideoSink {
   std::thread thread_;
   bool ready_ = false;  // setup succeeded since the last stop
 
-  // Of the connection; written by setup() before the thread starts.
+  // Of the connection; written by setup() (under picture_mutex_, for
+  // source_rect()) before the thread starts.
   int width_ = 0;
   int height_ = 0;
   std::uint8_t codec_data_[kMaxCodecDataBytes] = {};
