@@ -14,8 +14,10 @@
 namespace media {
 
 struct CameraMedia {
-  VideoPipeline video;
+  // The audio output first: the pipeline paces against it, so it is
+  // destroyed (and stopped) after the pipeline.
   AudioOutput audio;
+  VideoPipeline video;
 
   // Video, audio and the view the pictures go to; the recording writers are
   // the recording side's to fill in.
