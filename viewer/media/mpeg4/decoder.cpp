@@ -137,7 +137,9 @@ extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input,
     }
 
     const VopParse parsed = parse_vop_header(*d, br);
-    if (parsed == VopParse::kFailed) {
+    // Headers cut short read zeros past the frame; whatever they seem to say
+    // (an uncoded VOP, say) was never sent, so the frame is refused.
+    if (parsed == VopParse::kFailed || br.overrun()) {
         *status = kDecodeFailedStatus;
         return kDecodeFailed;
     }
