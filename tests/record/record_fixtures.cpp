@@ -149,7 +149,7 @@ AsfClip make_clip() {
   const std::uint32_t objects = le32(d, 24);
   std::size_t off = 30;
   // File Properties Object {8CABDCA1-A947-11CF-8EE4-00C00C205365}: the
-  // minimum data packet size is at offset 92 (ASF specification 3.2).
+  // minimum data packet size is at offset 92 (the ASF File Properties Object, section 3.2 of the format).
   static const std::uint8_t kFileProps[4] = {0xA1, 0xDC, 0xAB, 0x8C};
   for (std::uint32_t i = 0; i < objects; ++i) {
     if (std::memcmp(&d.at(off), kFileProps, 4) == 0) clip.packet_size = le32(d, off + 92);
