@@ -27,12 +27,7 @@ extern "C" {
 }
 
 #include <malloc.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -40,13 +35,18 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/camsim.h"
+#include "support/child_process.h"
+#include "support/files.h"
 #include "tools/clipkit/m4v.h"
 #include "viewer/media/camera_media.h"
 #include "viewer/media/colour.h"
@@ -54,8 +54,6 @@ extern "C" {
 #include "viewer/net/camera_stream.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/platform/sound_device.h"
-
-extern char** environ;
 
 namespace {
 
@@ -76,72 +74,15 @@ class QuickView final : public platform::View {
   std::atomic<std::uint64_t> sent_{0};
 };
 
-// camsim with N cameras of one clip; the ports it listens on.
-class Camsim {
- public:
-  Camsim(const std::string& clip, int cameras) {
-    std::vector<std::string> args = {std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/camsim/camsim", "--port", "0",
-                                     "--user", "admin", "--password", "admin", clip};
-    for (int i = 1; i < cameras; ++i) {
-      args.push_back("--camera");
-      args.push_back("0:admin:admin:" + clip);
-    }
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    fd_ = out[0];
-    if (pid_ > 0) read_startup();
+// camsim's arguments for N cameras of one clip.
+std::vector<std::string> camsim_args(const std::string& clip, int cameras) {
+  std::vector<std::string> args = {"--port", "0", "--user", "admin", "--password", "admin", clip};
+  for (int i = 1; i < cameras; ++i) {
+    args.push_back("--camera");
+    args.push_back("0:admin:admin:" + clip);
   }
-  ~Camsim() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
-    }
-    if (fd_ >= 0) close(fd_);
-  }
-  Camsim(const Camsim&) = delete;
-  Camsim& operator=(const Camsim&) = delete;
-
-  bool ready() const { return ready_; }
-  const std::vector<int>& ports() const { return ports_; }
-
- private:
-  void read_startup() {
-    std::string line;
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
-    while (Clock::now() < deadline) {
-      pollfd p{fd_, POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      char c;
-      if (read(fd_, &c, 1) != 1) return;
-      if (c != '\n') {
-        line.push_back(c);
-        continue;
-      }
-      if (line == "ready") {
-        ready_ = true;
-        return;
-      }
-      if (line.rfind("listening ", 0) == 0) ports_.push_back(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
-      line.clear();
-    }
-  }
-
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  bool ready_ = false;
-  std::vector<int> ports_;
-};
+  return args;
+}
 
 double thread_cpu_s() {
   timespec ts{};
@@ -243,13 +184,15 @@ double our_decode_convert_per_frame(const clipkit::M4vClip& clip) {
 
 // Makes a 30 frames/s version of the vga clip in dir; its prefix, or "" when
 // ffmpeg could not make it.
-std::string make_vga30(const std::filesystem::path& dir) {
-  const std::string prefix = (dir / "vga30").string();
-  const std::string cmd =
-      "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=640x480:rate=30 -t 4 -g 60 "
-      "-b:v 600k -flags:v +bitexact -c:v mpeg4 -threads 1 -bf 0 -sc_threshold 1000000000 -fflags +bitexact "
-      "-f m4v " + prefix + ".m4v";
-  if (std::system(cmd.c_str()) != 0) return "";
+std::string make_vga30(const test_support::TempDir& dir) {
+  const std::string prefix = dir.file("vga30");
+  const test_support::RunResult made = test_support::run_command(
+      {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+       "testsrc2=size=640x480:rate=30", "-t", "4", "-g", "60", "-b:v", "600k", "-flags:v", "+bitexact", "-c:v",
+       "mpeg4", "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-fflags", "+bitexact", "-f", "m4v",
+       prefix + ".m4v"},
+      test_support::Stderr::Inherit);
+  if (made.status != 0) return "";
   std::error_code ec;
   std::filesystem::copy_file(std::string(CAMVIEWER_CLIPS_DIR) + "/vga.g726", prefix + ".g726",
                              std::filesystem::copy_options::overwrite_existing, ec);
@@ -276,17 +219,14 @@ int main(int argc, char** argv) {
     }
   }
 
-  char scratch_template[] = "/tmp/bench-cameras-XXXXXX";
-  const char* scratch = mkdtemp(scratch_template);
-  if (scratch == nullptr) return 1;
-  struct Cleanup {
-    std::string dir;
-    ~Cleanup() {
-      std::error_code ec;
-      std::filesystem::remove_all(dir, ec);
-    }
-  } cleanup{scratch};
-  if (clip_prefix.empty()) clip_prefix = make_vga30(scratch);
+  std::optional<test_support::TempDir> scratch;
+  try {
+    scratch.emplace("bench-cameras");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  if (clip_prefix.empty()) clip_prefix = make_vga30(*scratch);
   if (clip_prefix.empty()) {
     std::fprintf(stderr, "ffmpeg could not make the 30 frames/s clip; using the 15 frames/s one\n");
     clip_prefix = std::string(CAMVIEWER_CLIPS_DIR) + "/vga";
@@ -299,7 +239,7 @@ int main(int argc, char** argv) {
   }
   const double fps = 1000.0 * static_cast<double>(clip.vops.size()) / clip.duration_ms;
 
-  Camsim camsim(clip_prefix, cameras);
+  test_support::CamsimProcess camsim(camsim_args(clip_prefix, cameras));
   if (!camsim.ready() || static_cast<int>(camsim.ports().size()) != cameras) {
     std::fprintf(stderr, "camsim did not start\n");
     return 1;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "netns_harness.h"
+#include "support/camsim.h"
 #include "shell/fake_connection.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/shell/model/camera.h"
@@ -18,33 +18,12 @@
 namespace {
 
 using model::CameraDialogMode;
-using netns_test::Process;
 using platform::MsgAnswer;
 
-const std::string kCamsim = CAMVIEWER_TOOLS_BIN_DIR "/camsim/camsim";
+using test_support::CamsimProcess;
 
-// Starts camsim with args; returns it once it serves, with the camera's and
-// the dynamic-DNS page's "host:port" as it printed them.
-struct Camsim {
-  std::unique_ptr<Process> process;
-  std::string camera;
-  std::string ddns;
-};
-
-Camsim start_camsim(std::vector<std::string> args) {
-  args.insert(args.begin(), kCamsim);
-  Camsim c;
-  c.process = std::make_unique<Process>(args);
-  while (const std::optional<std::string> line = c.process->next_line(5000)) {
-    if (line->rfind("listening ", 0) == 0 && c.camera.empty()) c.camera = line->substr(10);
-    if (line->rfind("ddns ", 0) == 0) c.ddns = line->substr(5);
-    if (*line == "ready") return c;
-  }
-  c.camera.clear();
-  return c;
-}
-
-std::string port_of(const std::string& host_port) { return host_port.substr(host_port.rfind(':') + 1); }
+// The camera's port as camsim printed it.
+std::string port_of(const CamsimProcess& cam) { return std::to_string(cam.port()); }
 
 class CameraDialogCamsim : public ::testing::Test {
  protected:
@@ -66,13 +45,13 @@ class CameraDialogCamsim : public ::testing::Test {
 };
 
 TEST_F(CameraDialogCamsim, TestFillsTheIdentityAndTestAndAddListsTheCamera) {
-  Camsim cam = start_camsim(
+  CamsimProcess cam(
       {"--port", "0", "--name", "Dock", "--description", "Loading bay", "--mac", "00:0e:53:00:00:07", "small"});
-  ASSERT_FALSE(cam.camera.empty()) << "camsim did not start";
+  ASSERT_TRUE(cam.ready()) << "camsim did not start";
 
   dialog_->open(CameraDialogMode::AddByAddress);
   dialog_->fields().address = "127.0.0.1";
-  dialog_->fields().port = port_of(cam.camera);
+  dialog_->fields().port = port_of(cam);
   dialog_->test();
   EXPECT_EQ(dialog_->result_list(), std::vector<std::string>{"Connection successful."});
   EXPECT_EQ(dialog_->fields().description, "Loading bay");
@@ -86,7 +65,7 @@ TEST_F(CameraDialogCamsim, TestFillsTheIdentityAndTestAndAddListsTheCamera) {
   const model::CameraRecord added = list_.camera_at(1)->record();
   EXPECT_EQ(added.mac, "000e53000007");
   EXPECT_EQ(added.location, 1);
-  EXPECT_EQ(added.port, port_of(cam.camera));
+  EXPECT_EQ(added.port, port_of(cam));
   EXPECT_EQ(texts().back(), "Camera added successfully to list");
 
   // The same camera again: the list refuses it with its own message only.
@@ -96,11 +75,11 @@ TEST_F(CameraDialogCamsim, TestFillsTheIdentityAndTestAndAddListsTheCamera) {
 }
 
 TEST_F(CameraDialogCamsim, AnythingButACameraAnsweringIsAFailure) {
-  Camsim cam = start_camsim({"--port", "0", "--info-body", "<html>router login</html>", "small"});
-  ASSERT_FALSE(cam.camera.empty()) << "camsim did not start";
+  CamsimProcess cam({"--port", "0", "--info-body", "<html>router login</html>", "small"});
+  ASSERT_TRUE(cam.ready()) << "camsim did not start";
   dialog_->open(CameraDialogMode::AddByAddress);
   dialog_->fields().address = "127.0.0.1";
-  dialog_->fields().port = port_of(cam.camera);
+  dialog_->fields().port = port_of(cam);
   dialog_->test();
   EXPECT_EQ(dialog_->result_list(), std::vector<std::string>{"Connection fail."});
   EXPECT_EQ(dialog_->fields().mac, "");
@@ -117,7 +96,7 @@ TEST_F(CameraDialogCamsim, AnythingButACameraAnsweringIsAFailure) {
   dialog_->test();
   EXPECT_EQ(dialog_->result_list(), std::vector<std::string>{"port number not correct."});
   dialog_->fields().address = "no-such-camera.invalid";
-  dialog_->fields().port = port_of(cam.camera);
+  dialog_->fields().port = port_of(cam);
   dialog_->test();
   EXPECT_EQ(dialog_->result_list(), std::vector<std::string>{"address not correct."});
 }
@@ -127,9 +106,9 @@ TEST_F(CameraDialogCamsim, WithoutAPortTheDynamicDnsPageLeadsToTheCamera) {
   // address of this process's own keeps parallel runs apart.
   const int pid = static_cast<int>(::getpid());
   const std::string address = "127.78." + std::to_string((pid >> 8) & 0xff) + "." + std::to_string((pid & 0xff) | 1);
-  Camsim cam = start_camsim({"--bind", address, "--port", "0", "--ddns-port", "80", "--name", "Roof", "--mac",
+  CamsimProcess cam({"--bind", address, "--port", "0", "--ddns-port", "80", "--name", "Roof", "--mac",
                              "000e53000009", "small"});
-  if (cam.camera.empty()) GTEST_SKIP() << "cannot serve port 80 on " << address << " here";
+  if (!cam.ready()) GTEST_SKIP() << "cannot serve port 80 on " << address << " here";
 
   dialog_->open(CameraDialogMode::AddByAddress);
   dialog_->fields().address = address;

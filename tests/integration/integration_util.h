@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "config/test_folders.h"
-#include "tools/camsim_process.h"
+#include "support/camsim.h"
+#include "support/wait.h"
 #include "viewer/media/video_pipeline.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/platform/ui_seams.h"
@@ -24,12 +25,7 @@ namespace integration {
 
 template <class F>
 bool wait_until(F&& done, int timeout_ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
+  return test_support::wait_until(done, timeout_ms, 20);
 }
 
 // A camera window without a display: reads each presented picture through
@@ -129,7 +125,7 @@ class CoreRig {
     std::vector<std::string> args = {"--port", "0", "--mac", kMac};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(clip);
-    camsim = std::make_unique<tooltest::CamsimProcess>(args);
+    camsim = std::make_unique<test_support::CamsimProcess>(args);
   }
 
   // Writes param.dat (from the camsim port) and starts the core.
@@ -154,7 +150,7 @@ class CoreRig {
   }
 
   platform::ScopedHeadlessUi ui;
-  std::unique_ptr<tooltest::CamsimProcess> camsim;
+  std::unique_ptr<test_support::CamsimProcess> camsim;
   testing_support::TempFolder folder;
   LogView view;
   // Last: the core (and its streams) ends before the view and the folder.

@@ -6,6 +6,8 @@
 
 #include "integration/integration_util.h"
 #include "record/record_fixtures.h"
+#include "support/child_process.h"
+#include "tools/camsim_process.h"
 #include "viewer/record/manual_recording.h"
 #include "viewer/record/motion_zones.h"
 
@@ -59,14 +61,17 @@ TEST(CoreRecording, ManualRecordingIsTheStreamsHeaderAndWholePacketsFfmpegReads)
 
 // A clip whose picture never changes, with sound, as the cameras send it.
 bool make_still_clip(const std::string& prefix) {
-  const std::string common =
-      " -c:v mpeg4 -threads 1 -bf 0 -sc_threshold 1000000000 -g 15 -b:v 100k -flags:v +bitexact -fflags +bitexact";
-  const std::string ff = "ffmpeg -hide_banner -loglevel error -nostdin -y ";
-  const std::string video =
-      ff + "-f lavfi -i color=gray:size=320x240:rate=15 -t 4" + common + " -f m4v " + prefix + ".m4v";
-  const std::string audio = ff + "-f lavfi -i sine=frequency=440:sample_rate=8000 -t 4 -ar 8000 -ac 1 -c:a g726 "
-                                 "-b:a 16k -f g726 " + prefix + ".g726";
-  return std::system(video.c_str()) == 0 && std::system(audio.c_str()) == 0;
+  const std::vector<std::string> ff = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
+  std::vector<std::string> video = ff;
+  video.insert(video.end(), {"-f", "lavfi", "-i", "color=gray:size=320x240:rate=15", "-t", "4", "-c:v", "mpeg4",
+                             "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-g", "15", "-b:v", "100k",
+                             "-flags:v", "+bitexact", "-fflags", "+bitexact", "-f", "m4v", prefix + ".m4v"});
+  std::vector<std::string> audio = ff;
+  audio.insert(audio.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000", "-t", "4", "-ar", "8000",
+                             "-ac", "1", "-c:a", "g726", "-b:a", "16k", "-f", "g726", prefix + ".g726"});
+  using test_support::Stderr;
+  return test_support::run_command(video, Stderr::Inherit).status == 0 &&
+         test_support::run_command(audio, Stderr::Inherit).status == 0;
 }
 
 struct MotionCase {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/wait.h"
 #include "viewer/media/audio_output.h"
 #include "viewer/media/g726/g726.h"
 #include "viewer/platform/headless/virtual_sound_device.h"
@@ -22,12 +23,7 @@ using platform::VirtualSoundDevice;
 using Bytes = std::vector<std::uint8_t>;
 
 bool wait_until(const std::function<bool()>& done, int timeout_ms = 3000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
+  return test_support::wait_until(done, timeout_ms, 1);
 }
 
 Bytes random_block(std::size_t n, unsigned seed) {

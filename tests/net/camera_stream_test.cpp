@@ -9,6 +9,7 @@
 #include "support/asf_builder.h"
 #include "support/loopback_server.h"
 #include "support/netns.h"
+#include "support/wait.h"
 #include "viewer/net/camera_http.h"
 #include "viewer/net/queue_sinks.h"
 #include "viewer/platform/headless/headless_ui.h"
@@ -28,12 +29,7 @@ long ms_since(Clock::time_point t) {
 }
 
 bool eventually(const std::function<bool()>& pred, int timeout_ms = 5000) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!pred()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return test_support::wait_until(pred, timeout_ms, 5);
 }
 
 // A camera's stream: header, a key frame, two more frames and an audio

@@ -10,7 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "tools/camsim_process.h"
+#include "support/camsim.h"
+#include "support/wait.h"
 #include "tools/clipkit/asf.h"
 #include "viewer/net/camera_stream.h"
 #include "viewer/net/queue_sinks.h"
@@ -24,12 +25,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uintptr_t kTag = 77;
 
 bool eventually(const std::function<bool()>& pred, int timeout_ms = 8000) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!pred()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
+  return test_support::wait_until(pred, timeout_ms, 5);
 }
 
 std::string clip_path(const char* name) { return std::string(CAMVIEWER_CLIPS_DIR) + "/" + name; }
@@ -102,10 +98,10 @@ class Drainer {
 class StreamFromCamsim : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (::access(tooltest::camsim_path().c_str(), X_OK) != 0) GTEST_SKIP() << "camsim not built";
+    if (::access(test_support::camsim_path().c_str(), X_OK) != 0) GTEST_SKIP() << "camsim not built";
   }
 
-  std::unique_ptr<net::CameraStream> connect(const tooltest::CamsimProcess& cam, int timeout_s = 30,
+  std::unique_ptr<net::CameraStream> connect(const test_support::CamsimProcess& cam, int timeout_s = 30,
                                              const std::string& password = "secret") {
     auto s = std::make_unique<net::CameraStream>(kTag, timeout_s);
     net::StreamSinks sinks;
@@ -152,7 +148,7 @@ TEST_F(StreamFromCamsim, WhatArrivesIsTheClip) {
   clipkit::Clip clip;
   std::string error;
   ASSERT_TRUE(clipkit::load_clip(clip_path("small"), &clip, &error)) << error;
-  tooltest::CamsimProcess cam(args({}));
+  test_support::CamsimProcess cam(args({}));
   ASSERT_TRUE(cam.ready());
   writer.Open();
   Drainer drain(video, audio, writer);
@@ -199,7 +195,7 @@ TEST_F(StreamFromCamsim, WhatArrivesIsTheClip) {
 
 TEST_F(StreamFromCamsim, RefusalsAndABusyCamera) {
   {
-    tooltest::CamsimProcess cam(args({}));
+    test_support::CamsimProcess cam(args({}));
     ASSERT_TRUE(cam.ready());
     auto s = connect(cam, 30, "wrong");
     ASSERT_EQ(s->start(), net::kStartOk);
@@ -212,7 +208,7 @@ TEST_F(StreamFromCamsim, RefusalsAndABusyCamera) {
   }
   ui->clear();
   {
-    tooltest::CamsimProcess cam(args({"--fail-first", "1", "--fail-status", "404"}));
+    test_support::CamsimProcess cam(args({"--fail-first", "1", "--fail-status", "404"}));
     ASSERT_TRUE(cam.ready());
     auto s = connect(cam);
     ASSERT_EQ(s->start(), net::kStartOk);
@@ -222,7 +218,7 @@ TEST_F(StreamFromCamsim, RefusalsAndABusyCamera) {
   }
   ui->clear();
   {
-    tooltest::CamsimProcess cam(args({"--fail-first", "3", "--reply-header-lines", "95"}));
+    test_support::CamsimProcess cam(args({"--fail-first", "3", "--reply-header-lines", "95"}));
     ASSERT_TRUE(cam.ready());
     Drainer drain(video, audio, writer);
     auto s = connect(cam);
@@ -246,7 +242,7 @@ TEST_F(StreamFromCamsim, FaultsEndInACleanReconnect) {
   };
   for (const auto& f : faults) {
     SCOPED_TRACE(f.name);
-    tooltest::CamsimProcess cam(args(f.options));
+    test_support::CamsimProcess cam(args(f.options));
     ASSERT_TRUE(cam.ready());
     net::QueueVideoSink v;
     net::QueueAudioSink a;

@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "record_fixtures.h"
-#include "tools/camsim_process.h"
+#include "support/camsim.h"
+#include "support/wait.h"
 #include "viewer/net/camera_stream.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/record/manual_recording.h"
@@ -53,11 +54,7 @@ class StreamCamera final : public RecordingCamera {
 
 template <class F>
 bool wait_until(F f, int ms) {
-  for (int i = 0; i < ms / 10; ++i) {
-    if (f()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return f();
+  return test_support::wait_until(f, ms, 10);
 }
 
 }  // namespace
@@ -66,7 +63,7 @@ TEST(StreamRecording, ManualRecordingOfALiveStreamAcrossAReconnection) {
   rectest::TempDir dir;
   platform::ScopedHeadlessUi ui;
   // Each connection ends after 120 packets (about three seconds of the clip).
-  tooltest::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "secret", "--close-after", "120",
+  test_support::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "secret", "--close-after", "120",
                                   std::string(CAMVIEWER_CLIPS_DIR) + "/vga"});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
 

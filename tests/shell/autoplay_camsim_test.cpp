@@ -6,7 +6,8 @@
 #include <thread>
 
 #include "config/test_folders.h"
-#include "tools/camsim_process.h"
+#include "support/camsim.h"
+#include "support/wait.h"
 #include "viewer/config/key_value_reader.h"
 #include "viewer/config/settings_file.h"
 #include "viewer/platform/headless/headless_ui.h"
@@ -28,12 +29,7 @@ std::string camera(const std::string& name, const std::string& mac, int port, co
 
 template <class F>
 bool wait_until(F&& done, int timeout_ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
+  return test_support::wait_until(done, timeout_ms, 10);
 }
 
 class AutoPlayTest : public ::testing::Test {
@@ -54,7 +50,7 @@ class AutoPlayTest : public ::testing::Test {
   }
 
   platform::ScopedHeadlessUi ui;
-  tooltest::CamsimProcess camsim{{"--port", "0", "--user", "admin", "--password", "pw", "small"}};
+  test_support::CamsimProcess camsim{{"--port", "0", "--user", "admin", "--password", "pw", "small"}};
   TempFolder folder;
   std::string file;
   CameraList list{net_connection_factory(5)};

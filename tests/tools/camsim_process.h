@@ -1,14 +1,11 @@
-// Runs the camsim program for a test and talks to it over loopback the way
-// the viewer does.
+// Talks to a camsim started by the test over loopback the way the viewer
+// does.
 #pragma once
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,106 +13,12 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/camsim.h"
 
 namespace tooltest {
 
-inline std::string camsim_path() { return std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/camsim/camsim"; }
-
-// Starts camsim with the given arguments and reads its start-up lines.
-class CamsimProcess {
- public:
-  explicit CamsimProcess(const std::vector<std::string>& args) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> all = {camsim_path()};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    stdout_fd_ = out[0];
-    if (pid_ > 0) read_startup();
-  }
-  ~CamsimProcess() {
-    stop();
-    if (stdout_fd_ >= 0) close(stdout_fd_);
-  }
-  CamsimProcess(const CamsimProcess&) = delete;
-  CamsimProcess& operator=(const CamsimProcess&) = delete;
-
-  bool ready() const { return ready_; }
-  const std::vector<uint16_t>& ports() const { return ports_; }
-  uint16_t port(size_t i = 0) const { return i < ports_.size() ? ports_[i] : 0; }
-  uint16_t ddns_port() const { return ddns_port_; }
-  uint16_t discovery_port() const { return discovery_port_; }
-  const std::string& startup_text() const { return text_; }
-
-  // SIGTERM, then waits; the exit status, or -1 if it did not exit normally
-  // within the time (it is then killed).
-  int stop(std::chrono::milliseconds within = std::chrono::milliseconds(5000)) {
-    if (pid_ <= 0) return status_;
-    kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    int status = 0;
-    for (;;) {
-      const pid_t r = waitpid(pid_, &status, WNOHANG);
-      if (r == pid_) {
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        status_ = -1;
-        break;
-      }
-      usleep(10000);
-    }
-    pid_ = -1;
-    return status_;
-  }
-
- private:
-  void read_startup() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    std::string line;
-    while (std::chrono::steady_clock::now() < deadline) {
-      pollfd p{stdout_fd_, POLLIN, 0};
-      if (poll(&p, 1, 200) <= 0) continue;
-      char c;
-      if (read(stdout_fd_, &c, 1) != 1) return;  // exited
-      text_.push_back(c);
-      if (c != '\n') {
-        line.push_back(c);
-        continue;
-      }
-      if (line == "ready") {
-        ready_ = true;
-        return;
-      }
-      const auto port = static_cast<uint16_t>(std::stoi(line.substr(line.rfind(':') + 1)));
-      if (line.rfind("listening ", 0) == 0) ports_.push_back(port);
-      if (line.rfind("ddns ", 0) == 0) ddns_port_ = port;
-      if (line.rfind("discovery ", 0) == 0) discovery_port_ = port;
-      line.clear();
-    }
-  }
-
-  pid_t pid_ = -1;
-  int stdout_fd_ = -1;
-  int status_ = -1;
-  bool ready_ = false;
-  std::string text_;
-  std::vector<uint16_t> ports_;
-  uint16_t ddns_port_ = 0, discovery_port_ = 0;
-};
+using test_support::camsim_path;
+using test_support::CamsimProcess;
 
 // A TCP connection to 127.0.0.1:port with a receive time-out.
 class Connection {
