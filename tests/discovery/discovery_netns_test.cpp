@@ -4,16 +4,19 @@
 // real network.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "netns_harness.h"
+#include "support/camsim.h"
+#include "support/child_process.h"
+#include "support/netns.h"
 
 namespace {
 
-using netns_test::Process;
-using netns_test::TestNetwork;
+using Process = test_support::ChildProcess;
+using testnet::TestNetwork;
 
 struct Found {
   std::vector<std::string> cameras;  // "mac|name|description|address|port"
@@ -92,12 +95,12 @@ class DiscoveryNetns : public ::testing::Test {
 const std::vector<std::string> kQuick{"--wait-ms", "1500"};
 
 TEST_F(DiscoveryNetns, FindsTheSimulatedCameras) {
-  Process camsim(TestNetwork::inside(
-      cameras_, {CAMVIEWER_TOOLS_BIN_DIR "/camsim/camsim", "--bind", "192.0.2.2", "--discovery-port", "916",
-                 "--discovery-bind", "0.0.0.0", "--port", "0", "--name", "Yard", "--description", "Back yard",
-                 "--mac", "00:0e:53:00:00:22", "small", "--camera", "0:admin:admin:small", "--name", "Gate",
-                 "--description", "Main gate", "--mac", "00:0e:53:00:00:11"}));
-  ASSERT_TRUE(camsim.wait_for_line("ready", 10000)) << "camsim did not start";
+  test_support::CamsimProcess camsim(
+      {"--bind", "192.0.2.2", "--discovery-port", "916", "--discovery-bind", "0.0.0.0", "--port", "0", "--name",
+       "Yard", "--description", "Back yard", "--mac", "00:0e:53:00:00:22", "small", "--camera",
+       "0:admin:admin:small", "--name", "Gate", "--description", "Main gate", "--mac", "00:0e:53:00:00:11"},
+      TestNetwork::inside(cameras_, {}), std::chrono::seconds(10));
+  ASSERT_TRUE(camsim.ready()) << "camsim did not start";
   const Found f = run_search(kQuick);
   ASSERT_EQ(f.count, 2);
   EXPECT_EQ(f.cameras[0], "000e53000011|Gate|Main gate|192.0.2.2|80");
