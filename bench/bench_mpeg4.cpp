@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "support/child_process.h"
+#include "support/files.h"
 #include "tools/clipkit/m4v.h"
 #include "viewer/media/mpeg4/decoder.h"
 
@@ -165,10 +168,12 @@ double time_ffmpeg(const clipkit::M4vClip& clip, int passes)
 bool make_clip(const std::string& dir, clipkit::M4vClip* clip)
 {
     const std::string es = dir + "/bench.m4v";
-    const std::string command =
-        "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=640x480:rate=25 -t 4 "
-        "-c:v mpeg4 -bf 0 -threads 1 -sc_threshold 1000000000 -g 25 -q:v 4 -f m4v " + es;
-    if (std::system(command.c_str()) != 0) return false;
+    const test_support::RunResult made = test_support::run_command(
+        {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
+         "testsrc2=size=640x480:rate=25", "-t", "4", "-c:v", "mpeg4", "-bf", "0", "-threads", "1", "-sc_threshold",
+         "1000000000", "-g", "25", "-q:v", "4", "-f", "m4v", es},
+        test_support::Stderr::Inherit);
+    if (made.status != 0) return false;
     std::string error;
     if (!clipkit::load_m4v_file(es, clip, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
@@ -208,12 +213,15 @@ void report(const char* name, const clipkit::M4vClip& clip, int passes, bool mai
 int main(int argc, char** argv)
 {
     const int passes = argc > 1 ? std::atoi(argv[1]) : 20;
-    char pattern[] = "/tmp/bench_mpeg4_XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    if (dir == nullptr) return 1;
     clipkit::M4vClip clip;
-    const bool made = make_clip(dir, &clip);
-    std::system((std::string("rm -rf ") + dir).c_str());
+    bool made = false;
+    try {
+        const test_support::TempDir dir("bench_mpeg4");
+        made = make_clip(dir.path(), &clip);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
     if (!made) {
         std::printf("error: could not make the 640x480 clip with ffmpeg\n");
         return 1;

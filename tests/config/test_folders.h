@@ -6,40 +6,17 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "support/files.h"
 
 namespace testing_support {
 
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "camviewer-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& leaf) const { return path_ + "/" + leaf; }
+using TempFolder = test_support::TempDir;
 
- private:
-  std::string path_;
-};
+inline std::string read_file(const std::string& path) { return test_support::read_text(path); }
 
-inline std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-inline void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+inline void write_file(const std::string& path, const std::string& text) { (void)test_support::write_text(path, text); }
 
 inline unsigned file_mode(const std::string& path) {
   struct stat st {};

@@ -2,45 +2,20 @@
 // command, reading a file and making G.726 audio with Debian's ffmpeg.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/files.h"
+
 namespace media_test {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents at the end of the scope.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "camviewer-media-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-  std::string file(const std::string& name) const { return (path_ / name).string(); }
+using test_support::read_bytes;
+using test_support::TempDir;
 
- private:
-  std::filesystem::path path_;
-};
-
-inline int run(const std::string& command) { return std::system(command.c_str()); }
-
-inline std::vector<std::uint8_t> read_bytes(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+// Runs a fixed shell command line; its exit status.
+inline int run(const std::string& command) { return test_support::run_shell(command); }
 
 inline std::vector<std::int16_t> read_s16(const std::string& path) {
   const std::vector<std::uint8_t> bytes = read_bytes(path);

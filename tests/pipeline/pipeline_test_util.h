@@ -18,6 +18,9 @@
 #include <vector>
 
 #include "media/media_test_util.h"
+#include "support/child_process.h"
+#include "support/psnr.h"
+#include "support/wait.h"
 #include "tools/clipkit/m4v.h"
 #include "tools/tool_test_util.h"
 #include "viewer/media/colour.h"
@@ -140,26 +143,14 @@ inline std::unique_ptr<net::MediaFrame> make_frame(const std::vector<std::uint8_
   return f;
 }
 
-// Waits until pred() holds, polling; false on time-out.
+// Waits until pred() holds, polling every 2 ms (the pipeline tests count
+// pictures one by one); false on time-out.
 template <class Pred>
 bool wait_until(Pred pred, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+  return test_support::wait_until(pred, timeout_ms, 2);
 }
 
-inline double psnr(const std::uint8_t* a, const std::uint8_t* b, std::size_t n) {
-  double se = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const double d = static_cast<double>(a[i]) - b[i];
-    se += d * d;
-  }
-  if (se == 0) return 99.0;
-  return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / se);
-}
+using test_support::psnr;
 
 using media_test::read_bytes;
 using TempDir = tooltest::ScratchDir;
@@ -176,9 +167,11 @@ inline Reference reference_pictures(const std::string& clip_name, const clipkit:
   Reference ref;
   TempDir dir;
   const std::string yuv = dir.file("ref.yuv");
-  const std::string cmd = "ffmpeg -hide_banner -loglevel error -nostdin -y -threads 1 -i " +
-                          clip_path(clip_name + ".m4v") + " -f rawvideo -pix_fmt yuv420p " + yuv;
-  if (std::system(cmd.c_str()) != 0) return ref;
+  const test_support::RunResult decoded =
+      test_support::run_command({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-threads", "1",
+                                 "-i", clip_path(clip_name + ".m4v"), "-f", "rawvideo", "-pix_fmt", "yuv420p", yuv},
+                                test_support::Stderr::Inherit);
+  if (decoded.status != 0) return ref;
   const std::vector<std::uint8_t> bytes = read_bytes(yuv);
   const std::size_t frame = std::size_t{3} * clip.width * clip.height / 2;
   if (frame == 0) return ref;

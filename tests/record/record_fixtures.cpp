@@ -1,46 +1,22 @@
 #include "record_fixtures.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
-
 namespace rectest {
 
-TempDir::TempDir() {
-  char tmpl[] = "/tmp/rectest-XXXXXX";
-  const char* p = ::mkdtemp(tmpl);
-  if (p == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = p;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::vector<std::uint8_t> read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+std::vector<std::uint8_t> read_file(const std::string& path) { return test_support::read_bytes(path); }
 
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  (void)test_support::write_bytes(path, bytes.data(), bytes.size());
 }
 
 bool exists(const std::string& path) {
@@ -54,44 +30,6 @@ std::vector<std::string> list_names(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir, ec)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-RunResult run(const std::vector<std::string>& argv) {
-  RunResult r;
-  int out_pipe[2], err_pipe[2];
-  if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) return r;
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_adddup2(&fa, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&fa, err_pipe[1], 2);
-  posix_spawn_file_actions_addclose(&fa, out_pipe[0]);
-  posix_spawn_file_actions_addclose(&fa, err_pipe[0]);
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  auto drain = [](int fd, std::string& into) {
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(fd, buf, sizeof buf)) > 0) into.append(buf, static_cast<std::size_t>(n));
-    ::close(fd);
-  };
-  if (rc != 0) {
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
-    return r;
-  }
-  // Outputs are small (ffprobe lines, ffmpeg errors): stdout first is safe.
-  drain(out_pipe[0], r.out);
-  drain(err_pipe[0], r.err);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
 }
 
 ::testing::AssertionResult decodes_cleanly(const std::string& path) {

@@ -11,24 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/child_process.h"
+#include "support/files.h"
 #include "viewer/record/file_system.h"
 #include "viewer/record/recording_camera.h"
 
 namespace rectest {
 
-// A fresh folder under /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using test_support::TempDir;
 
 // An ASF clip with MPEG-4 Part 2 video and G.726 audio (what the cameras
 // send), made once per test run by ffmpeg and cut the way the stream hands it
@@ -43,12 +33,8 @@ const AsfClip& asf_clip();
 
 // Runs a program (argument vector, no shell), returns its exit status and
 // what it wrote to stdout and stderr.
-struct RunResult {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-RunResult run(const std::vector<std::string>& argv);
+using test_support::RunResult;
+inline RunResult run(const std::vector<std::string>& argv) { return test_support::run_command(argv); }
 
 // ffmpeg decodes the whole file to nothing without an error (a recording may
 // start at any packet, so "first frame is no keyframe" is allowed).

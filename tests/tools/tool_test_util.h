@@ -12,41 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+#include "support/files.h"
+
 namespace tooltest {
 
 inline std::string clips_dir() { return CAMVIEWER_CLIPS_DIR; }
 
-// Runs a shell command; returns its exit status and, when asked, its stdout.
+// Runs a fixed shell command line; its exit status and, when asked, its stdout.
 inline int run(const std::string& command, std::string* output = nullptr) {
-  FILE* p = popen(command.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, p)) > 0) text.append(buffer, n);
-  const int status = pclose(p);
-  if (output) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return test_support::run_shell(command, output);
 }
 
-// A scratch folder removed with its contents when the object goes.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "camsim-test-XXXXXX").string();
-    if (mkdtemp(pattern.data())) path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  std::string file(const std::string& name) const { return (std::filesystem::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
+using ScratchDir = test_support::TempDir;
 
 inline uint32_t le16(const uint8_t* p) { return p[0] | (p[1] << 8); }
 inline uint32_t le32(const uint8_t* p) { return le16(p) | (le16(p + 2) << 16); }

@@ -5,13 +5,12 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/files.h"
+#include "support/psnr.h"
 
 namespace mpeg4_test {
 
@@ -119,44 +118,13 @@ inline std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uin
     return a;
 }
 
-// A scratch folder removed with the object.
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/mpeg4_test_XXXXXX";
-        const char* made = ::mkdtemp(pattern);
-        path_ = made != nullptr ? made : "";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
+using TempDir = test_support::TempDir;
 
-private:
-    std::string path_;
-};
+// Runs a fixed shell command line; true when it exits with 0.
+inline bool run(const std::string& command) { return test_support::run_shell(command) == 0; }
 
-inline bool run(const std::string& command) { return std::system(command.c_str()) == 0; }
+inline std::vector<uint8_t> read_all(const std::string& path) { return test_support::read_bytes(path); }
 
-inline std::vector<uint8_t> read_all(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// PSNR of two planes in dB (99 for identical planes).
-inline double psnr(const uint8_t* a, const uint8_t* b, size_t n)
-{
-    double se = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const double d = static_cast<double>(a[i]) - b[i];
-        se += d * d;
-    }
-    if (se == 0) return 99.0;
-    return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(n) / se);
-}
+using test_support::psnr;
 
 }  // namespace mpeg4_test
