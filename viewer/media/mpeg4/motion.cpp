@@ -21,7 +21,7 @@ inline int32_t median3(int32_t a, int32_t b, int32_t c)
 
 // Reads one motion vector differential component (Table B-12 code, sign,
 // residual bits). False on an invalid code.
-inline bool read_mvd(BitReader& br, int fcode, int scale_factor, int32_t& diff)
+inline bool read_mvd(BitCursor& br, int fcode, int scale_factor, int32_t& diff)
 {
     const int magnitude = vlc_read<kMvdBits>(br, kMvdLut.data());
     if (magnitude < 0) return false;
@@ -153,8 +153,14 @@ void predict_chroma(const DECODER& d, int col, int row, MotionVector c, uint8_t*
     predict_block<8>(d.ref_cr + offset, d.chroma_stride, dst_cr, stride, px & 1, py & 1, d.vop.rounding_type);
 }
 
-void decode_p_vop(DECODER& d, BitReader& br)
+void decode_p_vop(DECODER& d, BitReader& reader)
 {
+    BitCursor br(reader);
+    struct WriteBack {
+        BitReader& to;
+        const BitCursor& from;
+        ~WriteBack() { from.store(to); }
+    } write_back{reader, br};
     int32_t running_quant = d.vop.quant;
     bool first_coded = true;
     const int fcode = d.vop.fcode;

@@ -36,13 +36,17 @@ struct Event {
 
 // Reads one TCOEF event including the three escape modes (ISO/IEC
 // 14496-2, 6.3.8 and Tables B-16 to B-22). Returns false on a code that is
-// not in the table.
+// not in the table. One refill covers the longest event (escape mode 3:
+// 7 + 2 + 21 bits).
 template <bool intra>
-inline bool read_event(BitReader& br, Event& ev)
+inline bool read_event(BitCursor& c, Event& ev)
 {
     const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
-    int v = vlc_read<kTcoefBits>(br, lut);
-    if (v < 0) return false;
+    c.refill();
+    VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+    if (e.len == 0) return false;
+    c.consume(e.len);
+    int v = e.value;
     if (v != kTcoefEscapeValue) {
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
@@ -50,11 +54,13 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
-    const uint32_t mode = br.peek32() >> 30;
+    const uint32_t mode = c.window() >> 30;
     if (mode < 2) {  // "0": level offset by LMAX
-        br.skip(1);
-        v = vlc_read<kTcoefBits>(br, lut);
-        if (v < 0 || v == kTcoefEscapeValue) return false;
+        c.consume(1);
+        e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        v = e.value;
+        if (e.len == 0 || v == kTcoefEscapeValue) return false;
+        c.consume(e.len);
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
         const int32_t level =
@@ -62,10 +68,12 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
-    br.skip(2);
+    c.consume(2);
     if (mode == 2) {  // "10": run offset by RMAX + 1
-        v = vlc_read<kTcoefBits>(br, lut);
-        if (v < 0 || v == kTcoefEscapeValue) return false;
+        e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        v = e.value;
+        if (e.len == 0 || v == kTcoefEscapeValue) return false;
+        c.consume(e.len);
         ev.last = tcoef_last(v);
         const int32_t level = tcoef_level(v);
         ev.run = tcoef_run(v) + (intra ? TableB21_IntraRMAX : TableB22_InterRMAX)[ev.last][level] + 1;
@@ -74,7 +82,8 @@ inline bool read_event(BitReader& br, Event& ev)
     }
     // "11": fixed length last, run, marker, 12-bit two's complement level,
     // marker.
-    const uint32_t w = br.read(21);
+    const uint32_t w = c.window() >> 11;
+    c.consume(21);
     ev.last = static_cast<int>(w >> 20);
     ev.run = static_cast<int>((w >> 14) & 63);
     int32_t level = static_cast<int32_t>((w >> 1) & 0xfff);
@@ -86,10 +95,10 @@ inline bool read_event(BitReader& br, Event& ev)
 // Reads the AC events of an intra block from scan position 1 into `block`
 // (raster order, quantised levels). False on an invalid code or an event
 // past position 63.
-inline bool read_intra_ac(BitReader& reader, const uint8_t* scan, int32_t* block)
+inline bool read_intra_ac(BitCursor& reader, const uint8_t* scan, int32_t* block)
 {
-    // A local copy keeps the bit position in a register through the loop.
-    BitReader br = reader;
+    // A local copy keeps the window in registers through the loop.
+    BitCursor br = reader;
     int pos = 1;
     bool ok = true;
     for (;;) {
@@ -139,7 +148,7 @@ inline int32_t candidate_dc(const Candidate& c)
 
 // Reads the intra macroblock header of an I-VOP (MCBPC, ac_pred_flag,
 // CBPY, dquant). False on an invalid code.
-bool read_intra_header(BitReader& br, MacroblockRecord& mb, int32_t& running_quant, bool first)
+bool read_intra_header(BitCursor& br, MacroblockRecord& mb, int32_t& running_quant, bool first)
 {
     int mcbpc;
     do {
@@ -183,7 +192,7 @@ int dc_scaler_chroma(int qp)
     return qp - 6;
 }
 
-void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
+void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
 {
     const int col = mb.col, row = mb.row;
     const auto neighbour = [&](int c, int r) -> const MacroblockRecord* {
@@ -295,13 +304,13 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
     }
 }
 
-void decode_inter_texture(DECODER& d, BitReader& reader, const MacroblockRecord& mb)
+void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord& mb)
 {
-    // A local copy keeps the bit position in a register through the loops.
-    BitReader br = reader;
+    // A local copy keeps the window in registers through the loops.
+    BitCursor br = reader;
     struct WriteBack {
-        BitReader& to;
-        const BitReader& from;
+        BitCursor& to;
+        const BitCursor& from;
         ~WriteBack() { to = from; }
     } write_back{reader, br};
     const int32_t qp = mb.quant;
@@ -356,8 +365,14 @@ void decode_inter_texture(DECODER& d, BitReader& reader, const MacroblockRecord&
     }
 }
 
-void decode_i_vop(DECODER& d, BitReader& br)
+void decode_i_vop(DECODER& d, BitReader& reader)
 {
+    BitCursor br(reader);
+    struct WriteBack {
+        BitReader& to;
+        const BitCursor& from;
+        ~WriteBack() { from.store(to); }
+    } write_back{reader, br};
     int32_t running_quant = d.vop.quant;
     for (int row = 0; row < d.mb_rows; ++row) {
         for (int col = 0; col < d.mb_cols; ++col) {

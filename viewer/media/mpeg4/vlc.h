@@ -183,19 +183,34 @@ MPEG4_VLC_LUT(kInterTcoefLut, kInterTcoefCodes, kTcoefBits);
 
 #undef MPEG4_VLC_LUT
 
+// Looks up the code at the top of `w` in a table whose first level is
+// `first_bits` wide. Returns the slot of the code (len > 0) or a slot with
+// len 0 for a code that is not in the table.
+template <int first_bits>
+inline VlcEntry vlc_lookup(uint32_t w, const VlcEntry* lut)
+{
+    VlcEntry e = lut[w >> (32 - first_bits)];
+    if (e.len == 0 && e.sub != 0) e = lut[e.value + ((w << first_bits) >> (32 - e.sub))];
+    return e;
+}
+
 // Decodes one code of a table whose first level is `first_bits` wide.
 // Returns its value, or kVlcInvalid without consuming anything.
 template <int first_bits>
 inline int vlc_read(BitReader& br, const VlcEntry* lut)
 {
-    const uint32_t w = br.peek32();
-    VlcEntry e = lut[w >> (32 - first_bits)];
-    if (e.len == 0) {
-        if (e.sub == 0) return kVlcInvalid;
-        e = lut[e.value + ((w << first_bits) >> (32 - e.sub))];
-        if (e.len == 0) return kVlcInvalid;
-    }
+    const VlcEntry e = vlc_lookup<first_bits>(br.peek32(), lut);
+    if (e.len == 0) return kVlcInvalid;
     br.skip(e.len);
+    return e.value;
+}
+
+template <int first_bits>
+inline int vlc_read(BitCursor& c, const VlcEntry* lut)
+{
+    const VlcEntry e = vlc_lookup<first_bits>(c.peek32(), lut);
+    if (e.len == 0) return kVlcInvalid;
+    c.consume(e.len);
     return e.value;
 }
 
