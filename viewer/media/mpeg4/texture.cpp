@@ -34,31 +34,18 @@ struct Event {
     int32_t level;
 };
 
-// Reads one TCOEF event including the three escape modes (ISO/IEC
-// 14496-2, 6.3.8 and Tables B-16 to B-22). Returns false on a code that is
-// not in the table. One refill covers the longest event (escape mode 3:
-// 7 + 2 + 21 bits).
+// Reads the rest of an event whose code was ESCAPE (ISO/IEC 14496-2,
+// 6.3.8, Tables B-19 to B-22). Needs 23 buffered bits. False on a code that
+// is not in the table.
 template <bool intra>
-inline bool read_event(BitCursor& c, Event& ev)
+inline bool read_escape(BitCursor& c, Event& ev)
 {
     const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
-    c.refill();
-    VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
-    if (e.len == 0) return false;
-    c.consume(e.len);
-    int v = e.value;
-    if (v != kTcoefEscapeValue) {
-        ev.last = tcoef_last(v);
-        ev.run = tcoef_run(v);
-        const int32_t level = tcoef_level(v);
-        ev.level = tcoef_negative(v) ? -level : level;
-        return true;
-    }
     const uint32_t mode = c.window() >> 30;
     if (mode < 2) {  // "0": level offset by LMAX
         c.consume(1);
-        e = vlc_lookup<kTcoefBits>(c.window(), lut);
-        v = e.value;
+        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        const int v = e.value;
         if (e.len == 0 || v == kTcoefEscapeValue) return false;
         c.consume(e.len);
         ev.last = tcoef_last(v);
@@ -70,8 +57,8 @@ inline bool read_event(BitCursor& c, Event& ev)
     }
     c.consume(2);
     if (mode == 2) {  // "10": run offset by RMAX + 1
-        e = vlc_lookup<kTcoefBits>(c.window(), lut);
-        v = e.value;
+        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        const int v = e.value;
         if (e.len == 0 || v == kTcoefEscapeValue) return false;
         c.consume(e.len);
         ev.last = tcoef_last(v);
@@ -89,6 +76,27 @@ inline bool read_event(BitCursor& c, Event& ev)
     int32_t level = static_cast<int32_t>((w >> 1) & 0xfff);
     if (level >= 2048) level -= 4096;
     ev.level = level;
+    return true;
+}
+
+// Reads one TCOEF event including the three escape modes (ISO/IEC
+// 14496-2, 6.3.8 and Tables B-16 to B-22). Returns false on a code that is
+// not in the table. One refill covers the longest event (escape mode 3:
+// 7 + 2 + 21 bits).
+template <bool intra>
+inline bool read_event(BitCursor& c, Event& ev)
+{
+    const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
+    c.refill();
+    const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+    if (e.len == 0) return false;
+    c.consume(e.len);
+    const int v = e.value;
+    if (v == kTcoefEscapeValue) return read_escape<intra>(c, ev);
+    ev.last = tcoef_last(v);
+    ev.run = tcoef_run(v);
+    const int32_t level = tcoef_level(v);
+    ev.level = tcoef_negative(v) ? -level : level;
     return true;
 }
 
@@ -304,6 +312,77 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
     }
 }
 
+namespace {
+
+// Largest level of a Table B-17 code without escape.
+constexpr int32_t kInterTableLevelMax = 12;
+static_assert(kInterTableLevelMax * 62 + 31 <= kCoeffMax, "H.263 levels of table codes need no saturation");
+static_assert((2 * kInterTableLevelMax + 1) * 33 * 31 / 16 <= kCoeffMax,
+              "MPEG levels of table codes need no saturation");
+
+// Reads the events of one inter block from scan position 0 and stores the
+// inverse-quantised coefficients into `blk` (raster order, all zero
+// before). `nonzero` receives a bit for every raster position written.
+// False on an invalid code or an event past position 63.
+template <bool mpeg_quant>
+inline bool read_inter_block(BitCursor& c, int32_t* blk, int32_t qp, uint64_t& nonzero)
+{
+    const int32_t qmul = 2 * qp, qadd = (qp - 1) | 1;
+    int32_t parity = 0;
+    bool any = false;
+    uint64_t written = 0;
+    int pos = 0;
+    for (;;) {
+        c.refill();
+        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), kInterTcoefLut.data());
+        if (e.len == 0) return false;
+        c.consume(e.len);
+        const int v = e.value;
+        int32_t f;
+        int i;
+        bool last;
+        if (v != kTcoefEscapeValue) {
+            // Table codes: levels up to 12, so no saturation (see above).
+            pos += tcoef_run(v);
+            if (pos > 63) return false;
+            i = kZigzagScan[pos];
+            const int32_t m = tcoef_level(v);
+            f = mpeg_quant ? ((2 * m + 1) * kDefaultNonIntraMatrix[i] * qp) >> 4 : m * qmul + qadd;
+            if (tcoef_negative(v)) f = -f;
+            last = tcoef_last(v) != 0;
+            if (mpeg_quant) any = true;
+        } else {
+            Event ev;
+            if (!read_escape<false>(c, ev)) return false;
+            pos += ev.run;
+            if (pos > 63) return false;
+            i = kZigzagScan[pos];
+            if (!mpeg_quant) {
+                f = ev.level == 0 ? 0 : dequant_h263(ev.level, qmul, qadd);
+            } else {
+                // F = (2L + sign(L)) x W x QP / 16, truncating.
+                const int32_t sign = ev.level > 0 ? 1 : (ev.level < 0 ? -1 : 0);
+                f = saturate((2 * ev.level + sign) * kDefaultNonIntraMatrix[i] * qp / 16);
+                any = any || f != 0;
+            }
+            last = ev.last != 0;
+        }
+        if (mpeg_quant) parity ^= f;
+        blk[i] = f;
+        written |= uint64_t{1} << i;
+        ++pos;
+        if (last) break;
+    }
+    if (mpeg_quant && any && (parity & 1) == 0) {
+        blk[63] ^= 1;
+        written |= uint64_t{1} << 63;
+    }
+    nonzero = written;
+    return true;
+}
+
+}  // namespace
+
 void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord& mb)
 {
     // A local copy keeps the window in registers through the loops.
@@ -315,42 +394,17 @@ void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord&
     } write_back{reader, br};
     const int32_t qp = mb.quant;
     const bool mpeg_quant = d.quant_type != 0;
-    const int32_t qmul = 2 * qp, qadd = (qp - 1) | 1;
     for (int b = 0; b < 6; ++b) {
         if (!mb.coded[b]) continue;
         int32_t* blk = d.inter_blocks[b];
-        int32_t parity = 0;
-        bool any = false;
-        int pos = 0;
-        for (;;) {
-            Event ev;
-            if (!read_event<false>(br, ev)) {
-                std::fill(blk, blk + 64, 0);
-                d.error = 1;
-                return;
-            }
-            pos += ev.run;
-            if (pos > 63) {
-                std::fill(blk, blk + 64, 0);
-                d.error = 1;
-                return;
-            }
-            const int i = kZigzagScan[pos];
-            int32_t f;
-            if (!mpeg_quant) {
-                f = ev.level == 0 ? 0 : dequant_h263(ev.level, qmul, qadd);
-            } else {
-                // F = (2L + sign(L)) x W x QP / 16, truncating.
-                const int32_t sign = ev.level > 0 ? 1 : (ev.level < 0 ? -1 : 0);
-                f = saturate((2 * ev.level + sign) * kDefaultNonIntraMatrix[i] * qp / 16);
-                parity ^= f;
-                any = any || f != 0;
-            }
-            blk[i] = f;
-            ++pos;
-            if (ev.last) break;
+        uint64_t nonzero = 0;
+        const bool ok = mpeg_quant ? read_inter_block<true>(br, blk, qp, nonzero)
+                                   : read_inter_block<false>(br, blk, qp, nonzero);
+        if (!ok) {
+            std::fill(blk, blk + 64, 0);
+            d.error = 1;
+            return;
         }
-        if (mpeg_quant) mismatch_control(blk, parity, any);
 
         uint8_t* dst;
         int stride;
