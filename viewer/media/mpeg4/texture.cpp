@@ -21,6 +21,10 @@ constexpr int32_t kDcPredictorDefault = 1024;  // 2^(bits + 2)
 
 inline int32_t saturate(int32_t v) { return std::clamp(v, kCoeffMin, kCoeffMax); }
 
+// Raster positions 1..7 and 8, 16, ..., 56 as bit masks.
+constexpr uint64_t kFirstRow = 0xfe;
+constexpr uint64_t kFirstColumn = 0x0101010101010100ull;
+
 // Division with rounding to nearest, halves away from zero (the standard's
 // "//"), used to scale predictors.
 inline int32_t div_round(int32_t p, int32_t s)
@@ -101,9 +105,10 @@ inline bool read_event(BitCursor& c, Event& ev)
 }
 
 // Reads the AC events of an intra block from scan position 1 into `block`
-// (raster order, quantised levels). False on an invalid code or an event
-// past position 63.
-inline bool read_intra_ac(BitCursor& reader, const uint8_t* scan, int32_t* block)
+// (raster order, quantised levels), adding a bit to `written` for every
+// raster position stored. False on an invalid code or an event past
+// position 63.
+inline bool read_intra_ac(BitCursor& reader, const uint8_t* scan, int32_t* block, uint64_t& written)
 {
     // A local copy keeps the window in registers through the loop.
     BitCursor br = reader;
@@ -121,6 +126,7 @@ inline bool read_intra_ac(BitCursor& reader, const uint8_t* scan, int32_t* block
             break;
         }
         block[scan[pos]] = ev.level;
+        written |= uint64_t{1} << scan[pos];
         ++pos;
         if (ev.last) break;
     }
@@ -249,11 +255,14 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
         }
 
         int32_t* blk = d.intra_blocks[b];
+        // Raster positions that may be non-zero: the DC, the events read
+        // and the predicted first row or column.
+        uint64_t nonzero = 1;
         if (mb.coded[b]) {
             const uint8_t* scan = !mb.ac_pred_flag ? kZigzagScan
                                   : vertical       ? kAlternateHorizontalScan
                                                    : kAlternateVerticalScan;
-            if (!read_intra_ac(br, scan, blk)) {
+            if (!read_intra_ac(br, scan, blk, nonzero)) {
                 // Leave the work block clean for the next macroblock.
                 std::fill(blk, blk + 64, 0);
                 d.error = 1;
@@ -273,6 +282,7 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
                 int32_t& dst = vertical ? blk[k] : blk[8 * k];
                 dst = saturate(dst + level);
             }
+            nonzero |= vertical ? kFirstRow : kFirstColumn;
         }
         int32_t* store = mb.pred[b];
         store[0] = dc_level * scaler;
@@ -282,14 +292,20 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
         }
 
         // Inverse quantisation; position 0 is the reconstructed DC.
+        // Only positions in `nonzero` can hold a level; the others are zero
+        // and stay zero.
         blk[0] = saturate(dc_level * scaler);
+        uint64_t ac = nonzero & ~uint64_t{1};
         if (!mpeg_quant) {
-            for (int i = 1; i < 64; ++i)
+            for (; ac != 0; ac &= ac - 1) {
+                const int i = __builtin_ctzll(ac);
                 if (blk[i] != 0) blk[i] = dequant_h263(blk[i], qmul, qadd);
+            }
         } else {
             int32_t parity = blk[0];
             bool any = blk[0] != 0;
-            for (int i = 1; i < 64; ++i) {
+            for (; ac != 0; ac &= ac - 1) {
+                const int i = __builtin_ctzll(ac);
                 if (blk[i] == 0) continue;
                 // Truncating division: F = L x W x QP / 8.
                 blk[i] = saturate(blk[i] * kDefaultIntraMatrix[i] * qp / 8);
@@ -297,6 +313,7 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
                 any = any || blk[i] != 0;
             }
             mismatch_control(blk, parity, any);
+            nonzero |= uint64_t{1} << 63;
         }
 
         uint8_t* dst;
@@ -308,7 +325,10 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
             stride = d.width / 2;
             dst = (b == 4 ? d.cur_cb : d.cur_cr) + 8 * row * stride + 8 * col;
         }
-        idct_put(blk, dst, stride, d.idct_override);
+        if (d.idct_override != nullptr)
+            idct_put(blk, dst, stride, d.idct_override);
+        else
+            idct_put_masked(blk, nonzero, dst, stride);
     }
 }
 
@@ -415,7 +435,10 @@ void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord&
             stride = d.width / 2;
             dst = (b == 4 ? d.cur_cb : d.cur_cr) + 8 * mb.row * stride + 8 * mb.col;
         }
-        idct_add(blk, dst, stride, d.idct_override);
+        if (d.idct_override != nullptr)
+            idct_add(blk, dst, stride, d.idct_override);
+        else
+            idct_add_masked(blk, nonzero, dst, stride);
     }
 }
 
