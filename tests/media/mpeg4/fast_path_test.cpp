@@ -1,7 +1,8 @@
 // The decoder's fast paths held to the plain versions beside them, bit for
 // bit: the masked and vector inverse transforms against idct_put / idct_add
-// on random blocks of every shape, and the windowed bit cursor against the
-// byte-exact bit reader, up to and past the end of the input.
+// on random blocks of every shape, the windowed bit cursor against the
+// byte-exact bit reader, up to and past the end of the input, and the
+// reference update of changed macroblocks against the full update.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "viewer/media/mpeg4/bitreader.h"
+#include "viewer/media/mpeg4/decoder.h"
 #include "viewer/media/mpeg4/idct.h"
+#include "viewer/media/mpeg4/internal.h"
 
 namespace {
 
@@ -197,6 +200,74 @@ TEST(BitCursor, IgnoresBytesAfterTheInput)
         rb.reset(b.data(), size);
         BitCursor ca(ra), cb(rb);
         for (int k = 0; k < 6; ++k) ASSERT_EQ(ca.read(19), cb.read(19)) << size;
+    }
+}
+
+// --- reference update ---------------------------------------------------------------
+
+// A decoder record set up for a w x h picture, as the VOL header would.
+struct Record {
+    DECODER* d = decoder_create();
+    Record(int w, int h)
+    {
+        d->width = w;
+        d->height = h;
+        d->mb_cols = w / 16;
+        d->mb_rows = h / 16;
+        d->luma_stride = w + 64;
+        d->luma_origin = d->luma_stride * 32 + 32;
+        d->chroma_stride = w / 2 + 32;
+        d->chroma_origin = d->chroma_stride * 16 + 16;
+    }
+    ~Record() { (void)decoder_destroy(d); }
+    size_t luma_bytes() const { return static_cast<size_t>(d->luma_stride) * (d->height + 64); }
+    size_t chroma_bytes() const { return static_cast<size_t>(d->chroma_stride) * (d->height / 2 + 32); }
+};
+
+// From a picture and its full reference, random macroblocks change (also
+// at the sides and corners); updating only those must give the reference a
+// full update gives, border bytes included.
+TEST(ReferenceUpdate, ChangedMacroblocksGiveTheFullUpdate)
+{
+    std::mt19937 rng(11);
+    const int sizes[][2] = {{16, 16}, {32, 16}, {16, 48}, {48, 32}, {176, 144}, {640, 480}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        for (int round = 0; round < 12; ++round) {
+            Record partial(w, h), full(w, h);
+            DECODER* p = partial.d;
+            DECODER* f = full.d;
+            for (int i = 0; i < w * h; ++i) p->cur_y[i] = static_cast<uint8_t>(rng());
+            for (int i = 0; i < w * h / 4; ++i) {
+                p->cur_cb[i] = static_cast<uint8_t>(rng());
+                p->cur_cr[i] = static_cast<uint8_t>(rng());
+            }
+            update_reference(*p);
+            // Change a random set of macroblocks (none, some or all).
+            const int chance = round % 4 == 0 ? 0 : (round % 4 == 3 ? 100 : 30);
+            for (int row = 0; row < p->mb_rows; ++row) {
+                for (int col = 0; col < p->mb_cols; ++col) {
+                    MacroblockRecord& mb = p->macroblocks[row * p->mb_cols + col];
+                    mb.not_coded = static_cast<int>(rng() % 100) >= chance;
+                    if (mb.not_coded) continue;
+                    for (int y = 0; y < 16; ++y)
+                        for (int x = 0; x < 16; ++x) p->cur_y[(16 * row + y) * w + 16 * col + x] = static_cast<uint8_t>(rng());
+                    for (int y = 0; y < 8; ++y)
+                        for (int x = 0; x < 8; ++x) {
+                            p->cur_cb[(8 * row + y) * (w / 2) + 8 * col + x] = static_cast<uint8_t>(rng());
+                            p->cur_cr[(8 * row + y) * (w / 2) + 8 * col + x] = static_cast<uint8_t>(rng());
+                        }
+                }
+            }
+            update_reference_changed(*p);
+            std::memcpy(f->cur_y, p->cur_y, static_cast<size_t>(w) * h);
+            std::memcpy(f->cur_cb, p->cur_cb, static_cast<size_t>(w) * h / 4);
+            std::memcpy(f->cur_cr, p->cur_cr, static_cast<size_t>(w) * h / 4);
+            update_reference(*f);
+            ASSERT_EQ(std::memcmp(p->ref_y, f->ref_y, partial.luma_bytes()), 0) << w << "x" << h << " round " << round;
+            ASSERT_EQ(std::memcmp(p->ref_cb, f->ref_cb, partial.chroma_bytes()), 0) << w << "x" << h;
+            ASSERT_EQ(std::memcmp(p->ref_cr, f->ref_cr, partial.chroma_bytes()), 0) << w << "x" << h;
+        }
     }
 }
 

@@ -72,4 +72,10 @@ void deblock_luma(uint8_t* y, int width, int height, int qp);
 // borders.
 void update_reference(DECODER& d);
 
+// The same for a P-VOP, limited to what its coded macroblocks changed
+// (not_coded == 0 in the records). Valid only while the reference held the
+// current picture before the VOP, which every call keeps true: a successful
+// call updates the reference, a failed one restores the picture from it.
+void update_reference_changed(DECODER& d);
+
 }  // namespace mpeg4
