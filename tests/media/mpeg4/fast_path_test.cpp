@@ -15,6 +15,7 @@
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/internal.h"
 #include "viewer/media/mpeg4/motion.h"
+#include "viewer/media/mpeg4/vlc.h"
 
 namespace {
 
@@ -146,6 +147,37 @@ TEST(FastInverseDct, EveryDcValueMatches)
                 idct_put_masked(c, 1, fast.block(), Area::kStride);
             }
             ASSERT_EQ(std::memcmp(plain.bytes, fast.bytes, sizeof plain.bytes), 0) << dc << (add ? " add" : " put");
+        }
+    }
+}
+
+// --- code tables -------------------------------------------------------------------
+
+// The coefficient loops' run-level tables give, for every bit pattern, the
+// code, length, run, level, last flag and ESCAPE that the code tables give.
+TEST(RunLevelTables, AgreeWithTheCodeTablesForEveryPattern)
+{
+    for (const bool intra : {true, false}) {
+        const VlcEntry* codes = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
+        const uint32_t* fast = intra ? kIntraRunLevelLut.data() : kInterRunLevelLut.data();
+        for (uint32_t top = 0; top < (1u << 16); ++top) {
+            const uint32_t w = (top << 16) | ((top * 0x9e37u) & 0xffffu);
+            const VlcEntry e = vlc_lookup<kTcoefBits>(w, codes);
+            const uint32_t r = run_level_lookup(w, fast);
+            if (e.len == 0) {
+                ASSERT_EQ(r, 0u) << std::hex << w;
+                continue;
+            }
+            ASSERT_EQ(run_level_length(r), e.len) << std::hex << w;
+            if (e.value == kTcoefEscapeValue) {
+                ASSERT_NE(r & kRunLevelEscape, 0u) << std::hex << w;
+                continue;
+            }
+            ASSERT_EQ(r & kRunLevelEscape, 0u) << std::hex << w;
+            ASSERT_EQ(run_level_run(r), tcoef_run(e.value)) << std::hex << w;
+            ASSERT_EQ((r & kRunLevelLast) != 0, tcoef_last(e.value) != 0) << std::hex << w;
+            ASSERT_EQ(run_level_level(r), tcoef_negative(e.value) ? -tcoef_level(e.value) : tcoef_level(e.value))
+                << std::hex << w;
         }
     }
 }

@@ -5,6 +5,7 @@
 #include "viewer/media/mpeg4/internal.h"
 
 #include <algorithm>
+#include <array>
 
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/tables.h"
@@ -90,17 +91,14 @@ inline bool read_escape(BitCursor& c, Event& ev)
 template <bool intra>
 inline bool read_event(BitCursor& c, Event& ev)
 {
-    const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
     c.refill();
-    const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
-    if (e.len == 0) return false;
-    c.consume(e.len);
-    const int v = e.value;
-    if (v == kTcoefEscapeValue) return read_escape<intra>(c, ev);
-    ev.last = tcoef_last(v);
-    ev.run = tcoef_run(v);
-    const int32_t level = tcoef_level(v);
-    ev.level = tcoef_negative(v) ? -level : level;
+    const uint32_t e = run_level_lookup(c.window(), intra ? kIntraRunLevelLut.data() : kInterRunLevelLut.data());
+    if (e == 0) return false;
+    c.consume(run_level_length(e));
+    if (e & kRunLevelEscape) return read_escape<intra>(c, ev);
+    ev.last = (e & kRunLevelLast) != 0;
+    ev.run = run_level_run(e);
+    ev.level = run_level_level(e);
     return true;
 }
 
@@ -340,9 +338,23 @@ static_assert(kInterTableLevelMax * 62 + 31 <= kCoeffMax, "H.263 levels of table
 static_assert((2 * kInterTableLevelMax + 1) * 33 * 31 / 16 <= kCoeffMax,
               "MPEG levels of table codes need no saturation");
 
+// Raster positions of zigzag positions 0..p, for each p: the positions an
+// inter block can have written when its last event sits at p.
+constexpr std::array<uint64_t, 64> zigzag_extents()
+{
+    std::array<uint64_t, 64> out{};
+    uint64_t mask = 0;
+    for (int p = 0; p < 64; ++p) {
+        mask |= uint64_t{1} << kZigzagScan[p];
+        out[p] = mask;
+    }
+    return out;
+}
+constexpr std::array<uint64_t, 64> kZigzagExtent = zigzag_extents();
+
 // Reads the events of one inter block from scan position 0 and stores the
 // inverse-quantised coefficients into `blk` (raster order, all zero
-// before). `nonzero` receives a bit for every raster position written.
+// before). `nonzero` receives a superset of the raster positions written.
 // False on an invalid code or an event past position 63.
 template <bool mpeg_quant>
 inline bool read_inter_block(BitCursor& c, int32_t* blk, int32_t qp, uint64_t& nonzero)
@@ -350,27 +362,31 @@ inline bool read_inter_block(BitCursor& c, int32_t* blk, int32_t qp, uint64_t& n
     const int32_t qmul = 2 * qp, qadd = (qp - 1) | 1;
     int32_t parity = 0;
     bool any = false;
-    uint64_t written = 0;
     int pos = 0;
     for (;;) {
         c.refill();
-        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), kInterTcoefLut.data());
-        if (e.len == 0) return false;
-        c.consume(e.len);
-        const int v = e.value;
+        const uint32_t e = run_level_lookup(c.window(), kInterRunLevelLut.data());
+        if (e == 0) return false;
+        c.consume(run_level_length(e));
         int32_t f;
         int i;
         bool last;
-        if (v != kTcoefEscapeValue) {
+        if (!(e & kRunLevelEscape)) {
             // Table codes: levels up to 12, so no saturation (see above).
-            pos += tcoef_run(v);
+            pos += run_level_run(e);
             if (pos > 63) return false;
             i = kZigzagScan[pos];
-            const int32_t m = tcoef_level(v);
-            f = mpeg_quant ? ((2 * m + 1) * kDefaultNonIntraMatrix[i] * qp) >> 4 : m * qmul + qadd;
-            if (tcoef_negative(v)) f = -f;
-            last = tcoef_last(v) != 0;
-            if (mpeg_quant) any = true;
+            const int32_t level = run_level_level(e);
+            if (mpeg_quant) {
+                const int32_t m = level < 0 ? -level : level;
+                f = ((2 * m + 1) * kDefaultNonIntraMatrix[i] * qp) >> 4;
+                if (level < 0) f = -f;
+                any = true;
+            } else {
+                const int32_t sign = level >> 31;  // 0 or -1
+                f = level * qmul + ((qadd ^ sign) - sign);
+            }
+            last = (e & kRunLevelLast) != 0;
         } else {
             Event ev;
             if (!read_escape<false>(c, ev)) return false;
@@ -389,15 +405,14 @@ inline bool read_inter_block(BitCursor& c, int32_t* blk, int32_t qp, uint64_t& n
         }
         if (mpeg_quant) parity ^= f;
         blk[i] = f;
-        written |= uint64_t{1} << i;
         ++pos;
         if (last) break;
     }
+    nonzero = kZigzagExtent[pos - 1];
     if (mpeg_quant && any && (parity & 1) == 0) {
         blk[63] ^= 1;
-        written |= uint64_t{1} << 63;
+        nonzero |= uint64_t{1} << 63;
     }
-    nonzero = written;
     return true;
 }
 

@@ -183,6 +183,59 @@ MPEG4_VLC_LUT(kInterTcoefLut, kInterTcoefCodes, kTcoefBits);
 
 #undef MPEG4_VLC_LUT
 
+// TCOEF look-up tables for the coefficient loops: the tables above with
+// every slot re-encoded as one 32-bit word that needs no further decoding.
+// Leaf: bits 0..5 code length (sign bit included), 6..11 run, 12 last,
+// 13 ESCAPE, 16..31 the signed level. Second-level pointer: length 0, bits
+// 6..11 its width, 16..31 its first slot. Invalid code: 0.
+inline constexpr uint32_t kRunLevelLast = 1u << 12;
+inline constexpr uint32_t kRunLevelEscape = 1u << 13;
+
+namespace vlc_detail {
+
+template <size_t N>
+constexpr std::array<uint32_t, N> run_level(const std::array<VlcEntry, N>& lut)
+{
+    std::array<uint32_t, N> out{};
+    for (size_t i = 0; i < N; ++i) {
+        const VlcEntry e = lut[i];
+        if (e.len == 0) {
+            out[i] = e.sub == 0 ? 0u : (uint32_t{e.sub} << 6) | (static_cast<uint32_t>(e.value) << 16);
+            continue;
+        }
+        if (e.len > 63) throw "code too long";
+        if (e.value == kTcoefEscapeValue) {
+            out[i] = e.len | kRunLevelEscape;
+            continue;
+        }
+        const int level = tcoef_negative(e.value) ? -tcoef_level(e.value) : tcoef_level(e.value);
+        out[i] = e.len | (static_cast<uint32_t>(tcoef_run(e.value)) << 6) |
+                 (tcoef_last(e.value) ? kRunLevelLast : 0u) | (static_cast<uint32_t>(static_cast<uint16_t>(level)) << 16);
+    }
+    return out;
+}
+
+}  // namespace vlc_detail
+
+alignas(64) inline constexpr auto kIntraRunLevelLut = vlc_detail::run_level(kIntraTcoefLut);
+alignas(64) inline constexpr auto kInterRunLevelLut = vlc_detail::run_level(kInterTcoefLut);
+
+inline constexpr unsigned run_level_length(uint32_t e) { return e & 63; }
+inline constexpr int run_level_run(uint32_t e) { return static_cast<int>((e >> 6) & 63); }
+inline constexpr int32_t run_level_level(uint32_t e) { return static_cast<int32_t>(e) >> 16; }
+
+// Looks up the TCOEF code at the top of `w`; 0 for a code not in the table.
+inline uint32_t run_level_lookup(uint32_t w, const uint32_t* lut)
+{
+    uint32_t e = lut[w >> (32 - kTcoefBits)];
+    if (__builtin_expect(run_level_length(e) == 0, 0)) {
+        const unsigned sub = (e >> 6) & 63;
+        if (sub == 0) return 0;
+        e = lut[(e >> 16) + ((w << kTcoefBits) >> (32 - sub))];
+    }
+    return e;
+}
+
 // Looks up the code at the top of `w` in a table whose first level is
 // `first_bits` wide. Returns the slot of the code (len > 0) or a slot with
 // len 0 for a code that is not in the table.
