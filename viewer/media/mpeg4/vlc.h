@@ -217,8 +217,16 @@ constexpr std::array<uint32_t, N> run_level(const std::array<VlcEntry, N>& lut)
 
 }  // namespace vlc_detail
 
-alignas(64) inline constexpr auto kIntraRunLevelLut = vlc_detail::run_level(kIntraTcoefLut);
-alignas(64) inline constexpr auto kInterRunLevelLut = vlc_detail::run_level(kInterTcoefLut);
+// First-level width of the run-level tables: wide enough that nearly all
+// codes resolve in one look-up (the longest, with its sign, have 13 bits).
+inline constexpr int kRunLevelBits = 11;
+
+alignas(64) inline constexpr auto kIntraRunLevelLut = vlc_detail::run_level(
+    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kIntraTcoefCodes, kRunLevelBits)>(
+        vlc_detail::kIntraTcoefCodes, kRunLevelBits));
+alignas(64) inline constexpr auto kInterRunLevelLut = vlc_detail::run_level(
+    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kInterTcoefCodes, kRunLevelBits)>(
+        vlc_detail::kInterTcoefCodes, kRunLevelBits));
 
 inline constexpr unsigned run_level_length(uint32_t e) { return e & 63; }
 inline constexpr int run_level_run(uint32_t e) { return static_cast<int>((e >> 6) & 63); }
@@ -227,11 +235,11 @@ inline constexpr int32_t run_level_level(uint32_t e) { return static_cast<int32_
 // Looks up the TCOEF code at the top of `w`; 0 for a code not in the table.
 inline uint32_t run_level_lookup(uint32_t w, const uint32_t* lut)
 {
-    uint32_t e = lut[w >> (32 - kTcoefBits)];
+    uint32_t e = lut[w >> (32 - kRunLevelBits)];
     if (__builtin_expect(run_level_length(e) == 0, 0)) {
         const unsigned sub = (e >> 6) & 63;
         if (sub == 0) return 0;
-        e = lut[(e >> 16) + ((w << kTcoefBits) >> (32 - sub))];
+        e = lut[(e >> 16) + ((w << kRunLevelBits) >> (32 - sub))];
     }
     return e;
 }
