@@ -140,6 +140,12 @@ namespace {
 void portable_put(int32_t* block, uint8_t* dst, int stride) { idct_put(block, dst, stride, nullptr); }
 void portable_add(int32_t* block, uint8_t* dst, int stride) { idct_add(block, dst, stride, nullptr); }
 
+const IdctKernels& portable_kernels()
+{
+    static const IdctKernels kernels{portable_put, portable_add};
+    return kernels;
+}
+
 // The full transform's kernels, chosen once for this processor.
 const IdctKernels& full_kernels()
 {
@@ -236,7 +242,10 @@ inline void reconstruct(int32_t* block, uint64_t nonzero, uint8_t* dst, int stri
         add ? add_rows(o, dst, stride) : put_rows(o, dst, stride);
         return;
     }
-    add ? full_kernels().add(block, dst, stride) : full_kernels().put(block, dst, stride);
+    // The decoder's blocks are aligned; anything else takes the portable way.
+    const IdctKernels& k =
+        (reinterpret_cast<uintptr_t>(block) & 31) == 0 ? full_kernels() : portable_kernels();
+    add ? k.add(block, dst, stride) : k.put(block, dst, stride);
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ void idct_add_masked(int32_t* block, uint64_t nonzero, uint8_t* dst, int stride)
 
 // Full-transform kernels (transform, put or add with clipping, clear), for
 // the dispatch above and for tests that hold the vector kernels to the
-// portable ones.
+// portable ones. The vector kernels need a 32-byte aligned block; the
+// dispatch above passes others to the portable kernels.
 using IdctKernel = void (*)(int32_t* block, uint8_t* dst, int stride);
 struct IdctKernels {
     IdctKernel put;
