@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Configures and builds everything into build/ (and the fuzz targets into
-# build-fuzz/ with clang's sanitizers). Assumes install-deps.sh ran.
+# build-fuzz/ with clang's sanitizers, unless --no-fuzz). Assumes
+# install-deps.sh ran.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=${JOBS:-2}
+fuzz=1
+[ "${1:-}" = "--no-fuzz" ] && fuzz=0
 
-if command -v clang++ >/dev/null 2>&1; then
+if [ "$fuzz" = 1 ] && command -v clang++ >/dev/null 2>&1; then
   cmake -S "$root" -B "$root/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DCAMVIEWER_FUZZ=ON -DCAMVIEWER_QT=OFF >/dev/null
   cmake --build "$root/build-fuzz" -j"$jobs"

@@ -172,6 +172,22 @@ TEST(G726Decoder, SampleCountsFollowCodeSizeAndCarry) {
   EXPECT_EQ(G726_dec(d5.get(), 5, in.data(), 5, out.data()), 8);
 }
 
+// Bits kept from larger codes must not become extra codes of a smaller size
+// that the caller left no room for: 1 byte of 5-bit codes keeps 3 bits, and
+// 1 byte of 2-bit codes then has room for 4 samples, not 5.
+TEST(G726Decoder, ChangedCodeSizeNeverWritesPastTheRoomOfItsInput) {
+  const std::uint8_t in[1] = {0xA5};
+  std::vector<std::int16_t> out(8, 0x1234);
+  G726Decoder dec(G726_decoder_create());
+  EXPECT_EQ(G726_dec(dec.get(), 5, in, 1, out.data()), 1);
+  EXPECT_EQ(G726_dec(dec.get(), 2, in, 1, out.data()), 4);
+  EXPECT_EQ(out[4], 0x1234);
+  // A remainder shorter than the new code size still carries into it.
+  G726Decoder d3(G726_decoder_create());
+  EXPECT_EQ(G726_dec(d3.get(), 3, in, 1, out.data()), 2);  // keeps 2 bits
+  EXPECT_EQ(G726_dec(d3.get(), 4, in, 1, out.data()), 2);  // 2 + 8 bits: two 4-bit codes
+}
+
 TEST(G726Decoder, RejectsInvalidCallsWithoutTouchingState) {
   const std::vector<std::uint8_t> in(50, 0x9C);
   const auto fresh = decode_ours(4, in, true);

@@ -185,6 +185,9 @@ void ManualRecorder::run_pass() {
     env_.clock->sleep_ms(5);
     serve(*camera, settings);
   }
+  // Analysis tools started by closed files are collected here, so none
+  // lingers as a zombie until the next file closes.
+  if (env_.tool != nullptr) env_.tool->reap();
   env_.clock->sleep_ms(10);
 }
 

@@ -37,6 +37,27 @@ void CameraRecording::stop_active_entry(int kind) {
   recording_indicator.store(false);
 }
 
+void CameraRecording::cancel_active_entry() {
+  std::lock_guard lock(mutex_);
+  schedule_.cancel_active(*env_.clock);
+}
+
+void CameraRecording::clear_active_reference() {
+  std::lock_guard lock(mutex_);
+  schedule_.state.active_reference = -1;
+}
+
+void CameraRecording::clear_entries() {
+  std::lock_guard lock(mutex_);
+  for (int i = 0; i < kMaxScheduleEntries; ++i) schedule_.slot(i) = ScheduleTable::Slot{};
+  schedule_.state = ScheduleState{};
+}
+
+int CameraRecording::entry_count() {
+  std::lock_guard lock(mutex_);
+  return schedule_.count();
+}
+
 std::vector<ScheduleEntry> CameraRecording::entries() {
   std::lock_guard lock(mutex_);
   std::vector<ScheduleEntry> out;
@@ -48,6 +69,14 @@ std::vector<ScheduleEntry> CameraRecording::entries() {
 bool CameraRecording::has_active_schedule() {
   std::lock_guard lock(mutex_);
   return schedule_.has_active_schedule();
+}
+
+bool CameraRecording::active_reference_entry(ScheduleEntry* out) {
+  std::lock_guard lock(mutex_);
+  const int ref = schedule_.state.active_reference;
+  if (ref < 0 || !schedule_.slot(ref).in_use) return false;
+  *out = schedule_.slot(ref).entry;
+  return true;
 }
 
 void CameraRecording::on_stream_cleanup() {

@@ -101,10 +101,20 @@ class CameraRecording {
   // A dialog's delete of the row that is being recorded: closes the writer of
   // that kind, cancels the active window and clears the indicator.
   void stop_active_entry(int kind);
+  // Cancels the active window (until it ends) without touching the files.
+  void cancel_active_entry();
+  // Forgets the active reference (a dialog deleted the active entry).
+  void clear_active_reference();
+  // Frees every slot and resets the window state (a pool camera reused).
+  void clear_entries();
+  int entry_count();
   // Copies of the entries in use, in slot order (for the dialogs and saving).
   std::vector<ScheduleEntry> entries();
   // True while a window of this camera is current and not cancelled.
   bool has_active_schedule();
+  // The entry of the active reference (what a dialog compares its row with
+  // before asking "the process is recording, stop?"); false when none.
+  bool active_reference_entry(ScheduleEntry* out);
 
   // The stream's clean-up after a connection ended: closes the open writers
   // and clears the recording indicator and the motion-recording flag. The

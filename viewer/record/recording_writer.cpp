@@ -26,9 +26,15 @@ RecordingWriter::~RecordingWriter() {
 }
 
 int RecordingWriter::SetHeader(const std::uint8_t* bytes, std::uint32_t length) {
-  std::lock_guard lock(mutex_);
-  if (bytes == nullptr) length = 0;
-  header_.assign(bytes, bytes + length);
+  {
+    std::lock_guard lock(mutex_);
+    if (bytes == nullptr) length = 0;
+    header_.assign(bytes, bytes + length);
+  }
+  // A new header means a new connection: packets still queued from the old
+  // one would follow the new header in the next file (a file reopened before
+  // the new connection delivers its first packet never sees a ClearQueue).
+  ClearQueue();
   return 1;
 }
 
@@ -48,14 +54,14 @@ int RecordingWriter::Open(const std::string& path) {
 
 int RecordingWriter::write_header_locked(bool force) {
   if (fd_ < 0) return 0;
-  if (!header_written_ || force) {
-    if (!header_.empty()) {
-      iovec part{header_.data(), header_.size()};
-      const std::uint64_t before = length_;
-      const std::uint64_t wrote = env_.fs->write_all(fd_, &part, 1);
-      if (wrote != header_.size()) return fail_locked(before);
-      length_ += wrote;
-    }
+  // Without a stored header nothing counts as written: packets must never
+  // reach a file ahead of its header.
+  if ((!header_written_ || force) && !header_.empty()) {
+    iovec part{header_.data(), header_.size()};
+    const std::uint64_t before = length_;
+    const std::uint64_t wrote = env_.fs->write_all(fd_, &part, 1);
+    if (wrote != header_.size()) return fail_locked(before);
+    length_ += wrote;
     header_written_ = true;
   }
   return header_.empty() ? 0 : 1;

@@ -47,8 +47,9 @@ class RecordingWriter final : public net::PacketSink {
   RecordingWriter(const RecordingWriter&) = delete;
   RecordingWriter& operator=(const RecordingWriter&) = delete;
 
-  // Stores a copy of the stream header, replacing any earlier one; returns 1.
-  // Stream thread, when a connection's header has arrived.
+  // Stores a copy of the stream header, replacing any earlier one, and drops
+  // packets still queued from the previous connection; returns 1. Stream
+  // thread, when a connection's header has arrived.
   int SetHeader(const std::uint8_t* bytes, std::uint32_t length) override;
 
   // Creates path exclusively. -1 when a file is already open, 0 when it

@@ -244,6 +244,7 @@ void ScheduleRecorder::run_pass() {
     env_.clock->sleep_ms(5);
     serve(*camera, settings);
   }
+  if (env_.tool != nullptr) env_.tool->reap();
 }
 
 void ScheduleRecorder::start() {

@@ -409,6 +409,21 @@ TEST_F(Stream, FramesCutInsideTheVopHeaderFail)
     EXPECT_TRUE(std::equal(previous.begin(), previous.end(), picture.begin()));
 }
 
+TEST_F(Stream, VopHeaderCutShortFails)
+{
+    // A frame that ends right after the start code would read as an uncoded
+    // VOP made of the zeros past its end; it was never sent, so it fails,
+    // in the first call and in the steady state alike.
+    const std::vector<uint8_t> bare{0x00, 0x00, 0x01, 0xb6};
+    EXPECT_EQ(decode(concat(small_vol(), bare)), kDecodeFailed);
+    EXPECT_EQ(status, kDecodeFailedStatus);
+    EXPECT_EQ(d->headers_pending, 1u);
+    ASSERT_EQ(decode(concat(small_vol(), flat_i_vop())), kDecodeOk);
+    EXPECT_EQ(decode(bare), kDecodeFailed);
+    const std::vector<uint8_t> vop = flat_i_vop();
+    EXPECT_EQ(decode(std::vector<uint8_t>(vop.begin(), vop.begin() + 5)), kDecodeFailed);
+}
+
 TEST_F(Stream, DeblockingFiltersWhileEnabled)
 {
     // Two macroblocks side by side at DC levels one step apart: the vertical

@@ -204,6 +204,13 @@ template <int Bits, bool Filter>
 int decode_run(G726State& s, const std::uint8_t* in, int in_len, std::int16_t* out) {
   std::uint32_t acc = s.bit_acc;
   int count = s.bit_count;
+  // Bits kept from a call with larger codes can hold a whole code of this
+  // size; decoding them would write more samples than in_len bytes give
+  // room for. They belong to no code of this size: drop them.
+  if (count >= Bits) {
+    acc = 0;
+    count = 0;
+  }
   int pos = 0;
   int n = 0;
   for (;;) {

@@ -137,9 +137,8 @@ extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input,
     }
 
     const VopParse parsed = parse_vop_header(*d, br);
-    // A header that needs more bits than the frame holds was cut short: its
-    // fields are the zeros the reader supplies past the end, not the
-    // stream's, so the frame fails like any other truncated one.
+    // Headers cut short read zeros past the frame; whatever they seem to say
+    // (an uncoded VOP, say) was never sent, so the frame is refused.
     if (parsed == VopParse::kFailed || br.overrun()) {
         *status = kDecodeFailedStatus;
         return kDecodeFailed;

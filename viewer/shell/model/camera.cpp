@@ -1,9 +1,31 @@
 #include "viewer/shell/model/camera.h"
 
 namespace model {
+namespace {
+
+// Where a camera's pictures go while no window shows it (and headless): the
+// pipeline needs a view to run, and a picture nobody looks at is simply
+// dropped, at once, so the decode thread never waits on it.
+class DiscardView final : public platform::View {
+ public:
+  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
+    return platform::SendResult::Handled;
+  }
+  void invalidate(int, int, int, int) override {}
+};
+
+DiscardView g_discard_view;
+
+// The recording loops read the pipeline's cells into their own sample.
+static_assert(record::kMaxMotionCells == static_cast<std::size_t>(media::kMotionMaxCells));
+
+}  // namespace
 
 Camera::Camera(int pool_index, const ConnectionFactory& make_connection, record::RecordingEnv env)
-    : pool_index_(pool_index), recording_(env), connection_(make_connection ? make_connection(tag()) : nullptr) {
+    : pool_index_(pool_index),
+      recording_(env),
+      media_(std::make_unique<media::CameraMedia>()),
+      connection_(make_connection ? make_connection(tag()) : nullptr) {
   if (connection_) {
     // Every clean-up after a connection closes the camera's open recordings.
     connection_->set_cleanup_hook([this] { recording_.on_stream_cleanup(); });
@@ -12,8 +34,10 @@ Camera::Camera(int pool_index, const ConnectionFactory& make_connection, record:
 }
 
 Camera::~Camera() {
-  // The stream thread feeds this camera's writers: it must end first.
+  // The stream thread feeds this camera's media and writers, and its
+  // clean-up stops the pipeline and the audio output: it must end first.
   if (connection_) connection_->stop();
+  connection_.reset();
 }
 
 CameraRecord Camera::record() const {
@@ -64,12 +88,7 @@ void Camera::set_volume(int volume) {
 
 void Camera::set_output_volume(int volume) {
   output_volume_.store(volume);
-  net::AudioSink* audio;
-  {
-    std::lock_guard lock(mutex_);
-    audio = audio_;
-  }
-  if (audio) audio->set_volume(volume);
+  media_->audio.set_volume(volume);
 }
 
 bool Camera::writer_open(int writer) const {
@@ -92,24 +111,27 @@ Rect Camera::picture_rect() const {
 }
 
 void Camera::set_picture_rect(Rect rect) {
-  std::lock_guard lock(mutex_);
-  picture_rect_ = rect;
+  {
+    std::lock_guard lock(mutex_);
+    picture_rect_ = rect;
+  }
+  // The presentation record tells the view where to draw.
+  media_->video.set_destination_rect({rect.left, rect.top, rect.right, rect.bottom});
 }
 
 net::StreamSinks Camera::sinks_locked() const {
-  net::StreamSinks sinks;
-  sinks.video = video_;
-  sinks.audio = audio_;
-  sinks.view = view_;
+  net::StreamSinks sinks = media_->sinks(view_ ? view_ : &g_discard_view);
   for (int i = 0; i < 3; ++i) sinks.writers[i] = &recording_.writer(i);
   return sinks;
 }
 
-void Camera::set_media(net::VideoSink* video, net::AudioSink* audio, platform::View* view) {
+void Camera::set_view(platform::View* view) {
   std::lock_guard lock(mutex_);
-  video_ = video;
-  audio_ = audio;
   view_ = view;
+}
+
+bool Camera::copy_snapshot(std::vector<std::uint8_t>& out, int* width, int* height) {
+  return media_->video.copy_snapshot(out, width, height);
 }
 
 void Camera::set_record_button_reset(std::function<void()> reset) {
@@ -184,10 +206,20 @@ void Camera::silence() {
 }
 
 bool Camera::motion_sample(record::MotionSample& out) {
-  // The motion cells come from the video pipeline's key-frame comparison;
-  // without a pipeline there is no picture to compare yet.
+  // The cells of the pipeline's latest key-frame comparison, with the size
+  // of the picture they describe; nothing before the connection's first
+  // decoded picture.
   out.zones = motion_settings();
-  return false;
+  int width = 0;
+  int height = 0;
+  if (!media_->video.copy_motion_cells(out.cells.data(), &width, &height)) {
+    out.width = 0;
+    out.height = 0;
+    return false;
+  }
+  out.width = width;
+  out.height = height;
+  return true;
 }
 
 void Camera::take_for(const CameraRecord& record, const std::string& mac, int location) {

@@ -7,9 +7,10 @@
 // they need concurrently, so the numbers are atomics and the texts and
 // rectangles are copied out under a small lock.
 //
-// The media side is wired in by its owners through set_media(): the video
-// pipeline (decoding, drawing, motion cells) and the audio output. Until they
-// exist a camera streams into its recording writers only.
+// Each camera owns its media for its whole life: a video pipeline (decoding,
+// drawing, motion cells, snapshots) and an audio output, fed by its stream
+// together with its three recording writers. Its pictures go to the view the
+// user interface gives it; until then they are discarded.
 #pragma once
 
 #include <atomic>
@@ -18,10 +19,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "viewer/media/camera_media.h"
 #include "viewer/net/stream_sinks.h"
 #include "viewer/record/motion_zones.h"
 #include "viewer/record/recording_camera.h"
+#include "viewer/record/snapshot.h"
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/camera_record.h"
 #include "viewer/shell/model/layout.h"
@@ -39,7 +43,7 @@ inline constexpr int kDefaultSensitivity = 3;
 // and sensitivity level.
 using MotionSettings = record::MotionZones;
 
-class Camera final : public record::RecordingCamera {
+class Camera final : public record::RecordingCamera, public record::SnapshotSource {
  public:
   Camera(int pool_index, const ConnectionFactory& make_connection, record::RecordingEnv env = {});
   ~Camera() override;
@@ -90,9 +94,20 @@ class Camera final : public record::RecordingCamera {
   Rect picture_rect() const;
   void set_picture_rect(Rect rect);
 
-  // The media consumers of the stream (any may be null); applied at the next
-  // start. The recording writers are the camera's own.
-  void set_media(net::VideoSink* video, net::AudioSink* audio, platform::View* view);
+  // The window the camera's pictures are sent to (nullptr: a view that
+  // discards them); applied at the next start. The view must outlive the
+  // camera's stream, or be replaced while the camera is stopped.
+  // User-interface thread.
+  void set_view(platform::View* view);
+  // The camera's own pipeline and audio output (counters, the presented
+  // picture). Any thread; they live as long as the camera.
+  media::VideoPipeline& video() { return media_->video; }
+  const media::VideoPipeline& video() const { return media_->video; }
+  media::AudioOutput& audio() { return media_->audio; }
+  const media::AudioOutput& audio() const { return media_->audio; }
+
+  // The picture shown now, for a snapshot (record::SnapshotSource). Any thread.
+  bool copy_snapshot(std::vector<std::uint8_t>& out, int* width, int* height) override;
   // What the pop-up window does when a recording loop ends the recording of
   // the camera it shows. Any thread may call it.
   void set_record_button_reset(std::function<void()> reset);
@@ -132,14 +147,16 @@ class Camera final : public record::RecordingCamera {
   const int pool_index_;
   // The writers and flags are synchronised inside; const queries reach them too.
   mutable record::CameraRecording recording_;
+  // Declared before the connection, so the stream that feeds the media and
+  // the writers is gone before either of them (the destructor stops it
+  // first anyway).
+  std::unique_ptr<media::CameraMedia> media_;
   std::unique_ptr<CameraConnection> connection_;
 
-  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle, media and callback
+  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle, view and callback
   CameraRecord texts_;
   MotionSettings motion_;
   Rect picture_rect_ = kOffWindowRect;
-  net::VideoSink* video_ = nullptr;
-  net::AudioSink* audio_ = nullptr;
   platform::View* view_ = nullptr;
   std::function<void()> reset_record_button_;
 

@@ -1,0 +1,399 @@
+// Eight cameras at 640 x 480, whole and headless: one camsim process serves
+// eight cameras on loopback; this process runs eight CameraStreams, each
+// with its VideoPipeline and AudioOutput (virtual sound device), presenting
+// to views that take each picture at once. Measured over the run:
+//
+//   cpu_cores    CPU time of this process / wall time (1.0 = one core busy)
+//   buffers_mb   heap held by the eight streaming cameras (malloc's count,
+//                taken while they stream, less what was held before)
+//   pipeline_buffers_mb   of that, the pipelines' pictures and decoders
+//   peak_rss_mb  peak resident memory of this process
+//   ratio        our CPU per presented frame (everything: stream, sound,
+//                decode, conversion, waiting threads) / libavcodec's
+//                single-threaded decode + libswscale's conversion to BGR24
+//                per frame of the same clip, measured in this run
+//   decode_convert_ratio   the same for our decoder + conversion alone
+//
+// The committed vga clip runs at 15 frames/s; camsim has no rate option, so
+// a 30 frames/s version of it (testsrc2, same encoder settings) is made with
+// ffmpeg into a scratch folder first. --clip PREFIX uses another clip.
+//
+// Usage: bench_cameras [--seconds N] [--cameras N] [--clip PREFIX]
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/frame.h>
+#include <libavutil/mem.h>
+#include <libswscale/swscale.h>
+}
+
+#include <malloc.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/clipkit/m4v.h"
+#include "viewer/media/camera_media.h"
+#include "viewer/media/colour.h"
+#include "viewer/media/mpeg4/decoder.h"
+#include "viewer/net/camera_stream.h"
+#include "viewer/platform/headless/headless_ui.h"
+#include "viewer/platform/sound_device.h"
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A view that takes each picture at once, as a window that only marks the
+// picture for its next repaint does.
+class QuickView final : public platform::View {
+ public:
+  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
+    sent_.fetch_add(1, std::memory_order_relaxed);
+    return platform::SendResult::Handled;
+  }
+  void invalidate(int, int, int, int) override {}
+  std::uint64_t sent() const { return sent_.load(); }
+
+ private:
+  std::atomic<std::uint64_t> sent_{0};
+};
+
+// camsim with N cameras of one clip; the ports it listens on.
+class Camsim {
+ public:
+  Camsim(const std::string& clip, int cameras) {
+    std::vector<std::string> args = {std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/camsim/camsim", "--port", "0",
+                                     "--user", "admin", "--password", "admin", clip};
+    for (int i = 1; i < cameras; ++i) {
+      args.push_back("--camera");
+      args.push_back("0:admin:admin:" + clip);
+    }
+    int out[2];
+    if (pipe(out) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    fd_ = out[0];
+    if (pid_ > 0) read_startup();
+  }
+  ~Camsim() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      int status = 0;
+      waitpid(pid_, &status, 0);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+  Camsim(const Camsim&) = delete;
+  Camsim& operator=(const Camsim&) = delete;
+
+  bool ready() const { return ready_; }
+  const std::vector<int>& ports() const { return ports_; }
+
+ private:
+  void read_startup() {
+    std::string line;
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (Clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 200) <= 0) continue;
+      char c;
+      if (read(fd_, &c, 1) != 1) return;
+      if (c != '\n') {
+        line.push_back(c);
+        continue;
+      }
+      if (line == "ready") {
+        ready_ = true;
+        return;
+      }
+      if (line.rfind("listening ", 0) == 0) ports_.push_back(std::atoi(line.substr(line.rfind(':') + 1).c_str()));
+      line.clear();
+    }
+  }
+
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  bool ready_ = false;
+  std::vector<int> ports_;
+};
+
+double thread_cpu_s() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double process_cpu_s() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+double heap_in_use_mb() {
+  const struct mallinfo2 m = mallinfo2();
+  return static_cast<double>(m.uordblks + m.hblkhd) / (1024.0 * 1024.0);
+}
+
+// CPU seconds per frame of libavcodec's MPEG-4 decoder (one thread) and
+// libswscale's yuv420p -> bgr24 on the clip, best of a few passes; the
+// reference for what decoding and converting one frame costs.
+double reference_cpu_per_frame(const clipkit::M4vClip& clip) {
+  const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
+  if (codec == nullptr) return 0;
+  AVCodecContext* ctx = avcodec_alloc_context3(codec);
+  AVFrame* frame = av_frame_alloc();
+  AVPacket* packet = av_packet_alloc();
+  SwsContext* sws = sws_getContext(clip.width, clip.height, AV_PIX_FMT_YUV420P, clip.width, clip.height,
+                                   AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+  std::vector<std::uint8_t> bgr(std::size_t{3} * clip.width * clip.height);
+  double best = 0;
+  if (ctx != nullptr && frame != nullptr && packet != nullptr && sws != nullptr) {
+    ctx->thread_count = 1;
+    ctx->extradata = static_cast<std::uint8_t*>(av_mallocz(clip.codec_data.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    std::memcpy(ctx->extradata, clip.codec_data.data(), clip.codec_data.size());
+    ctx->extradata_size = static_cast<int>(clip.codec_data.size());
+    if (avcodec_open2(ctx, codec, nullptr) == 0) {
+      std::vector<std::uint8_t> data;
+      std::uint8_t* dst[4] = {bgr.data(), nullptr, nullptr, nullptr};
+      const int dst_stride[4] = {3 * clip.width, 0, 0, 0};
+      for (int pass = 0; pass < 3; ++pass) {
+        long frames = 0;
+        const double t0 = thread_cpu_s();
+        const auto take = [&] {
+          while (avcodec_receive_frame(ctx, frame) == 0) {
+            sws_scale(sws, frame->data, frame->linesize, 0, clip.height, dst, dst_stride);
+            ++frames;
+          }
+        };
+        for (const clipkit::Vop& vop : clip.vops) {
+          data.assign(vop.bytes.begin(), vop.bytes.end());
+          data.resize(vop.bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+          packet->data = data.data();
+          packet->size = static_cast<int>(vop.bytes.size());
+          if (avcodec_send_packet(ctx, packet) < 0) break;
+          take();
+        }
+        avcodec_flush_buffers(ctx);
+        const double per_frame = (thread_cpu_s() - t0) / static_cast<double>(frames > 0 ? frames : 1);
+        if (best == 0 || per_frame < best) best = per_frame;
+      }
+    }
+  }
+  sws_freeContext(sws);
+  av_packet_free(&packet);
+  av_frame_free(&frame);
+  avcodec_free_context(&ctx);
+  return best;
+}
+
+// CPU seconds per frame of our own decoder and conversion alone on the clip,
+// best of a few passes: what of our per-frame cost is decoding, the rest
+// being the stream, the sound and the threads' waiting.
+double our_decode_convert_per_frame(const clipkit::M4vClip& clip) {
+  std::vector<std::uint8_t> input, yuv(std::size_t{3} * 640 * 480 / 2), rgb(std::size_t{3} * 640 * 480);
+  double best = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    DECODER* d = decoder_create();
+    if (d == nullptr) return 0;
+    long frames = 0;
+    const double t0 = thread_cpu_s();
+    for (std::size_t i = 0; i < clip.vops.size(); ++i) {
+      input.assign(clip.vops[i].bytes.begin(), clip.vops[i].bytes.end());
+      if (i == 0) input.insert(input.begin(), clip.codec_data.begin(), clip.codec_data.end());
+      std::int32_t status = 0;
+      const int r = decoder_decode(d, yuv.data(), input.data(), input.size(), &status);
+      d->deblocking_enabled = 0;
+      if (r != kDecodeOk) continue;
+      media::ConvertYUVtoRGB(yuv.data(), rgb.data(), d->width, d->height);
+      ++frames;
+    }
+    const double per_frame = (thread_cpu_s() - t0) / static_cast<double>(frames > 0 ? frames : 1);
+    (void)decoder_destroy(d);
+    if (best == 0 || per_frame < best) best = per_frame;
+  }
+  return best;
+}
+
+// Makes a 30 frames/s version of the vga clip in dir; its prefix, or "" when
+// ffmpeg could not make it.
+std::string make_vga30(const std::filesystem::path& dir) {
+  const std::string prefix = (dir / "vga30").string();
+  const std::string cmd =
+      "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=640x480:rate=30 -t 4 -g 60 "
+      "-b:v 600k -flags:v +bitexact -c:v mpeg4 -threads 1 -bf 0 -sc_threshold 1000000000 -fflags +bitexact "
+      "-f m4v " + prefix + ".m4v";
+  if (std::system(cmd.c_str()) != 0) return "";
+  std::error_code ec;
+  std::filesystem::copy_file(std::string(CAMVIEWER_CLIPS_DIR) + "/vga.g726", prefix + ".g726",
+                             std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? "" : prefix;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int seconds = 60;
+  int cameras = 8;
+  std::string clip_prefix;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--seconds" && i + 1 < argc) {
+      seconds = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--cameras" && i + 1 < argc) {
+      cameras = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--clip" && i + 1 < argc) {
+      clip_prefix = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: bench_cameras [--seconds N] [--cameras N] [--clip PREFIX]\n");
+      return 2;
+    }
+  }
+
+  char scratch_template[] = "/tmp/bench-cameras-XXXXXX";
+  const char* scratch = mkdtemp(scratch_template);
+  if (scratch == nullptr) return 1;
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    }
+  } cleanup{scratch};
+  if (clip_prefix.empty()) clip_prefix = make_vga30(scratch);
+  if (clip_prefix.empty()) {
+    std::fprintf(stderr, "ffmpeg could not make the 30 frames/s clip; using the 15 frames/s one\n");
+    clip_prefix = std::string(CAMVIEWER_CLIPS_DIR) + "/vga";
+  }
+  clipkit::M4vClip clip;
+  std::string error;
+  if (!clipkit::load_m4v_file(clip_prefix + ".m4v", &clip, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  const double fps = 1000.0 * static_cast<double>(clip.vops.size()) / clip.duration_ms;
+
+  Camsim camsim(clip_prefix, cameras);
+  if (!camsim.ready() || static_cast<int>(camsim.ports().size()) != cameras) {
+    std::fprintf(stderr, "camsim did not start\n");
+    return 1;
+  }
+
+  media::init_YUV2RGB_tab();
+  platform::ScopedHeadlessUi ui;
+  const double heap_before = heap_in_use_mb();
+  {
+    std::vector<std::unique_ptr<media::CameraMedia>> media;
+    std::vector<std::unique_ptr<QuickView>> views;
+    std::vector<std::unique_ptr<net::CameraStream>> streams;
+    for (int i = 0; i < cameras; ++i) {
+      media.push_back(std::make_unique<media::CameraMedia>());
+      views.push_back(std::make_unique<QuickView>());
+      streams.push_back(std::make_unique<net::CameraStream>(0, 5));
+      streams.back()->set_sinks(media.back()->sinks(views.back().get()));
+      streams.back()->set_account({"127.0.0.1", std::to_string(camsim.ports()[static_cast<std::size_t>(i)]),
+                                   "admin", "admin"});
+      if (streams.back()->start() != net::kStartOk) {
+        std::fprintf(stderr, "camera %d did not start\n", i);
+        return 1;
+      }
+    }
+    const auto presented = [&] {
+      std::uint64_t n = 0;
+      for (const auto& m : media) n += m->video.frames_presented();
+      return n;
+    };
+    // Until every camera shows pictures, and a little more for the sound.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    for (;;) {
+      bool all = true;
+      for (const auto& v : views) all = all && v->sent() > 0;
+      if (all) break;
+      if (Clock::now() > deadline) {
+        std::fprintf(stderr, "not every camera showed a picture\n");
+        return 1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+
+    const double buffers_mb = heap_in_use_mb() - heap_before;
+    std::size_t pipeline_bytes = 0;
+    for (const auto& m : media) pipeline_bytes += m->video.buffer_bytes();
+
+    const std::uint64_t frames0 = presented();
+    std::uint64_t dropped0 = 0;
+    for (const auto& m : media) dropped0 += m->video.frames_dropped();
+    const double cpu0 = process_cpu_s();
+    const auto wall0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double cpu = process_cpu_s() - cpu0;
+    const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+    const std::uint64_t frames = presented() - frames0;
+    std::uint64_t dropped = 0, failed = 0;
+    for (const auto& m : media) {
+      dropped += m->video.frames_dropped();
+      failed += m->video.frames_failed();
+    }
+    dropped -= dropped0;
+    bool all_connected = true;
+    for (const auto& s : streams) all_connected = all_connected && s->connected();
+
+    for (auto& s : streams) s->stop();
+
+    const double reference = reference_cpu_per_frame(clip);
+    const double decode_only = our_decode_convert_per_frame(clip);
+    const double ours = frames > 0 ? cpu / static_cast<double>(frames) : 0;
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+
+    std::printf("cameras: %d\n", cameras);
+    std::printf("picture: %dx%d\n", clip.width, clip.height);
+    std::printf("clip_fps: %.1f\n", fps);
+    std::printf("seconds: %.1f\n", wall);
+    std::printf("frames_presented: %llu\n", static_cast<unsigned long long>(frames));
+    std::printf("presented_fps_per_camera: %.2f\n", static_cast<double>(frames) / wall / cameras);
+    std::printf("frames_dropped: %llu\n", static_cast<unsigned long long>(dropped));
+    std::printf("frames_failed: %llu\n", static_cast<unsigned long long>(failed));
+    std::printf("all_connected: %s\n", all_connected ? "yes" : "no");
+    std::printf("cpu_cores: %.3f\n", cpu / wall);
+    std::printf("buffers_mb: %.1f\n", buffers_mb);
+    std::printf("pipeline_buffers_mb: %.1f\n", static_cast<double>(pipeline_bytes) / (1024.0 * 1024.0));
+    std::printf("peak_rss_mb: %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
+    std::printf("our_cpu_ms_per_frame: %.3f\n", ours * 1000.0);
+    std::printf("our_decode_convert_ms_per_frame: %.3f\n", decode_only * 1000.0);
+    std::printf("reference_cpu_ms_per_frame: %.3f\n", reference * 1000.0);
+    std::printf("decode_convert_ratio: %.2f\n", reference > 0 ? decode_only / reference : 0.0);
+    std::printf("reference: libavcodec mpeg4 (thread_count 1) + libswscale yuv420p->bgr24, same clip\n");
+    std::printf("ratio: %.2f\n", reference > 0 ? ours / reference : 0.0);
+  }
+  platform::release_sound_device();
+  media::delete_YUV2RGB_tab();
+  return 0;
+}

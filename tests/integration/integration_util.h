@@ -1,0 +1,164 @@
+// Shared pieces of the end-to-end tests: a view that keeps what it was
+// shown, a param.dat naming camsim cameras, a core started on it, and
+// polling with a deadline.
+#pragma once
+
+#include <dirent.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/test_folders.h"
+#include "tools/camsim_process.h"
+#include "viewer/media/video_pipeline.h"
+#include "viewer/platform/headless/headless_ui.h"
+#include "viewer/platform/ui_seams.h"
+#include "viewer/shell/model/viewer_core.h"
+
+namespace integration {
+
+template <class F>
+bool wait_until(F&& done, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// A camera window without a display: reads each presented picture through
+// the pipeline's lock, as a real view draws it, and keeps its size.
+class LogView final : public platform::View {
+ public:
+  platform::SendResult send_message(std::uint32_t msg, const void* lparam, std::uint32_t) override {
+    if (msg != platform::kMsgPresentFrame) return platform::SendResult::Handled;
+    const bool drawn = media::VideoPipeline::with_presented_picture(
+        lparam, [&](const media::PresentationRecord& record, const std::uint8_t* rgb) {
+          std::lock_guard lock(mutex_);
+          ++count_;
+          width_ = record.width;
+          height_ = record.height;
+          if (rgb == nullptr) ++missing_pixels_;
+        });
+    (void)drawn;
+    return platform::SendResult::Handled;
+  }
+  void invalidate(int, int, int, int) override {}
+
+  int count() const {
+    std::lock_guard lock(mutex_);
+    return count_;
+  }
+  int width() const {
+    std::lock_guard lock(mutex_);
+    return width_;
+  }
+  int height() const {
+    std::lock_guard lock(mutex_);
+    return height_;
+  }
+  int missing_pixels() const {
+    std::lock_guard lock(mutex_);
+    return missing_pixels_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  int count_ = 0;
+  int width_ = 0;
+  int height_ = 0;
+  int missing_pixels_ = 0;
+};
+
+inline constexpr const char* kMac = "000e53000001";
+
+// One CamInfo record: a camsim camera on loopback, playing on a channel,
+// unmuted, every zone of the 3x3 layout watched.
+inline std::string camera_record(int port, int channel, int sensitivity, const std::string& mac = kMac) {
+  std::string zones;
+  for (int z = 0; z < 25; ++z) zones += z < 9 ? "1|" : "0|";
+  return "cam1|127.0.0.1|" + std::to_string(port) + "|" + mac + "|camsim|admin|admin|1|" + std::to_string(channel) +
+         "|0|0|0|1|0|0|0|" + zones + "0|" + std::to_string(sensitivity) + "\\";
+}
+
+// A motion-detection window over the whole of every day, so whatever the
+// time a test runs at, it is current.
+inline std::string all_day_motion_window(const std::string& mac = kMac) {
+  return mac + "0|1|1|1|0|1440\\";
+}
+
+inline std::string param_dat(int port, int sensitivity = 3, const std::string& schedule = "") {
+  std::string text = "AutoPlay=1\nAutoRun=0\nInstanceTime=1\nMotionTime=1\nJpegRatio=80\nCamInfo=" +
+                     camera_record(port, 1, sensitivity) + "\n";
+  if (!schedule.empty()) text += "CamSchedule=" + schedule + "\n";
+  return text;
+}
+
+// Files directly in a folder (sorted), empty when it does not exist.
+inline std::vector<std::string> files_in(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    if (entry.is_regular_file()) out.push_back(entry.path().string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Threads of this process now.
+inline int thread_count() {
+  int n = 0;
+  if (DIR* d = ::opendir("/proc/self/task")) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
+// camsim serving one clip, a scratch program folder with a param.dat, and a
+// core whose pool cameras all draw into one LogView.
+class CoreRig {
+ public:
+  explicit CoreRig(const std::string& clip, const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = {"--port", "0", "--mac", kMac};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(clip);
+    camsim = std::make_unique<tooltest::CamsimProcess>(args);
+  }
+
+  // Writes param.dat (from the camsim port) and starts the core.
+  bool start(int sensitivity = 3, const std::string& schedule = "") {
+    if (!camsim->ready()) return false;
+    testing_support::write_file(folder / "param.dat", param_dat(camsim->port(), sensitivity, schedule));
+    model::ViewerCoreOptions options;
+    options.stream_timeout_s = 5;
+    core = std::make_unique<model::ViewerCore>(options);
+    for (int i = 0; i < model::kPoolSize; ++i) core->cameras().pool(i).set_view(&view);
+    return core->start(folder.path()) == 1 && core->cameras().count() == 1;
+  }
+
+  model::Camera& camera() { return *core->cameras().camera_at(1); }
+  std::string record_folder() { return folder / (std::string("Record/") + kMac); }
+  std::string motion_folder() { return folder / (std::string("Motion/") + kMac); }
+  std::string snapshot_folder() { return folder / (std::string("Snapshot/") + kMac); }
+
+  // Waits until the camera presents pictures.
+  bool playing(int timeout_ms = 15000) {
+    return wait_until([&] { return view.count() >= 3; }, timeout_ms);
+  }
+
+  platform::ScopedHeadlessUi ui;
+  std::unique_ptr<tooltest::CamsimProcess> camsim;
+  testing_support::TempFolder folder;
+  LogView view;
+  // Last: the core (and its streams) ends before the view and the folder.
+  std::unique_ptr<model::ViewerCore> core;
+};
+
+}  // namespace integration
