@@ -376,6 +376,39 @@ TEST_F(Stream, TruncatedFramesFail)
     }
 }
 
+// A frame cut inside its VOP header fails and writes nothing, whatever the
+// header's kind: the bits past the end read as zeros would otherwise make
+// a vop_coded = 0 header (or a type 2 or 3 one) out of it, decoded as a
+// success with a byte count beyond the frame.
+TEST_F(Stream, FramesCutInsideTheVopHeaderFail)
+{
+    ASSERT_EQ(decode(concat(small_vol(), flat_i_vop())), kDecodeOk);
+    const std::vector<uint8_t> previous(picture.begin(), picture.begin() + 384);
+    for (int type : {0, 1, 2}) {
+        for (int coded : {0, 1}) {
+            BitWriter w;
+            vop_header(w, type, 4, kTimeBits, 1, 0, coded);
+            const size_t header_bits = w.bit_count();
+            w.stuff();
+            const std::vector<uint8_t>& whole = w.bytes();
+            for (size_t cut = 0; cut * 8 < header_bits; ++cut) {
+                std::fill(picture.begin(), picture.end(), 0x55);
+                EXPECT_EQ(decode(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(cut))),
+                          kDecodeFailed)
+                    << "type " << type << " coded " << coded << " cut " << cut;
+                EXPECT_EQ(status, kDecodeFailedStatus);
+                EXPECT_EQ(picture[0], 0x55);
+            }
+        }
+    }
+    // The decoder goes on with whole frames and the same picture.
+    BitWriter w;
+    vop_header(w, 2, 4, kTimeBits);
+    w.stuff();
+    ASSERT_EQ(decode(w.bytes()), kDecodeOk);
+    EXPECT_TRUE(std::equal(previous.begin(), previous.end(), picture.begin()));
+}
+
 TEST_F(Stream, VopHeaderCutShortFails)
 {
     // A frame that ends right after the start code would read as an uncoded

@@ -164,8 +164,18 @@ extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input,
 
     const size_t consumed = aligned_end(br);
     if (parsed == VopParse::kCoded) {
-        if (d->deblocking_enabled) deblock_luma(d->cur_y, d->width, d->height, d->vop.quant);
-        update_reference(*d);
+        // The reference holds the previous picture; bring it up to date with
+        // what this VOP changed. Skipped macroblocks of a P-VOP changed
+        // nothing, and VOPs of types 2 and 3 decode nothing, unless the
+        // filter touched the whole picture.
+        if (d->deblocking_enabled) {
+            deblock_luma(d->cur_y, d->width, d->height, d->vop.quant);
+            update_reference(*d);
+        } else if (d->vop.coding_type == 0) {
+            update_reference(*d);
+        } else if (d->vop.coding_type == 1) {
+            update_reference_changed(*d);
+        }
     }
     d->headers_pending = 0;
     *status = static_cast<int32_t>(consumed);

@@ -81,6 +81,50 @@ void copy_plane(uint8_t* dst, int dst_stride, const uint8_t* src, int width, int
     for (int y = 0; y < height; ++y) std::memcpy(dst + y * dst_stride, src + y * width, static_cast<size_t>(width));
 }
 
+// Copies the n x n block at (x, y) of an unpadded plane into the padded
+// plane's interior.
+void copy_block(uint8_t* padded, int padded_stride, const uint8_t* plane, int width, int x, int y, int n)
+{
+    uint8_t* dst = padded + y * padded_stride + x;
+    const uint8_t* src = plane + y * width + x;
+    for (int r = 0; r < n; ++r) std::memcpy(dst + r * padded_stride, src + r * width, static_cast<size_t>(n));
+}
+
+// Reference update of one plane for the macroblocks in `changed` (n x n
+// pixels each in this plane): their interiors, the left and right borders
+// of their rows where they touch the picture's sides, and the columns of
+// the top and bottom borders above and below them (with the corners where
+// they sit at a corner). Every other byte of the padded plane already holds
+// what a full update would write.
+void update_plane_changed(uint8_t* padded, int stride, int border, const uint8_t* plane, int width, int height,
+                          int n, const MacroblockRecord* mbs, int mb_cols, int mb_rows)
+{
+    uint8_t* origin = padded + border * stride + border;
+    for (int row = 0; row < mb_rows; ++row) {
+        const MacroblockRecord* line = mbs + row * mb_cols;
+        for (int col = 0; col < mb_cols; ++col)
+            if (!line[col].not_coded) copy_block(origin, stride, plane, width, n * col, n * row, n);
+        for (int r = n * row; r < n * row + n; ++r) {
+            uint8_t* picture_row = origin + r * stride;
+            if (!line[0].not_coded) std::memset(picture_row - border, picture_row[0], static_cast<size_t>(border));
+            if (!line[mb_cols - 1].not_coded)
+                std::memset(picture_row + width, picture_row[width - 1], static_cast<size_t>(border));
+        }
+    }
+    for (const bool top : {true, false}) {
+        const MacroblockRecord* line = mbs + (top ? 0 : mb_rows - 1) * mb_cols;
+        uint8_t* source = origin + (top ? 0 : height - 1) * stride;
+        const int step = top ? -stride : stride;
+        for (int col = 0; col < mb_cols; ++col) {
+            if (line[col].not_coded) continue;
+            const int from = col == 0 ? -border : n * col;
+            const int to = col == mb_cols - 1 ? width + border : n * col + n;
+            for (int k = 1; k <= border; ++k)
+                std::memcpy(source + k * step + from, source + from, static_cast<size_t>(to - from));
+        }
+    }
+}
+
 }  // namespace
 
 void deblock_luma(uint8_t* y, int width, int height, int qp)
@@ -105,6 +149,15 @@ void update_reference(DECODER& d)
     extend_plane(d.ref_y, d.luma_stride, d.width, d.height, 32);
     extend_plane(d.ref_cb, d.chroma_stride, cw, ch, 16);
     extend_plane(d.ref_cr, d.chroma_stride, cw, ch, 16);
+}
+
+void update_reference_changed(DECODER& d)
+{
+    update_plane_changed(d.ref_y, d.luma_stride, 32, d.cur_y, d.width, d.height, 16, d.macroblocks, d.mb_cols,
+                         d.mb_rows);
+    const int cw = d.width / 2, ch = d.height / 2;
+    update_plane_changed(d.ref_cb, d.chroma_stride, 16, d.cur_cb, cw, ch, 8, d.macroblocks, d.mb_cols, d.mb_rows);
+    update_plane_changed(d.ref_cr, d.chroma_stride, 16, d.cur_cr, cw, ch, 8, d.macroblocks, d.mb_cols, d.mb_rows);
 }
 
 }  // namespace mpeg4

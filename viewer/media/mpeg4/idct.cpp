@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include <emmintrin.h>
+
 namespace mpeg4 {
 namespace {
 
@@ -132,5 +134,132 @@ void idct_add(int32_t* block, uint8_t* dst, int stride, void (*override)(int32_t
     }
     std::memset(block, 0, 64 * sizeof(int32_t));
 }
+
+namespace {
+
+void portable_put(int32_t* block, uint8_t* dst, int stride) { idct_put(block, dst, stride, nullptr); }
+void portable_add(int32_t* block, uint8_t* dst, int stride) { idct_add(block, dst, stride, nullptr); }
+
+const IdctKernels& portable_kernels()
+{
+    static const IdctKernels kernels{portable_put, portable_add};
+    return kernels;
+}
+
+// The full transform's kernels, chosen once for this processor.
+const IdctKernels& full_kernels()
+{
+    static const IdctKernels kernels = [] {
+        const IdctKernels avx2 = idct_avx2_kernels();
+        return avx2.put != nullptr ? avx2 : idct_portable_kernels();
+    }();
+    return kernels;
+}
+
+// Output rows of a block whose coefficients all lie in the first row: the
+// column pass sees x0 alone in every column, so its even part is x0 x 91
+// throughout, its odd part 0, and its rotation terms exactly the +128 they
+// keep: rows 1 and 2 add 128 before the final shift, rows 5 and 6 subtract
+// it, rows 0, 3, 4 and 7 add nothing. Three distinct rows, as 16-bit lanes.
+struct FirstRowOutput {
+    __m128i plain, up, down;
+};
+
+inline FirstRowOutput first_row_output(const int32_t* row_result)
+{
+    alignas(16) int16_t plain[8], up[8], down[8];
+    for (int c = 0; c < 8; ++c) {
+        const int32_t e = row_result[c] * C4 + 32768;
+        plain[c] = static_cast<int16_t>(e >> 16);
+        up[c] = static_cast<int16_t>((e + 128) >> 16);
+        down[c] = static_cast<int16_t>((e - 128) >> 16);
+    }
+    return {_mm_load_si128(reinterpret_cast<const __m128i*>(plain)),
+            _mm_load_si128(reinterpret_cast<const __m128i*>(up)),
+            _mm_load_si128(reinterpret_cast<const __m128i*>(down))};
+}
+
+// A DC-only block: the row pass gives x0 x 91 in every column, so the
+// three rows are flat.
+inline FirstRowOutput dc_output(int32_t dc)
+{
+    const int32_t e = dc * (C4 * C4) + 32768;
+    return {_mm_set1_epi16(static_cast<int16_t>(e >> 16)), _mm_set1_epi16(static_cast<int16_t>((e + 128) >> 16)),
+            _mm_set1_epi16(static_cast<int16_t>((e - 128) >> 16))};
+}
+
+inline const __m128i& row_of(const FirstRowOutput& o, int y)
+{
+    // Rows 0..7: plain, up, up, plain, plain, down, down, plain.
+    return y == 1 || y == 2 ? o.up : (y == 5 || y == 6 ? o.down : o.plain);
+}
+
+inline void store8(uint8_t* dst, __m128i bytes) { _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes); }
+
+void put_rows(const FirstRowOutput& o, uint8_t* dst, int stride)
+{
+    // A row pass of coefficients within -2048..2047 gives at most 1,386,496
+    // in magnitude, so these values stay within +-1,926: 16 bits hold them
+    // and packus clips them to 0..255.
+    const __m128i plain = _mm_packus_epi16(o.plain, o.plain);
+    const __m128i up = _mm_packus_epi16(o.up, o.up);
+    const __m128i down = _mm_packus_epi16(o.down, o.down);
+    store8(dst, plain);
+    store8(dst + stride, up);
+    store8(dst + 2 * stride, up);
+    store8(dst + 3 * stride, plain);
+    store8(dst + 4 * stride, plain);
+    store8(dst + 5 * stride, down);
+    store8(dst + 6 * stride, down);
+    store8(dst + 7 * stride, plain);
+}
+
+void add_rows(const FirstRowOutput& o, uint8_t* dst, int stride)
+{
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < 8; ++y) {
+        uint8_t* p = dst + y * stride;
+        const __m128i pixels = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+        // pixel + residual stays far inside 16 bits; packus clips.
+        const __m128i sum = _mm_add_epi16(pixels, row_of(o, y));
+        store8(p, _mm_packus_epi16(sum, sum));
+    }
+}
+
+template <bool add>
+inline void reconstruct(int32_t* block, uint64_t nonzero, uint8_t* dst, int stride)
+{
+    if ((nonzero & ~uint64_t{1}) == 0) {
+        const FirstRowOutput o = dc_output(block[0]);
+        block[0] = 0;
+        add ? add_rows(o, dst, stride) : put_rows(o, dst, stride);
+        return;
+    }
+    if ((nonzero >> 8) == 0) {
+        row_pass(block);
+        const FirstRowOutput o = first_row_output(block);
+        std::memset(block, 0, 8 * sizeof(int32_t));
+        add ? add_rows(o, dst, stride) : put_rows(o, dst, stride);
+        return;
+    }
+    // The decoder's blocks are aligned; anything else takes the portable way.
+    const IdctKernels& k =
+        (reinterpret_cast<uintptr_t>(block) & 31) == 0 ? full_kernels() : portable_kernels();
+    add ? k.add(block, dst, stride) : k.put(block, dst, stride);
+}
+
+}  // namespace
+
+void idct_put_masked(int32_t* block, uint64_t nonzero, uint8_t* dst, int stride)
+{
+    reconstruct<false>(block, nonzero, dst, stride);
+}
+
+void idct_add_masked(int32_t* block, uint64_t nonzero, uint8_t* dst, int stride)
+{
+    reconstruct<true>(block, nonzero, dst, stride);
+}
+
+IdctKernels idct_portable_kernels() { return {portable_put, portable_add}; }
 
 }  // namespace mpeg4

@@ -53,11 +53,11 @@ int dc_scaler_chroma(int qp);
 // Decodes the six blocks of the intra macroblock at (col, row) whose header
 // (type, cbp, ac_pred_flag, quantiser) is in `mb`, and writes them into the
 // current picture.
-void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb);
+void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb);
 
 // Decodes the coded blocks of an inter macroblock into d.inter_blocks and
 // adds them to the prediction already in the current picture.
-void decode_inter_texture(DECODER& d, BitReader& br, const MacroblockRecord& mb);
+void decode_inter_texture(DECODER& d, BitCursor& br, const MacroblockRecord& mb);
 
 // I-VOP macroblock loop (texture.cpp) and P-VOP loop (motion.cpp).
 void decode_i_vop(DECODER& d, BitReader& br);
@@ -71,5 +71,11 @@ void deblock_luma(uint8_t* y, int width, int height, int qp);
 // Copies the current planes into the reference interiors and extends their
 // borders.
 void update_reference(DECODER& d);
+
+// The same for a P-VOP, limited to what its coded macroblocks changed
+// (not_coded == 0 in the records). Valid only while the reference held the
+// current picture before the VOP, which every call keeps true: a successful
+// call updates the reference, a failed one restores the picture from it.
+void update_reference_changed(DECODER& d);
 
 }  // namespace mpeg4

@@ -30,4 +30,13 @@ void predict_luma(const DECODER& d, int x, int y, int n, MotionVector v, uint8_t
 // chroma vector c.
 void predict_chroma(const DECODER& d, int col, int row, MotionVector c, uint8_t* dst_cb, uint8_t* dst_cr);
 
+// Half-pel interpolation of an n x n block (n = 8 or 16) at src with
+// half-pel flags hx, hy and rounding type `rounding` (ISO/IEC 14496-2,
+// 7.6.2.1), reading n + 1 rows and columns where a flag is set. The decoder
+// uses the vector version; the portable one is its reference.
+void interpolate_block(const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride, int n, int hx, int hy,
+                       int rounding);
+void interpolate_block_portable(const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride, int n, int hx, int hy,
+                                int rounding);
+
 }  // namespace mpeg4

@@ -5,6 +5,7 @@
 #include "viewer/media/mpeg4/internal.h"
 
 #include <algorithm>
+#include <array>
 
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/tables.h"
@@ -21,6 +22,10 @@ constexpr int32_t kDcPredictorDefault = 1024;  // 2^(bits + 2)
 
 inline int32_t saturate(int32_t v) { return std::clamp(v, kCoeffMin, kCoeffMax); }
 
+// Raster positions 1..7 and 8, 16, ..., 56 as bit masks.
+constexpr uint64_t kFirstRow = 0xfe;
+constexpr uint64_t kFirstColumn = 0x0101010101010100ull;
+
 // Division with rounding to nearest, halves away from zero (the standard's
 // "//"), used to scale predictors.
 inline int32_t div_round(int32_t p, int32_t s)
@@ -34,27 +39,20 @@ struct Event {
     int32_t level;
 };
 
-// Reads one TCOEF event including the three escape modes (ISO/IEC
-// 14496-2, 6.3.8 and Tables B-16 to B-22). Returns false on a code that is
-// not in the table.
+// Reads the rest of an event whose code was ESCAPE (ISO/IEC 14496-2,
+// 6.3.8, Tables B-19 to B-22). Needs 23 buffered bits. False on a code that
+// is not in the table.
 template <bool intra>
-inline bool read_event(BitReader& br, Event& ev)
+inline bool read_escape(BitCursor& c, Event& ev)
 {
     const VlcEntry* lut = intra ? kIntraTcoefLut.data() : kInterTcoefLut.data();
-    int v = vlc_read<kTcoefBits>(br, lut);
-    if (v < 0) return false;
-    if (v != kTcoefEscapeValue) {
-        ev.last = tcoef_last(v);
-        ev.run = tcoef_run(v);
-        const int32_t level = tcoef_level(v);
-        ev.level = tcoef_negative(v) ? -level : level;
-        return true;
-    }
-    const uint32_t mode = br.peek32() >> 30;
+    const uint32_t mode = c.window() >> 30;
     if (mode < 2) {  // "0": level offset by LMAX
-        br.skip(1);
-        v = vlc_read<kTcoefBits>(br, lut);
-        if (v < 0 || v == kTcoefEscapeValue) return false;
+        c.consume(1);
+        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        const int v = e.value;
+        if (e.len == 0 || v == kTcoefEscapeValue) return false;
+        c.consume(e.len);
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
         const int32_t level =
@@ -62,10 +60,12 @@ inline bool read_event(BitReader& br, Event& ev)
         ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
-    br.skip(2);
+    c.consume(2);
     if (mode == 2) {  // "10": run offset by RMAX + 1
-        v = vlc_read<kTcoefBits>(br, lut);
-        if (v < 0 || v == kTcoefEscapeValue) return false;
+        const VlcEntry e = vlc_lookup<kTcoefBits>(c.window(), lut);
+        const int v = e.value;
+        if (e.len == 0 || v == kTcoefEscapeValue) return false;
+        c.consume(e.len);
         ev.last = tcoef_last(v);
         const int32_t level = tcoef_level(v);
         ev.run = tcoef_run(v) + (intra ? TableB21_IntraRMAX : TableB22_InterRMAX)[ev.last][level] + 1;
@@ -74,7 +74,8 @@ inline bool read_event(BitReader& br, Event& ev)
     }
     // "11": fixed length last, run, marker, 12-bit two's complement level,
     // marker.
-    const uint32_t w = br.read(21);
+    const uint32_t w = c.window() >> 11;
+    c.consume(21);
     ev.last = static_cast<int>(w >> 20);
     ev.run = static_cast<int>((w >> 14) & 63);
     int32_t level = static_cast<int32_t>((w >> 1) & 0xfff);
@@ -83,13 +84,32 @@ inline bool read_event(BitReader& br, Event& ev)
     return true;
 }
 
-// Reads the AC events of an intra block from scan position 1 into `block`
-// (raster order, quantised levels). False on an invalid code or an event
-// past position 63.
-inline bool read_intra_ac(BitReader& reader, const uint8_t* scan, int32_t* block)
+// Reads one TCOEF event including the three escape modes (ISO/IEC
+// 14496-2, 6.3.8 and Tables B-16 to B-22). Returns false on a code that is
+// not in the table. One refill covers the longest event (escape mode 3:
+// 7 + 2 + 21 bits).
+template <bool intra>
+inline bool read_event(BitCursor& c, Event& ev)
 {
-    // A local copy keeps the bit position in a register through the loop.
-    BitReader br = reader;
+    c.refill();
+    const uint32_t e = run_level_lookup(c.window(), intra ? kIntraRunLevelLut.data() : kInterRunLevelLut.data());
+    if (e == 0) return false;
+    c.consume(run_level_length(e));
+    if (e & kRunLevelEscape) return read_escape<intra>(c, ev);
+    ev.last = (e & kRunLevelLast) != 0;
+    ev.run = run_level_run(e);
+    ev.level = run_level_level(e);
+    return true;
+}
+
+// Reads the AC events of an intra block from scan position 1 into `block`
+// (raster order, quantised levels), adding a bit to `written` for every
+// raster position stored. False on an invalid code or an event past
+// position 63.
+inline bool read_intra_ac(BitCursor& reader, const uint8_t* scan, int32_t* block, uint64_t& written)
+{
+    // A local copy keeps the window in registers through the loop.
+    BitCursor br = reader;
     int pos = 1;
     bool ok = true;
     for (;;) {
@@ -104,6 +124,7 @@ inline bool read_intra_ac(BitReader& reader, const uint8_t* scan, int32_t* block
             break;
         }
         block[scan[pos]] = ev.level;
+        written |= uint64_t{1} << scan[pos];
         ++pos;
         if (ev.last) break;
     }
@@ -139,7 +160,7 @@ inline int32_t candidate_dc(const Candidate& c)
 
 // Reads the intra macroblock header of an I-VOP (MCBPC, ac_pred_flag,
 // CBPY, dquant). False on an invalid code.
-bool read_intra_header(BitReader& br, MacroblockRecord& mb, int32_t& running_quant, bool first)
+bool read_intra_header(BitCursor& br, MacroblockRecord& mb, int32_t& running_quant, bool first)
 {
     int mcbpc;
     do {
@@ -183,7 +204,7 @@ int dc_scaler_chroma(int qp)
     return qp - 6;
 }
 
-void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
+void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
 {
     const int col = mb.col, row = mb.row;
     const auto neighbour = [&](int c, int r) -> const MacroblockRecord* {
@@ -232,11 +253,14 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
         }
 
         int32_t* blk = d.intra_blocks[b];
+        // Raster positions that may be non-zero: the DC, the events read
+        // and the predicted first row or column.
+        uint64_t nonzero = 1;
         if (mb.coded[b]) {
             const uint8_t* scan = !mb.ac_pred_flag ? kZigzagScan
                                   : vertical       ? kAlternateHorizontalScan
                                                    : kAlternateVerticalScan;
-            if (!read_intra_ac(br, scan, blk)) {
+            if (!read_intra_ac(br, scan, blk, nonzero)) {
                 // Leave the work block clean for the next macroblock.
                 std::fill(blk, blk + 64, 0);
                 d.error = 1;
@@ -256,6 +280,7 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
                 int32_t& dst = vertical ? blk[k] : blk[8 * k];
                 dst = saturate(dst + level);
             }
+            nonzero |= vertical ? kFirstRow : kFirstColumn;
         }
         int32_t* store = mb.pred[b];
         store[0] = dc_level * scaler;
@@ -265,14 +290,20 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
         }
 
         // Inverse quantisation; position 0 is the reconstructed DC.
+        // Only positions in `nonzero` can hold a level; the others are zero
+        // and stay zero.
         blk[0] = saturate(dc_level * scaler);
+        uint64_t ac = nonzero & ~uint64_t{1};
         if (!mpeg_quant) {
-            for (int i = 1; i < 64; ++i)
+            for (; ac != 0; ac &= ac - 1) {
+                const int i = __builtin_ctzll(ac);
                 if (blk[i] != 0) blk[i] = dequant_h263(blk[i], qmul, qadd);
+            }
         } else {
             int32_t parity = blk[0];
             bool any = blk[0] != 0;
-            for (int i = 1; i < 64; ++i) {
+            for (; ac != 0; ac &= ac - 1) {
+                const int i = __builtin_ctzll(ac);
                 if (blk[i] == 0) continue;
                 // Truncating division: F = L x W x QP / 8.
                 blk[i] = saturate(blk[i] * kDefaultIntraMatrix[i] * qp / 8);
@@ -280,6 +311,7 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
                 any = any || blk[i] != 0;
             }
             mismatch_control(blk, parity, any);
+            nonzero |= uint64_t{1} << 63;
         }
 
         uint8_t* dst;
@@ -291,57 +323,123 @@ void decode_intra_texture(DECODER& d, BitReader& br, MacroblockRecord& mb)
             stride = d.width / 2;
             dst = (b == 4 ? d.cur_cb : d.cur_cr) + 8 * row * stride + 8 * col;
         }
-        idct_put(blk, dst, stride, d.idct_override);
+        if (d.idct_override != nullptr)
+            idct_put(blk, dst, stride, d.idct_override);
+        else
+            idct_put_masked(blk, nonzero, dst, stride);
     }
 }
 
-void decode_inter_texture(DECODER& d, BitReader& reader, const MacroblockRecord& mb)
+namespace {
+
+// Largest level of a Table B-17 code without escape.
+constexpr int32_t kInterTableLevelMax = 12;
+static_assert(kInterTableLevelMax * 62 + 31 <= kCoeffMax, "H.263 levels of table codes need no saturation");
+static_assert((2 * kInterTableLevelMax + 1) * 33 * 31 / 16 <= kCoeffMax,
+              "MPEG levels of table codes need no saturation");
+
+// Raster positions of zigzag positions 0..p, for each p: the positions an
+// inter block can have written when its last event sits at p.
+constexpr std::array<uint64_t, 64> zigzag_extents()
 {
-    // A local copy keeps the bit position in a register through the loops.
-    BitReader br = reader;
-    struct WriteBack {
-        BitReader& to;
-        const BitReader& from;
-        ~WriteBack() { to = from; }
-    } write_back{reader, br};
-    const int32_t qp = mb.quant;
-    const bool mpeg_quant = d.quant_type != 0;
+    std::array<uint64_t, 64> out{};
+    uint64_t mask = 0;
+    for (int p = 0; p < 64; ++p) {
+        mask |= uint64_t{1} << kZigzagScan[p];
+        out[p] = mask;
+    }
+    return out;
+}
+constexpr std::array<uint64_t, 64> kZigzagExtent = zigzag_extents();
+
+// Reads the events of one inter block from scan position 0 and stores the
+// inverse-quantised coefficients into `blk` (raster order, all zero
+// before). `nonzero` receives a superset of the raster positions written.
+// False on an invalid code or an event past position 63.
+template <bool mpeg_quant>
+inline bool read_inter_block(BitCursor& c, int32_t* blk, int32_t qp, uint64_t& nonzero)
+{
     const int32_t qmul = 2 * qp, qadd = (qp - 1) | 1;
-    for (int b = 0; b < 6; ++b) {
-        if (!mb.coded[b]) continue;
-        int32_t* blk = d.inter_blocks[b];
-        int32_t parity = 0;
-        bool any = false;
-        int pos = 0;
-        for (;;) {
+    int32_t parity = 0;
+    bool any = false;
+    int pos = 0;
+    for (;;) {
+        c.refill();
+        const uint32_t e = run_level_lookup(c.window(), kInterRunLevelLut.data());
+        if (e == 0) return false;
+        c.consume(run_level_length(e));
+        int32_t f;
+        int i;
+        bool last;
+        if (!(e & kRunLevelEscape)) {
+            // Table codes: levels up to 12, so no saturation (see above).
+            pos += run_level_run(e);
+            if (pos > 63) return false;
+            i = kZigzagScan[pos];
+            const int32_t level = run_level_level(e);
+            if (mpeg_quant) {
+                const int32_t m = level < 0 ? -level : level;
+                f = ((2 * m + 1) * kDefaultNonIntraMatrix[i] * qp) >> 4;
+                if (level < 0) f = -f;
+                any = true;
+            } else {
+                const int32_t sign = level >> 31;  // 0 or -1
+                f = level * qmul + ((qadd ^ sign) - sign);
+            }
+            last = (e & kRunLevelLast) != 0;
+        } else {
             Event ev;
-            if (!read_event<false>(br, ev)) {
-                std::fill(blk, blk + 64, 0);
-                d.error = 1;
-                return;
-            }
+            if (!read_escape<false>(c, ev)) return false;
             pos += ev.run;
-            if (pos > 63) {
-                std::fill(blk, blk + 64, 0);
-                d.error = 1;
-                return;
-            }
-            const int i = kZigzagScan[pos];
-            int32_t f;
+            if (pos > 63) return false;
+            i = kZigzagScan[pos];
             if (!mpeg_quant) {
                 f = ev.level == 0 ? 0 : dequant_h263(ev.level, qmul, qadd);
             } else {
                 // F = (2L + sign(L)) x W x QP / 16, truncating.
                 const int32_t sign = ev.level > 0 ? 1 : (ev.level < 0 ? -1 : 0);
                 f = saturate((2 * ev.level + sign) * kDefaultNonIntraMatrix[i] * qp / 16);
-                parity ^= f;
                 any = any || f != 0;
             }
-            blk[i] = f;
-            ++pos;
-            if (ev.last) break;
+            last = ev.last != 0;
         }
-        if (mpeg_quant) mismatch_control(blk, parity, any);
+        if (mpeg_quant) parity ^= f;
+        blk[i] = f;
+        ++pos;
+        if (last) break;
+    }
+    nonzero = kZigzagExtent[pos - 1];
+    if (mpeg_quant && any && (parity & 1) == 0) {
+        blk[63] ^= 1;
+        nonzero |= uint64_t{1} << 63;
+    }
+    return true;
+}
+
+}  // namespace
+
+void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord& mb)
+{
+    // A local copy keeps the window in registers through the loops.
+    BitCursor br = reader;
+    struct WriteBack {
+        BitCursor& to;
+        const BitCursor& from;
+        ~WriteBack() { to = from; }
+    } write_back{reader, br};
+    const int32_t qp = mb.quant;
+    const bool mpeg_quant = d.quant_type != 0;
+    for (int b = 0; b < 6; ++b) {
+        if (!mb.coded[b]) continue;
+        int32_t* blk = d.inter_blocks[b];
+        uint64_t nonzero = 0;
+        const bool ok = mpeg_quant ? read_inter_block<true>(br, blk, qp, nonzero)
+                                   : read_inter_block<false>(br, blk, qp, nonzero);
+        if (!ok) {
+            std::fill(blk, blk + 64, 0);
+            d.error = 1;
+            return;
+        }
 
         uint8_t* dst;
         int stride;
@@ -352,12 +450,21 @@ void decode_inter_texture(DECODER& d, BitReader& reader, const MacroblockRecord&
             stride = d.width / 2;
             dst = (b == 4 ? d.cur_cb : d.cur_cr) + 8 * mb.row * stride + 8 * mb.col;
         }
-        idct_add(blk, dst, stride, d.idct_override);
+        if (d.idct_override != nullptr)
+            idct_add(blk, dst, stride, d.idct_override);
+        else
+            idct_add_masked(blk, nonzero, dst, stride);
     }
 }
 
-void decode_i_vop(DECODER& d, BitReader& br)
+void decode_i_vop(DECODER& d, BitReader& reader)
 {
+    BitCursor br(reader);
+    struct WriteBack {
+        BitReader& to;
+        const BitCursor& from;
+        ~WriteBack() { from.store(to); }
+    } write_back{reader, br};
     int32_t running_quant = d.vop.quant;
     for (int row = 0; row < d.mb_rows; ++row) {
         for (int col = 0; col < d.mb_cols; ++col) {

@@ -183,19 +183,95 @@ MPEG4_VLC_LUT(kInterTcoefLut, kInterTcoefCodes, kTcoefBits);
 
 #undef MPEG4_VLC_LUT
 
+// TCOEF look-up tables for the coefficient loops: the tables above with
+// every slot re-encoded as one 32-bit word that needs no further decoding.
+// Leaf: bits 0..5 code length (sign bit included), 6..11 run, 12 last,
+// 13 ESCAPE, 16..31 the signed level. Second-level pointer: length 0, bits
+// 6..11 its width, 16..31 its first slot. Invalid code: 0.
+inline constexpr uint32_t kRunLevelLast = 1u << 12;
+inline constexpr uint32_t kRunLevelEscape = 1u << 13;
+
+namespace vlc_detail {
+
+template <size_t N>
+constexpr std::array<uint32_t, N> run_level(const std::array<VlcEntry, N>& lut)
+{
+    std::array<uint32_t, N> out{};
+    for (size_t i = 0; i < N; ++i) {
+        const VlcEntry e = lut[i];
+        if (e.len == 0) {
+            out[i] = e.sub == 0 ? 0u : (uint32_t{e.sub} << 6) | (static_cast<uint32_t>(e.value) << 16);
+            continue;
+        }
+        if (e.len > 63) throw "code too long";
+        if (e.value == kTcoefEscapeValue) {
+            out[i] = e.len | kRunLevelEscape;
+            continue;
+        }
+        const int level = tcoef_negative(e.value) ? -tcoef_level(e.value) : tcoef_level(e.value);
+        out[i] = e.len | (static_cast<uint32_t>(tcoef_run(e.value)) << 6) |
+                 (tcoef_last(e.value) ? kRunLevelLast : 0u) | (static_cast<uint32_t>(static_cast<uint16_t>(level)) << 16);
+    }
+    return out;
+}
+
+}  // namespace vlc_detail
+
+// First-level width of the run-level tables: wide enough that nearly all
+// codes resolve in one look-up (the longest, with its sign, have 13 bits).
+inline constexpr int kRunLevelBits = 11;
+
+alignas(64) inline constexpr auto kIntraRunLevelLut = vlc_detail::run_level(
+    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kIntraTcoefCodes, kRunLevelBits)>(
+        vlc_detail::kIntraTcoefCodes, kRunLevelBits));
+alignas(64) inline constexpr auto kInterRunLevelLut = vlc_detail::run_level(
+    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kInterTcoefCodes, kRunLevelBits)>(
+        vlc_detail::kInterTcoefCodes, kRunLevelBits));
+
+inline constexpr unsigned run_level_length(uint32_t e) { return e & 63; }
+inline constexpr int run_level_run(uint32_t e) { return static_cast<int>((e >> 6) & 63); }
+inline constexpr int32_t run_level_level(uint32_t e) { return static_cast<int32_t>(e) >> 16; }
+
+// Looks up the TCOEF code at the top of `w`; 0 for a code not in the table.
+inline uint32_t run_level_lookup(uint32_t w, const uint32_t* lut)
+{
+    uint32_t e = lut[w >> (32 - kRunLevelBits)];
+    if (__builtin_expect(run_level_length(e) == 0, 0)) {
+        const unsigned sub = (e >> 6) & 63;
+        if (sub == 0) return 0;
+        e = lut[(e >> 16) + ((w << kRunLevelBits) >> (32 - sub))];
+    }
+    return e;
+}
+
+// Looks up the code at the top of `w` in a table whose first level is
+// `first_bits` wide. Returns the slot of the code (len > 0) or a slot with
+// len 0 for a code that is not in the table.
+template <int first_bits>
+inline VlcEntry vlc_lookup(uint32_t w, const VlcEntry* lut)
+{
+    VlcEntry e = lut[w >> (32 - first_bits)];
+    if (e.len == 0 && e.sub != 0) e = lut[e.value + ((w << first_bits) >> (32 - e.sub))];
+    return e;
+}
+
 // Decodes one code of a table whose first level is `first_bits` wide.
 // Returns its value, or kVlcInvalid without consuming anything.
 template <int first_bits>
 inline int vlc_read(BitReader& br, const VlcEntry* lut)
 {
-    const uint32_t w = br.peek32();
-    VlcEntry e = lut[w >> (32 - first_bits)];
-    if (e.len == 0) {
-        if (e.sub == 0) return kVlcInvalid;
-        e = lut[e.value + ((w << first_bits) >> (32 - e.sub))];
-        if (e.len == 0) return kVlcInvalid;
-    }
+    const VlcEntry e = vlc_lookup<first_bits>(br.peek32(), lut);
+    if (e.len == 0) return kVlcInvalid;
     br.skip(e.len);
+    return e.value;
+}
+
+template <int first_bits>
+inline int vlc_read(BitCursor& c, const VlcEntry* lut)
+{
+    const VlcEntry e = vlc_lookup<first_bits>(c.peek32(), lut);
+    if (e.len == 0) return kVlcInvalid;
+    c.consume(e.len);
     return e.value;
 }
 
