@@ -99,7 +99,15 @@ class RecordingWriter final : public net::PacketSink {
   // report a failure once rather than per packet.
   bool write_failed() const { return write_failed_.load(std::memory_order_acquire); }
 
-  // Optional observer of each written packet's arrival tick (benchmarks).
+  // Optional observer of each written packet (benchmarks measure the delay
+  // from arrival to write with it). Called once per packet that reached the
+  // file whole, in file order, with the arrival tick the stream stamped on it
+  // (platform::tick_ms) and its length; never for the header or for packets
+  // a failed write cut off. It runs on the flushing thread with the writer's
+  // lock held: it must be quick and must not call back into this writer's
+  // file operations. Unset (the default), Flush pays one test per packet.
+  // Setting or clearing it takes the writer's lock, so after clearing it no
+  // call is running and everything it recorded is visible to the caller.
   using WrittenHook = void (*)(void* context, std::uint32_t arrival_tick, std::uint32_t length);
   void set_written_hook(WrittenHook hook, void* context);
 
