@@ -351,10 +351,11 @@ TEST(AsfDemux, VideoSizeLimits) {
   }
   {
     // Overlapping pieces that add up to an announced size larger than the
-    // frame buffer do not make a frame.
+    // frame buffer do not make a frame. (990 bytes: a piece with its
+    // replicated data still fits a 1,024-byte packet.)
     Rig rig;
-    std::vector<Bytes> packets = {testasf::packet(ps, {payload(0, testasf::replicated(70000, 1), 1000)})};
-    for (int i = 0; i < 69; ++i) packets.push_back(testasf::packet(ps, {payload(0, {}, 1000)}));
+    std::vector<Bytes> packets = {testasf::packet(ps, {payload(0, testasf::replicated(70 * 990, 1), 990)})};
+    for (int i = 0; i < 69; ++i) packets.push_back(testasf::packet(ps, {payload(0, {}, 990)}));
     rig.run(stream_of(l, packets));
     EXPECT_EQ(rig.video.queue().count(), 0u);
   }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <thread>
 
 #include "support/asf_builder.h"
@@ -121,17 +122,28 @@ TEST_F(CameraStreamTest, RequestBytesOnTheWire) {
   } accounts[] = {{"adm", "12", "=="}, {"a", "bc", "===="}, {"ab", "cd", "==="}};
   for (const auto& a : accounts) {
     SCOPED_TRACE(a.user);
+    // Written by the server's connection thread, polled from here.
+    std::mutex request_mutex;
     std::string request;
     LoopbackServer server([&](Conn& c, int) {
-      request = c.read_request(300);
+      std::string r = c.read_request(300);
+      {
+        std::lock_guard lock(request_mutex);
+        request = std::move(r);
+      }
       c.hold();
     });
     auto s = make_stream(server.port(), 30, a.user, a.password);
     ASSERT_EQ(s->start(), net::kStartOk);
     ASSERT_TRUE(server.wait_connections(1, 3000));
-    ASSERT_TRUE(eventually([&] { return request.size() > 4 && request.back() == '\0'; }, 3000));
+    ASSERT_TRUE(eventually(
+        [&] {
+          std::lock_guard lock(request_mutex);
+          return request.size() > 4 && request.back() == '\0';
+        },
+        3000));
     s->stop();
-    server.stop();
+    server.stop();  // its threads are joined: request is ours again
     EXPECT_EQ(request, net::build_video_request("127.0.0.1", a.user, a.password));
     const std::string tail = std::string(a.padding) + "\r\n\r\n" + '\0';
     EXPECT_EQ(request.substr(request.size() - tail.size()), tail);

@@ -45,6 +45,8 @@ struct Presented {
 // A camera view without a window: copies each picture it is sent through
 // the pipeline's accessor, as a real view draws it. It can answer slowly,
 // run a hook at each send (to look at the clock), or keep only the records.
+// Declare it before the pipeline that sends to it: the decode thread may
+// still be sending until the pipeline is destroyed.
 class CaptureView final : public platform::View {
  public:
   explicit CaptureView(bool keep_pictures = true) : keep_pictures_(keep_pictures) {}

@@ -51,8 +51,8 @@ class PipelineTest : public ::testing::Test {
 };
 
 TEST_F(PipelineTest, SetupRefusesWhatItCannotShow) {
-  VideoPipeline p;
   CaptureView view;
+  VideoPipeline p;
   const std::uint8_t* cd = qvga_.codec_data.data();
   EXPECT_FALSE(p.setup(320, 240, cd, 18, nullptr));
   EXPECT_FALSE(p.setup(320, 240, nullptr, 18, &view));
@@ -76,8 +76,8 @@ TEST_F(PipelineTest, SetupRefusesWhatItCannotShow) {
 }
 
 TEST_F(PipelineTest, FirstFrameCarriesCodecDataAndLaterNonVopsAreSkipped) {
-  VideoPipeline p;
   CaptureView view;
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
   // A predicted frame first, not marked as a key frame: the headers go in
@@ -110,8 +110,8 @@ TEST_F(PipelineTest, FirstFrameCarriesCodecDataAndLaterNonVopsAreSkipped) {
 }
 
 TEST_F(PipelineTest, DamagedFirstFrameKeepsTheCodecDataForTheNext) {
-  VideoPipeline p;
   CaptureView view;
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
   // A key picture cut short after its header: it cannot decode.
@@ -139,8 +139,8 @@ class BacklogTest : public PipelineTest, public ::testing::WithParamInterface<Ba
 TEST_P(BacklogTest, DropsUpToAKeyFrameWithAShortQueue) {
   const BacklogCase c = GetParam();
   const clipkit::M4vClip& clip = std::string(c.clip) == "vga" ? vga_ : qvga_;
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   // Queued before the thread starts, so that the check sees them all.
   ASSERT_TRUE(setup(p, clip, &view));
 
@@ -183,8 +183,8 @@ INSTANTIATE_TEST_SUITE_P(Thresholds, BacklogTest,
                          });
 
 TEST_F(PipelineTest, HeldWhileAheadOfTheAudioClockExceptTheNewestFrame) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   FakeAudio audio;
   ASSERT_TRUE(setup(p, qvga_, &view));
   p.set_audio_source(&audio);
@@ -218,8 +218,8 @@ TEST_F(PipelineTest, HeldWhileAheadOfTheAudioClockExceptTheNewestFrame) {
 }
 
 TEST_F(PipelineTest, WithoutAudioNothingIsHeld) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   for (std::uint32_t i = 0; i < 10; ++i) push(p, qvga_, i, 100000 + i * 1000, i == 0 ? kKey : kPlain);
   const auto t0 = steady_clock::now();
@@ -261,8 +261,8 @@ TEST_F(PipelineTest, MotionCellsComeFromConsecutiveKeyFramesOnly) {
   std::vector<std::uint8_t> expected(media::kMotionMaxCells);
   media::MotionDetect(first_luma.data(), second_luma.data(), expected.data(), 640, 480, 40);
 
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   std::vector<std::uint8_t> cells(media::kMotionMaxCells, 0xEE);
   int w = 0, h = 0;
   ASSERT_TRUE(setup(p, vga_, &view));
@@ -299,8 +299,8 @@ TEST_F(PipelineTest, MotionCellsComeFromConsecutiveKeyFramesOnly) {
 }
 
 TEST_F(PipelineTest, RectanglesReachTheViewInPictureCoordinates) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 240}));
   p.set_destination_rect({100, 50, 420, 290});
@@ -326,8 +326,8 @@ TEST_F(PipelineTest, RectanglesReachTheViewInPictureCoordinates) {
 }
 
 TEST_F(PipelineTest, SnapshotIsTheShownPictureWhileStreaming) {
-  VideoPipeline p;
   CaptureView view;
+  VideoPipeline p;
   std::vector<std::uint8_t> shot;
   int w = 0, h = 0;
   EXPECT_FALSE(p.copy_snapshot(shot, &w, &h));
@@ -382,8 +382,8 @@ TEST_F(PipelineTest, StopIsIdempotentAndALateViewFindsNothing) {
 }
 
 TEST_F(PipelineTest, StopReturnsWithinOneSendWhileTheViewIsSlow) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   view.set_delay_ms(900);
   ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
@@ -398,8 +398,8 @@ TEST_F(PipelineTest, StopReturnsWithinOneSendWhileTheViewIsSlow) {
 }
 
 TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
   push(p, qvga_, 0, 0, kKey);
@@ -432,8 +432,8 @@ TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {
 }
 
 TEST_F(PipelineTest, OversizedFrameEndsTheThread) {
-  VideoPipeline p;
   CaptureView view(false);
+  VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
   // With the 18 bytes of codec data in front it no longer fits the input.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -137,8 +138,16 @@ inline Bytes replicated(std::uint32_t object_size, std::uint32_t time_ms) {
 
 inline std::size_t payload_bytes(const Payload& p) { return 7 + p.replicated.size() + 2 + p.data.size(); }
 
-// One packet of exactly packet_size bytes (payloads must fit).
+// One packet of exactly packet_size bytes. Payloads that do not fit are a
+// mistake in the test itself: it throws (a failed test) rather than write past
+// the packet and hand the demultiplexer something else than the test meant.
 inline Bytes packet(std::uint32_t packet_size, const std::vector<Payload>& payloads, std::uint32_t send_time = 0) {
+  std::size_t needed = 14;
+  for (const Payload& p : payloads) needed += payload_bytes(p);
+  if (needed > packet_size || payloads.size() > 0x3F) {
+    throw std::length_error("testasf::packet: payloads need " + std::to_string(needed) + " bytes, packet has " +
+                            std::to_string(packet_size));
+  }
   Bytes b(packet_size, 0);
   b[0] = 0x82;  // error correction data present, two bytes
   b[3] = 0x11;
