@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "viewer/platform/sound_ring.h"
@@ -19,12 +20,37 @@ namespace {
 
 // Runs f on the event loop of context's thread and waits for it; directly
 // when the caller is already there (a blocking call to oneself would hang).
+//
+// Qt's event queue and its blocking queued call hand over on raw futexes,
+// which race detectors cannot see: what the caller prepared for f, and what
+// the device thread did up to f's return (its feeding timer included),
+// would look unordered against the other side. Two atomic flags make both
+// edges explicit: a release store before posting, read with acquire in f's
+// thread, orders the caller's writes before f; a release store after f,
+// read with acquire once the call returns, orders f and everything before
+// it on that thread before the caller goes on (destroying a buffer, say).
+// The lambda holds only references, so its destruction on the device
+// thread touches nothing of ours.
 template <class F>
 void run_on(QObject* context, F&& f) {
-  if (QThread::currentThread() == context->thread())
+  if (QThread::currentThread() == context->thread()) {
     f();
-  else
-    QMetaObject::invokeMethod(context, std::forward<F>(f), Qt::BlockingQueuedConnection);
+    return;
+  }
+  std::atomic<bool> sent{false};
+  std::atomic<bool> done{false};
+  sent.store(true, std::memory_order_release);
+  QMetaObject::invokeMethod(
+      context,
+      [&] {
+        // Always true here (set before posting): the load is the ordering.
+        if (!sent.load(std::memory_order_acquire)) return;
+        f();
+        done.store(true, std::memory_order_release);
+      },
+      Qt::BlockingQueuedConnection);
+  // False only when Qt dropped the call unrun; then nothing needs ordering.
+  (void)done.load(std::memory_order_acquire);
 }
 
 // How often the bytes the cursor passed go to the sink. PulseAudio keeps
