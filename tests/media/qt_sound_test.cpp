@@ -187,12 +187,19 @@ TEST_F(QtSound, PlaysCameraAudioAndVolumeLowersIt) {
     media::AudioOutput out;
     ASSERT_TRUE(out.setup(nullptr));
     out.start();
-    // 400-byte blocks every 200 ms, two blocks ahead (the stream keeps at
-    // most three waiting); the volume drops to -6 dB at 3 s.
+    // 400-byte blocks every 200 ms, as the stream would deliver them (it
+    // keeps at most three waiting). The first three go at once: two fill
+    // the buffer and the writer holds the third, so from then on it takes
+    // each block the moment the cursor enters a half, every 200 ms after
+    // it started. Each later block arrives half-way between two such takes:
+    // arriving on the very moment, a block delayed by a scheduler (or a
+    // race detector's slowdown) by a millisecond would find the writer
+    // gone back to silence. The volume drops to -6 dB about 2.7 s in, with
+    // block 16, clear of both windows measured below.
     const auto t0 = Clock::now();
     for (std::size_t k = 0; k * 400 < coded.size(); ++k) {
-      if (k >= 3) std::this_thread::sleep_until(t0 + milliseconds(200 * (k - 2)));
-      if (k == 15) out.set_volume(-600);
+      if (k >= 3) std::this_thread::sleep_until(t0 + milliseconds(200 * (k - 2) - 100));
+      if (k == 16) out.set_volume(-600);
       auto frame = std::make_unique<net::MediaFrame>();
       ASSERT_TRUE(frame->set(coded.data() + 400 * k, 400, static_cast<std::uint32_t>(200 * k), 0));
       out.queue().push_back(std::move(frame));
