@@ -12,6 +12,7 @@
 
 #include "viewer/media/mpeg4/bitreader.h"
 #include "viewer/media/mpeg4/decoder.h"
+#include "sized_decoder.h"
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/internal.h"
 #include "viewer/media/mpeg4/motion.h"
@@ -242,24 +243,7 @@ TEST(BitCursor, IgnoresBytesAfterTheInput)
 
 // --- reference update ---------------------------------------------------------------
 
-// A decoder record set up for a w x h picture, as the VOL header would.
-struct Record {
-    DECODER* d = decoder_create();
-    Record(int w, int h)
-    {
-        d->width = w;
-        d->height = h;
-        d->mb_cols = w / 16;
-        d->mb_rows = h / 16;
-        d->luma_stride = w + 64;
-        d->luma_origin = d->luma_stride * 32 + 32;
-        d->chroma_stride = w / 2 + 32;
-        d->chroma_origin = d->chroma_stride * 16 + 16;
-    }
-    ~Record() { (void)decoder_destroy(d); }
-    size_t luma_bytes() const { return static_cast<size_t>(d->luma_stride) * (d->height + 64); }
-    size_t chroma_bytes() const { return static_cast<size_t>(d->chroma_stride) * (d->height / 2 + 32); }
-};
+using Record = SizedDecoder;
 
 // From a picture and its full reference, random macroblocks change (also
 // at the sides and corners); updating only those must give the reference a

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "sized_decoder.h"
 #include "viewer/media/mpeg4/headers.h"
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/internal.h"
@@ -267,22 +268,7 @@ TEST(MotionVectors, ChromaRounding)
     EXPECT_EQ(chroma_from_four(30), 4);
 }
 
-// A decoder record with a small picture and its reference filled by `fill`.
-struct Frame {
-    DECODER* d = decoder_create();
-    Frame(int w, int h)
-    {
-        d->width = w;
-        d->height = h;
-        d->mb_cols = w / 16;
-        d->mb_rows = h / 16;
-        d->luma_stride = w + 64;
-        d->luma_origin = d->luma_stride * 32 + 32;
-        d->chroma_stride = w / 2 + 32;
-        d->chroma_origin = d->chroma_stride * 16 + 16;
-    }
-    ~Frame() { (void)decoder_destroy(d); }
-};
+using Frame = SizedDecoder;
 
 TEST(MotionCompensation, HalfPelRoundingType)
 {

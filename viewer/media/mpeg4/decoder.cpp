@@ -41,17 +41,6 @@ void free_buffers(DECODER* d)
     std::free(d->cur_cr);
 }
 
-// Strides, origins and macroblock counts for the current width and height.
-void derive_layout(DECODER& d)
-{
-    d.mb_cols = d.width >> 4;
-    d.mb_rows = d.height >> 4;
-    d.luma_stride = d.width + 64;
-    d.luma_origin = d.luma_stride * 32 + 32;
-    d.chroma_stride = d.width / 2 + 32;
-    d.chroma_origin = d.chroma_stride * 16 + 16;
-}
-
 void copy_planes_from_reference(DECODER& d)
 {
     const int cw = d.width / 2, ch = d.height / 2;
@@ -74,6 +63,17 @@ size_t aligned_end(const BitReader& br)
 }
 
 }  // namespace
+
+void derive_layout(DECODER& d)
+{
+    d.mb_cols = d.width >> 4;
+    d.mb_rows = d.height >> 4;
+    d.luma_stride = d.width + 64;
+    d.luma_origin = d.luma_stride * 32 + 32;
+    d.chroma_stride = d.width / 2 + 32;
+    d.chroma_origin = d.chroma_stride * 16 + 16;
+}
+
 }  // namespace mpeg4
 
 using namespace mpeg4;

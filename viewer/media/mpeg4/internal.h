@@ -65,6 +65,10 @@ void decode_p_vop(DECODER& d, BitReader& br);
 
 // Frame store (frame.cpp) --------------------------------------------------
 
+// Strides, origins and macroblock counts for the record's width and height
+// (decoder.cpp); the VOL header sets the size, this derives the rest.
+void derive_layout(DECODER& d);
+
 // Annex F deblocking of the current luma with quantiser qp.
 void deblock_luma(uint8_t* y, int width, int height, int qp);
 
