@@ -181,7 +181,7 @@ void ManualRecorder::run_pass() {
   const RecordingSettings settings = settings_.recording_settings();
   cameras_.list_cameras(list_);
   for (RecordingCamera* camera : list_) {
-    if (stop_.load()) return;
+    if (loop_.stopping()) return;
     env_.clock->sleep_ms(5);
     serve(*camera, settings);
   }
@@ -192,16 +192,9 @@ void ManualRecorder::run_pass() {
 }
 
 void ManualRecorder::start() {
-  if (thread_.joinable()) return;
-  stop_.store(false);
-  thread_ = std::thread([this] {
-    while (!stop_.load()) run_pass();
-  });
+  loop_.start([this] { run_pass(); });
 }
 
-void ManualRecorder::stop() {
-  stop_.store(true);
-  if (thread_.joinable()) thread_.join();
-}
+void ManualRecorder::stop() { loop_.stop(); }
 
 }  // namespace record

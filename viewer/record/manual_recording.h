@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "viewer/record/disk_quota.h"
+#include "viewer/record/loop_thread.h"
 #include "viewer/record/notifier.h"
 #include "viewer/record/recording_camera.h"
 
@@ -65,8 +66,7 @@ class ManualRecorder {
   Notifier& notifier_;
   DiskQuota quota_;
   std::vector<RecordingCamera*> list_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  LoopThread loop_;
 };
 
 }  // namespace record

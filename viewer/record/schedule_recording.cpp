@@ -240,7 +240,7 @@ void ScheduleRecorder::run_pass() {
   const RecordingSettings settings = settings_.recording_settings();
   cameras_.list_cameras(list_);
   for (RecordingCamera* camera : list_) {
-    if (stop_.load()) return;
+    if (loop_.stopping()) return;
     env_.clock->sleep_ms(5);
     serve(*camera, settings);
   }
@@ -248,16 +248,9 @@ void ScheduleRecorder::run_pass() {
 }
 
 void ScheduleRecorder::start() {
-  if (thread_.joinable()) return;
-  stop_.store(false);
-  thread_ = std::thread([this] {
-    while (!stop_.load()) run_pass();
-  });
+  loop_.start([this] { run_pass(); });
 }
 
-void ScheduleRecorder::stop() {
-  stop_.store(true);
-  if (thread_.joinable()) thread_.join();
-}
+void ScheduleRecorder::stop() { loop_.stop(); }
 
 }  // namespace record

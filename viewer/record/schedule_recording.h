@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "viewer/record/disk_quota.h"
+#include "viewer/record/loop_thread.h"
 #include "viewer/record/notifier.h"
 #include "viewer/record/recording_camera.h"
 
@@ -43,8 +44,7 @@ class ScheduleRecorder {
   DiskQuota quota_;
   std::vector<RecordingCamera*> list_;
   MotionSample sample_;  // reused reading of a camera's motion cells
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  LoopThread loop_;
 };
 
 }  // namespace record
