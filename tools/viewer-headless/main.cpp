@@ -28,15 +28,24 @@ std::atomic<bool> g_stop{false};
 
 void on_signal(int) { g_stop.store(true); }
 
-// Message boxes go to stderr and take their first button (nobody is there to
-// answer); posts to the main window wait for the main loop.
+// Questions and notices go to stderr; a question takes its first button
+// (nobody is there to answer) and a notice counts as read once printed.
+// Posts to the main window wait for the main loop.
 class ConsoleUi final : public platform::UiBackend {
  public:
-  platform::MsgAnswer message_box(std::string_view text, std::string_view caption,
-                                  platform::MsgButtons buttons) override {
-    std::fprintf(stderr, "message [%.*s]: %.*s\n", static_cast<int>(caption.size()), caption.data(),
-                 static_cast<int>(text.size()), text.data());
+  platform::MsgAnswer ask(std::string_view text, std::string_view caption, platform::MsgButtons buttons) override {
+    print("question", text, caption);
     return buttons == platform::MsgButtons::YesNo ? platform::MsgAnswer::Yes : platform::MsgAnswer::Ok;
+  }
+  void notices_waiting() override {
+    while (std::optional<platform::Notice> n = platform::notices().take()) {
+      print("message", n->text, n->caption);
+      platform::notices().closed(n->id);
+    }
+  }
+  static void print(const char* kind, std::string_view text, std::string_view caption) {
+    std::fprintf(stderr, "%s [%.*s]: %.*s\n", kind, static_cast<int>(caption.size()), caption.data(),
+                 static_cast<int>(text.size()), text.data());
   }
   void post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) override {
     std::lock_guard lock(mutex_);

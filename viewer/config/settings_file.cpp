@@ -183,8 +183,8 @@ int save_settings(const Settings& settings, FileLayer& files) {
   const std::string path = settings_file_path(settings.program_folder);
   std::string error;
   if (!write_file_atomically(path, compose_settings_file(settings), kSettingsFileMode, &error, files)) {
-    platform::message_box("The settings could not be saved (" + error + "). Changes made since the start are lost.",
-                          "Warning");
+    platform::tell("The settings could not be saved (" + error + "). Changes made since the start are lost.",
+                   "Warning");
     return 0;
   }
   (void)platform::set_start_with_session(false, program_path(settings));

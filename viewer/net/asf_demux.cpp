@@ -262,7 +262,7 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
     if (stream == kStreamVideo || stream == kStreamVideoKey) {
       if (new_object) {
         if (object_size > kMaxVideoObjectBytes) {
-          (void)platform::message_box("error video data", "warning", platform::MsgButtons::Ok);
+          platform::notify("error video data", "warning");
           return false;
         }
         video_size_ = object_size;

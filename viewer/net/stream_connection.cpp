@@ -96,8 +96,9 @@ int StreamConnection::connect_and_request(const std::string& address, const std:
         std::lock_guard lock(socket_mutex_);
         socket_.close();
       }
-      (void)platform::message_box(status == ReplyStatus::BadAccount ? "account is error!" : "open connection fail!",
-                                  "warning", platform::MsgButtons::Ok);
+      // A notice: the user reads it while this thread ends (or is stopped),
+      // never waiting for them.
+      platform::notify(status == ReplyStatus::BadAccount ? "account is error!" : "open connection fail!", "warning");
       return kConnectRefused;
     }
   }

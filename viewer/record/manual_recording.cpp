@@ -28,7 +28,7 @@ ManualRecorder::~ManualRecorder() { stop(); }
 int ManualRecorder::record_action(RecordingCamera& camera) {
   CameraRecording& rec = camera.recording();
   if (rec.has_active_schedule()) {
-    (void)platform::message_box(kMsgRecordingNow, kCaptionWarning);
+    (void)platform::ask(kMsgRecordingNow, kCaptionWarning);
     return kRecordRefused;
   }
   if (rec.recording_indicator.load()) return kRecordAlreadyRunning;
@@ -65,7 +65,7 @@ int ManualRecorder::start_manual(RecordingCamera& camera) {
   }
   cameras_.redraw_camera_list();
   if (!opened) {
-    (void)platform::message_box(kMsgNameExists, kCaptionWarning);
+    platform::tell(kMsgNameExists, kCaptionWarning);
     return 0;
   }
   return 1;

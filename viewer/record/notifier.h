@@ -1,16 +1,12 @@
-// Shows the recording loops' messages ("space full!", a failed write) from a
-// thread of its own, so that a message box waiting for the user never holds
-// up the loop that reported it, and with it every other camera's recording.
-//
-// A message that is already waiting or on screen is not queued a second time
-// (eight cameras filling one disk give one box, not eight).
+// The recording loops' messages ("space full!", a failed write) as notices:
+// posted without waiting, so that a message the user has not read yet never
+// holds up the loop that reported it, and with it every other camera's
+// recording. Identical notices are not stacked (eight cameras filling one
+// disk give one box, not eight); see platform::NoticeBoard.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
-#include <mutex>
+#include <atomic>
 #include <string>
-#include <thread>
 
 namespace record {
 
@@ -24,35 +20,14 @@ inline constexpr const char* kCaptionWarning = "warning";
 
 class Notifier {
  public:
-  Notifier();
-  ~Notifier();  // stops and joins
-  Notifier(const Notifier&) = delete;
-  Notifier& operator=(const Notifier&) = delete;
+  // Posts a notice; returns at once. Any thread. Dropped after stop().
+  void post(const std::string& text, const std::string& caption = kCaptionWarning);
 
-  // Queues a message box; returns at once. Any thread. Dropped after stop().
-  void post(std::string text, std::string caption = kCaptionWarning);
-
-  // Stops the thread once the box on screen (if any) is answered; messages
-  // still waiting are dropped. Idempotent.
-  void stop();
-
-  // Waits until nothing is queued or on screen; false on time-out (tests).
-  bool wait_idle(int timeout_ms);
+  // Later posts are dropped (the program is ending). Idempotent.
+  void stop() { stopped_.store(true); }
 
  private:
-  void run();
-
-  struct Message {
-    std::string text;
-    std::string caption;
-  };
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::deque<Message> queue_;
-  Message showing_;
-  bool busy_ = false;
-  bool stopping_ = false;
-  std::thread thread_;
+  std::atomic<bool> stopped_{false};
 };
 
 }  // namespace record

@@ -4,9 +4,9 @@
 
 namespace platform {
 
-MsgAnswer HeadlessUi::message_box(std::string_view text, std::string_view caption, MsgButtons buttons) {
+MsgAnswer HeadlessUi::ask(std::string_view text, std::string_view caption, MsgButtons buttons) {
   std::lock_guard lock(mutex_);
-  shown_.push_back({std::string(text), std::string(caption), buttons});
+  shown_.push_back({std::string(text), std::string(caption), buttons, false});
   changed_.notify_all();
   if (!answers_.empty()) {
     MsgAnswer a = answers_.front();
@@ -14,6 +14,20 @@ MsgAnswer HeadlessUi::message_box(std::string_view text, std::string_view captio
     return a;
   }
   return buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+}
+
+void HeadlessUi::notices_waiting() {
+  while (std::optional<Notice> n = notices().take()) {
+    bool close_now = false;
+    {
+      std::lock_guard lock(mutex_);
+      shown_.push_back({n->text, n->caption, MsgButtons::Ok, true});
+      if (hold_) held_.push_back(n->id);
+      else close_now = true;
+      changed_.notify_all();
+    }
+    if (close_now) notices().closed(n->id);
+  }
 }
 
 void HeadlessUi::post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
@@ -25,6 +39,20 @@ void HeadlessUi::post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, s
 void HeadlessUi::script_answers(std::vector<MsgAnswer> answers) {
   std::lock_guard lock(mutex_);
   answers_.assign(answers.begin(), answers.end());
+}
+
+void HeadlessUi::hold_notices(bool hold) {
+  std::lock_guard lock(mutex_);
+  hold_ = hold;
+}
+
+void HeadlessUi::close_notices() {
+  std::vector<std::uint64_t> ids;
+  {
+    std::lock_guard lock(mutex_);
+    ids.swap(held_);
+  }
+  for (std::uint64_t id : ids) notices().closed(id);
 }
 
 std::vector<HeadlessUi::Shown> HeadlessUi::shown() const {

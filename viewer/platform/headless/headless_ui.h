@@ -1,5 +1,6 @@
-// A user interface without a display: records every message box and post, and
-// answers message boxes from a script. Used by tests and command-line tools.
+// A user interface without a display: records every question, notice and
+// post, and answers questions from a script. Used by tests and command-line
+// tools.
 #pragma once
 
 #include <condition_variable>
@@ -19,6 +20,7 @@ class HeadlessUi final : public UiBackend {
     std::string text;
     std::string caption;
     MsgButtons buttons;
+    bool notice = false;  // posted as a notice (else asked as a question)
   };
   struct Posted {
     std::uint32_t msg;
@@ -26,11 +28,19 @@ class HeadlessUi final : public UiBackend {
     std::uintptr_t lparam;
   };
 
-  MsgAnswer message_box(std::string_view text, std::string_view caption, MsgButtons buttons) override;
+  MsgAnswer ask(std::string_view text, std::string_view caption, MsgButtons buttons) override;
+  // Records each waiting notice as shown. Unless notices are held, each is
+  // closed at once, as if the user had clicked it away.
+  void notices_waiting() override;
   void post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) override;
 
-  // The next message boxes answer these, in order; afterwards the first button.
+  // The next questions answer these, in order; afterwards the first button.
   void script_answers(std::vector<MsgAnswer> answers);
+
+  // Held notices stay on "screen" until close_notices(): identical ones
+  // posted meanwhile are not shown again.
+  void hold_notices(bool hold);
+  void close_notices();
 
   std::vector<Shown> shown() const;
   std::vector<Posted> posted() const;
@@ -46,9 +56,12 @@ class HeadlessUi final : public UiBackend {
   std::deque<MsgAnswer> answers_;
   std::vector<Shown> shown_;
   std::vector<Posted> posted_;
+  std::vector<std::uint64_t> held_;
+  bool hold_ = false;
 };
 
-// Installs a HeadlessUi for the lifetime of this object (tests).
+// Installs a HeadlessUi for the lifetime of this object (tests); the
+// constructing thread is the user-interface thread.
 class ScopedHeadlessUi {
  public:
   ScopedHeadlessUi() { set_ui_backend(&ui_); }

@@ -130,7 +130,7 @@ void CameraDialogModel::set_result(const char* line) {
 
 void CameraDialogModel::test() {
   if (fields_.address.empty()) {
-    (void)platform::message_box("please enter the address of cam", "warning");
+    (void)platform::ask("please enter the address of cam", "warning");
     return;
   }
   const long port = port_value(fields_.port);
@@ -210,7 +210,7 @@ bool CameraDialogModel::texts_acceptable() const {
   // The camera list's own rule: the name first, then every text its settings
   // file could not store.
   if (const std::optional<std::string_view> problem = check_camera_texts(record(location_))) {
-    (void)platform::message_box(*problem, "");
+    (void)platform::ask(*problem, "");
     return false;
   }
   return true;
@@ -218,14 +218,14 @@ bool CameraDialogModel::texts_acceptable() const {
 
 int CameraDialogModel::add_as(int location) {
   if (!add_camera_ || add_camera_(record(location)) != 1) return 0;
-  (void)platform::message_box("Camera added successfully to list", "");
+  (void)platform::ask("Camera added successfully to list", "");
   return 1;
 }
 
 int CameraDialogModel::add() {
   if (!texts_acceptable()) return 0;
   if (result_list_.empty()) {
-    (void)platform::message_box("can't find any cam device.", "");
+    (void)platform::ask("can't find any cam device.", "");
     return 0;
   }
   return add_as(0);
@@ -236,11 +236,11 @@ int CameraDialogModel::test_and_add() {
   // Only a camera that did not answer stops the add; a port or address the
   // test could not use still lets the user keep what an earlier test found.
   if (result_list_.empty() || result_list_.front() == kConnectionFail) {
-    (void)platform::message_box("can't find any cam device.", "");
+    (void)platform::ask("can't find any cam device.", "");
     return 0;
   }
   if (fields_.name.empty()) {
-    (void)platform::message_box("please enter a camera name", "");
+    (void)platform::ask("please enter a camera name", "");
     return 0;
   }
   if (!texts_acceptable()) return 0;
@@ -250,13 +250,13 @@ int CameraDialogModel::test_and_add() {
 int CameraDialogModel::save() {
   if (!texts_acceptable()) return 0;
   if (fields_.name != saved_name_ &&
-      platform::message_box("all recording directory will be changed too!", "warning", platform::MsgButtons::YesNo) !=
+      platform::ask("all recording directory will be changed too!", "warning", platform::MsgButtons::YesNo) !=
           platform::MsgAnswer::Yes) {
     return 0;
   }
   if (!save_camera_ || save_camera_(record(location_)) != 1) return 0;
   saved_name_ = fields_.name;
-  (void)platform::message_box("Save Successful.", "");
+  (void)platform::ask("Save Successful.", "");
   return 1;
 }
 

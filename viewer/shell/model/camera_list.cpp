@@ -56,24 +56,24 @@ Camera* CameraList::find_camera(std::string_view mac, int location) {
 
 int CameraList::add_camera(const CameraRecord& record, AddOrigin origin) {
   if (count() >= kPoolSize) {
-    platform::message_box(kMsgListFull, "");
+    platform::ask(kMsgListFull, "");
     return 0;
   }
   if (origin == AddOrigin::User) {
     if (auto problem = check_camera_texts(record)) {
-      platform::message_box(*problem, "");
+      platform::ask(*problem, "");
       return 0;
     }
   }
   std::optional<std::string> mac = normalize_mac(record.mac);
   if (!mac) {
-    platform::message_box(kMsgMacRule, "");
+    platform::ask(kMsgMacRule, "");
     return 0;
   }
   // Location names the recording folders ("LAN" or "INT"); anything else is a LAN camera.
   const int location = record.location == 1 ? 1 : 0;
   if (find_camera(*mac, location)) {
-    platform::message_box(kMsgCameraExists, "");
+    platform::ask(kMsgCameraExists, "");
     return 0;
   }
   int free_index = 0;
@@ -93,17 +93,17 @@ int CameraList::add_camera(const CameraRecord& record, AddOrigin origin) {
 
 int CameraList::change_camera(Camera& camera, const CameraRecord& texts) {
   if (auto problem = check_camera_texts(texts)) {
-    platform::message_box(*problem, "");
+    platform::ask(*problem, "");
     return 0;
   }
   std::optional<std::string> mac = normalize_mac(texts.mac);
   if (!mac) {
-    platform::message_box(kMsgMacRule, "");
+    platform::ask(kMsgMacRule, "");
     return 0;
   }
   Camera* same = find_camera(*mac, camera.location());
   if (same && same != &camera) {
-    platform::message_box(kMsgCameraExists, "");
+    platform::ask(kMsgCameraExists, "");
     return 0;
   }
   CameraRecord changed = texts;
@@ -119,7 +119,7 @@ bool CameraList::delete_selected() {
   Camera* camera = find_camera(selected->mac(), selected->location());
   if (!camera) return false;
   const std::string question = camera->name() + std::string(kDeleteQuestionSuffix);
-  if (platform::message_box(question, kCaptionDelete, platform::MsgButtons::OkCancel) != platform::MsgAnswer::Ok) {
+  if (platform::ask(question, kCaptionDelete, platform::MsgButtons::OkCancel) != platform::MsgAnswer::Ok) {
     return false;
   }
   hooks().destroy_list_controls(*camera);
@@ -358,7 +358,7 @@ void CameraList::start_on_free_channel(Camera& camera) {
     if (!channel_used_by_listed(ch)) free_channel = ch;
   }
   if (free_channel == 0) {
-    platform::message_box(kMsgAllViewFull, "");
+    platform::ask(kMsgAllViewFull, "");
     return;
   }
   if (valid_channel(camera.channel())) {
@@ -443,7 +443,7 @@ void CameraList::video_toggle(Camera& camera) {
     }
   } else {
     if (camera.recording_indicator()) {
-      platform::message_box(kMsgCameraRecording, kCaptionCameraRecording);
+      platform::ask(kMsgCameraRecording, kCaptionCameraRecording);
       return;
     }
     release_slot(camera);
