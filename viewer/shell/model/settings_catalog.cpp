@@ -37,7 +37,11 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
     camera.stop();
   } else if (info.connection_state == kStatePlaying && channel != 0) {
     if (camera.muted()) camera.set_output_volume(kSilentVolume);
-    if (camera.start_stream() == 1) (void)list_.bind(camera, channel);
+    if (camera.start_stream() == 1) {
+      (void)list_.bind(camera, channel);
+      // Its picture goes to its cell when the channel is in view.
+      list_.reposition_pictures(true);
+    }
   }
   return true;
 }
