@@ -14,6 +14,9 @@ namespace {
 // Header Object preamble: ID, 64-bit size, 32-bit object count, 2 reserved.
 constexpr std::uint32_t kPreambleBytes = 30;
 constexpr std::uint32_t kDataObjectStartBytes = 50;
+static_assert(StreamBuffers::kPacketBytes >= kPreambleBytes + kStreamWindowBytes + kDataObjectStartBytes,
+              "the packet buffer holds the largest header the window lets through");
+static_assert(StreamBuffers::kReceiveBytes >= kStreamWindowBytes, "every read fits the receive buffer");
 constexpr std::uint32_t kObjectHeadBytes = 24;  // ID and 64-bit size
 // The two header sizes of the cameras' profile: video and audio, or video only.
 constexpr std::uint64_t kHeaderWithAudio = 431;
