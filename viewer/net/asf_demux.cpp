@@ -315,7 +315,10 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
   if (first_key_frame_.load()) {
     auto f = std::make_unique<MediaFrame>();
     if (f->set(frame, video_size_, video_time_, stream)) {
-      f->set_arrival_tick(platform::tick_ms());
+      // When the packet that completed it came off the network (the time it
+      // waited in the connection's window counts), else now.
+      const std::uint32_t arrived = source_->arrival_tick();
+      f->set_arrival_tick(arrived != 0 ? arrived : platform::tick_ms());
       video->queue().push_back(std::move(f));
     }
   }
