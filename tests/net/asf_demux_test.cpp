@@ -18,7 +18,7 @@ using testasf::Payload;
 struct Rig {
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
-  net::QueuePacketSink writers[3];
+  net::QueuePacketSink recording;
   net::CountingView view;
   net::StreamSinks sinks;
   net::StreamBuffers buffers;
@@ -29,7 +29,7 @@ struct Rig {
   Rig() {
     sinks.video = &video;
     sinks.audio = &audio;
-    for (int i = 0; i < 3; ++i) sinks.writers[i] = &writers[i];
+    sinks.recording = &recording;
     sinks.view = &view;
     EXPECT_TRUE(buffers.allocate());
   }
@@ -98,30 +98,40 @@ TEST(AsfDemux, QueuesTheStreamsFramesFromTheFirstKeyFrameOn) {
   EXPECT_EQ(blocks[2]->marker(), 0);
 }
 
-TEST(AsfDemux, WritersGetTheHeaderAndPacketsAfterTheOneCompletingTheFirstKeyFrame) {
+TEST(AsfDemux, RecordingSideGetsTheHeaderAndEveryPacketMarkedWhereAKeyFrameBegins) {
   Rig rig;
-  rig.writers[0].Open();
-  rig.writers[2].Open();
   const Layout l;
   const std::vector<MediaObject> objects = {
-      {0x01, 10, testasf::pattern(3000, 1)},
-      {0x81, 20, testasf::pattern(3000, 2)},
+      {0x01, 10, testasf::pattern(3000, 1)},  // before any key frame
+      {0x81, 20, testasf::pattern(3000, 2)},  // begins in the packet that ends the frame before
       {0x01, 30, testasf::pattern(3000, 3)},
+      {0x02, 35, testasf::pattern(800, 4)},
+      {0x81, 40, testasf::pattern(5000, 5)},
+      {0x01, 50, testasf::pattern(100, 6)},
   };
-  const testasf::Packets p = testasf::packetize(l.packet_size, objects);
+  testasf::Packets p = testasf::packetize(l.packet_size, objects);
+  // A packet the demultiplexer cannot read ends the stream and is not
+  // recorded; neither is anything behind it.
+  testasf::Payload unknown;
+  unknown.stream = 0x03;
+  unknown.data = testasf::pattern(10, 7);
+  std::vector<Bytes> stream_packets = p.packets;
+  stream_packets.push_back(testasf::packet(l.packet_size, {unknown}));
+  stream_packets.push_back(p.packets.back());
   const Bytes header = testasf::header(l);
-  EXPECT_EQ(rig.run(testasf::join(header, p.packets)), -1);
+  EXPECT_EQ(rig.run(testasf::join(header, stream_packets)), -1);
 
-  for (auto& w : rig.writers) EXPECT_EQ(w.header(), header);
-  const std::size_t first = p.completed_in[1] + 1;
-  for (int i : {0, 2}) {
-    auto got = rig.drain(rig.writers[i].queue());
-    ASSERT_EQ(got.size(), p.packets.size() - first);
-    for (std::size_t k = 0; k < got.size(); ++k) EXPECT_EQ(bytes_of(*got[k]), p.packets[first + k]);
+  EXPECT_EQ(rig.recording.header(), header);
+  EXPECT_EQ(rig.recording.headers_set(), 1);
+  auto got = rig.drain(rig.recording.queue());
+  ASSERT_EQ(got.size(), p.packets.size());
+  for (std::size_t k = 0; k < got.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(bytes_of(*got[k]), p.packets[k]);
+    const bool key_start = k == p.started_in[1] || k == p.started_in[4];
+    EXPECT_EQ(got[k]->marker(), key_start ? 1 : 0);
   }
-  // A writer without a file has its queue emptied once per packet instead.
-  EXPECT_EQ(rig.writers[1].queue().count(), 0u);
-  EXPECT_EQ(rig.writers[1].clears(), static_cast<int>(p.packets.size() - first));
+  EXPECT_NE(p.started_in[1], p.completed_in[1]);  // the flag marks where the frame begins
 }
 
 TEST(AsfDemux, HeaderSizes) {
@@ -153,7 +163,7 @@ TEST(AsfDemux, HeaderSizes) {
     EXPECT_EQ(rig.video.setups(), 1);
     EXPECT_EQ(rig.audio.setups(), 1);
     EXPECT_EQ(rig.demux.header_length(), 0u);
-    EXPECT_EQ(rig.writers[0].headers_set(), 0);
+    EXPECT_EQ(rig.recording.headers_set(), 0);
   }
 }
 
@@ -376,7 +386,7 @@ TEST(AsfDemux, UnusablePacketSizesEndTheStreamAtTheFirstPacket) {
     Layout l;
     l.packet_size = size;
     EXPECT_EQ(rig.run(testasf::join(testasf::header(l), {Bytes(20000, 0)})), -1);
-    EXPECT_EQ(rig.writers[0].headers_set(), 1);  // the header was complete
+    EXPECT_EQ(rig.recording.headers_set(), 1);  // the header was complete
     EXPECT_EQ(rig.video.queue().count(), 0u);
   }
   Rig rig;

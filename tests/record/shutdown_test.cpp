@@ -81,8 +81,8 @@ TEST(Shutdown, LoopsStopBeforeFilesCloseOnAPacketBoundary) {
   std::atomic<bool> streaming{true};
   std::thread stream([&] {
     for (std::size_t i = 0; streaming.load(); ++i) {
-      a.feed(clip.packets[i % clip.packets.size()]);
-      b.feed(clip.packets[i % clip.packets.size()]);
+      a.feed_clip(i);
+      b.feed_clip(i);
       std::this_thread::sleep_for(std::chrono::microseconds(300));
     }
   });

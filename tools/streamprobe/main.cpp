@@ -74,12 +74,11 @@ int main(int argc, char** argv) {
   platform::ScopedHeadlessUi ui;
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
-  net::QueuePacketSink recorder;
-  recorder.Open();  // counts what a recording would write
+  net::QueuePacketSink recorder;  // counts the packets handed to the recording side
   net::StreamSinks sinks;
   sinks.video = &video;
   sinks.audio = &audio;
-  sinks.writers[1] = &recorder;
+  sinks.recording = &recorder;
 
   net::CameraStream stream(1, 30);
   stream.set_sinks(sinks);
@@ -108,7 +107,6 @@ int main(int argc, char** argv) {
       ++last_second.packets;
       last_second.packet_bytes += p->length();
     }
-    if (!recorder.IsOpen()) recorder.Open();  // each reconnection closes the "recording"
 
     const auto shown = ui->shown();
     for (; messages_seen < shown.size(); ++messages_seen) {

@@ -88,21 +88,14 @@ int AsfDemux::run(ByteSource& source, const StreamSinks& sinks, StreamBuffers& b
     // Packets must hold their fixed fields and fit the window.
     const bool usable = packet_size_ >= kPacketFixedBytes && packet_size_ <= kStreamWindowBytes;
     while (usable && take(packet, packet_size_)) {
-      // Recording starts with the packet after the one that completed the
-      // first key frame, so that a file never begins mid-way into a picture
-      // it could not show.
-      if (first_key_frame_.load()) {
-        const std::uint32_t now = platform::tick_ms();
-        for (PacketSink* w : sinks_->writers) {
-          if (w == nullptr) continue;
-          if (w->IsOpen()) {
-            w->AddPacket(packet, packet_size_, now);
-          } else {
-            w->ClearQueue();
-          }
-        }
-      }
-      if (!parse_packet(packet) || stopping()) break;
+      const std::uint32_t arrival = platform::tick_ms();
+      if (!parse_packet(packet)) break;
+      // Every packet read whole and sound goes to the recording side, which
+      // decides where a file may begin: at a packet that begins a key frame,
+      // so that no file starts with pictures it could not show. A packet that
+      // ended the stream is not recorded.
+      if (sinks_->recording) sinks_->recording->AddPacket(packet, packet_size_, arrival, packet_key_start_);
+      if (stopping()) break;
     }
   }
   source_ = nullptr;
@@ -149,9 +142,7 @@ bool AsfDemux::read_header() {
   std::memcpy(header + header_size, receive, kDataObjectStartBytes);
   const auto blob_len = static_cast<std::uint32_t>(header_size + kDataObjectStartBytes);
   header_length_.store(blob_len);
-  for (PacketSink* w : sinks_->writers) {
-    if (w) (void)w->SetHeader(header, blob_len);
-  }
+  if (sinks_->recording) sinks_->recording->SetHeader(header, blob_len);
 
   std::memcpy(data_object_, receive, kDataObjectStartBytes);
   packet_size_ = have_file_properties_ ? le32(file_properties_ + kMinPacketSizeOffset) : 0;
@@ -229,6 +220,7 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
   const std::uint32_t size = packet_size_;
   const std::uint32_t payloads = packet[13] & 0x3Fu;
   std::uint32_t pos = kPacketFixedBytes;
+  packet_key_start_ = false;
   for (std::uint32_t k = 0; k < payloads; ++k) {
     if (stopping()) return false;
     if (size - pos < kPayloadHeadBytes) return false;
@@ -269,6 +261,7 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
         video_time_ = object_time;
         video_received_ = 0;
         if (!video_complete_) return false;  // the previous frame never completed
+        if (stream == kStreamVideoKey && offset == 0) packet_key_start_ = true;
       }
       if (!video_payload(stream, offset, data, len)) return false;
     } else if (stream == kStreamAudio) {

@@ -3,9 +3,10 @@
 // After the video request was accepted the camera sends a Header Object, the
 // start of a Data Object and then data packets of one fixed size for as long
 // as the connection lives. The demultiplexer reads the header, sets up the
-// camera's video and audio consumers from it, gives the header to the three
-// recording writers, and then hands every packet to the writers, rebuilds
-// video frames and audio blocks from the packets' payloads and queues them.
+// camera's video and audio consumers from it, gives the header to the
+// camera's recording side, and then rebuilds video frames and audio blocks
+// from the packets' payloads, queues them, and hands every packet to the
+// recording side, marked when it begins a key frame.
 //
 // It reads the cameras' own ASF profile at fixed positions: packets with two
 // bytes of error correction data, several payloads, 8-bit stream number,
@@ -128,6 +129,7 @@ class AsfDemux {
   std::uint32_t audio_size_ = 0;
   std::uint64_t audio_received_ = 0;
   std::uint32_t audio_time_ = 0;
+  bool packet_key_start_ = false;  // the packet being parsed begins a key frame
 };
 
 }  // namespace net

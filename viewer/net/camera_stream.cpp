@@ -190,9 +190,7 @@ void CameraStream::cleanup() {
   connected_.store(false);
   state_.store(kStatePaused);
   if (cleanup_hook_) cleanup_hook_();
-  for (PacketSink* w : sinks_.writers) {
-    if (w && w->IsOpen()) w->Close();
-  }
+  if (sinks_.recording) sinks_.recording->StreamEnded();
   buffers_.release();
   if (sinks_.view) sinks_.view->invalidate(0, 0, width, height);
 }

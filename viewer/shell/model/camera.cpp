@@ -121,7 +121,7 @@ void Camera::set_picture_rect(Rect rect) {
 
 net::StreamSinks Camera::sinks_locked() const {
   net::StreamSinks sinks = media_->sinks(view_ ? view_ : &g_discard_view);
-  for (int i = 0; i < 3; ++i) sinks.writers[i] = &recording_.writer(i);
+  sinks.recording = &recording_;
   return sinks;
 }
 
