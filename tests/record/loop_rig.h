@@ -93,11 +93,14 @@ struct LoopRig {
   // frame, and each next file begins inside the previous one or right after
   // it, so that joined without their overlap they are one unbroken run.
   // *overlaps receives the packets each next file shares with the one before.
+  // names: the files to check (default: all of them).
   ::testing::AssertionResult files_follow_the_stream(const std::string& dir,
-                                                     std::vector<std::size_t>* overlaps = nullptr) const {
+                                                     std::vector<std::size_t>* overlaps = nullptr,
+                                                     std::vector<std::string> names = {}) const {
     std::size_t previous_start = 0, previous_end = 0;  // [start, end) in fed
     bool first = true;
-    for (const std::string& name : list_names(dir)) {
+    if (names.empty()) names = list_names(dir);
+    for (const std::string& name : names) {
       const std::vector<std::size_t> packets = clip_indices(read_file(dir + "/" + name));
       if (packets.empty()) return ::testing::AssertionFailure() << name << " holds no whole clip packets";
       if (!asf_clip().key_start[packets.front()])

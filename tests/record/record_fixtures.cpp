@@ -206,6 +206,10 @@ std::uint64_t FailingFileSystem::write_all(int fd, const iovec* parts, int count
 
 bool FailingFileSystem::remove(const std::string& path) {
   ++removals;
+  if (refuse_remove.load()) {
+    errno = EACCES;
+    return false;
+  }
   return real().remove(path);
 }
 

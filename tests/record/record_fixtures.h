@@ -59,6 +59,7 @@ class FailingFileSystem final : public record::FileSystem {
  public:
   std::atomic<std::int64_t> write_budget{-1};  // bytes still writable; -1 unlimited
   std::atomic<bool> refuse_create{false};
+  std::atomic<bool> refuse_remove{false};  // removals fail (a file in use, a read-only folder)
   std::atomic<int> listings{0};
   std::atomic<int> removals{0};
 

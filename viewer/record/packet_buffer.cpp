@@ -11,9 +11,10 @@ namespace record {
 
 namespace {
 
-// Chunks of about this many bytes: big enough that a chunk is allocated only
-// every few dozen packets, small enough that a quiet camera holds little.
-constexpr std::size_t kChunkTargetBytes = 64 * 1024;
+// Chunks of about this many bytes: big enough that a chunk is taken only
+// every ten packets or so, small enough that a quiet camera holds little more
+// than its packets.
+constexpr std::size_t kChunkTargetBytes = 16 * 1024;
 
 }  // namespace
 

@@ -19,7 +19,7 @@
 // exactly once: kept packets first, then live ones, nothing twice and no gap
 // between them.
 //
-// Memory: packets are stored in chunks of about 64 KiB that are reused while
+// Memory: packets are stored in chunks of about 16 KiB that are reused while
 // the connection lasts and freed when it ends. The chunks allocated never
 // hold more than kKeptBytesLimit bytes plus two chunks (see memory_bound()).
 #pragma once
