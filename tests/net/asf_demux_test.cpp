@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "support/asf_builder.h"
@@ -129,9 +130,62 @@ TEST(AsfDemux, RecordingSideGetsTheHeaderAndEveryPacketMarkedWhereAKeyFrameBegin
     SCOPED_TRACE(k);
     EXPECT_EQ(bytes_of(*got[k]), p.packets[k]);
     const bool key_start = k == p.started_in[1] || k == p.started_in[4];
-    EXPECT_EQ(got[k]->marker(), key_start ? 1 : 0);
+    ASSERT_EQ(got[k]->marker() != 0, key_start);
+    if (key_start) {
+      // The marker is where that frame's first payload begins.
+      const Bytes& packet = p.packets[k];
+      const auto at = static_cast<std::size_t>(got[k]->marker());
+      EXPECT_EQ(packet[at], 0x81);
+      EXPECT_EQ(packet[at + 2] | packet[at + 3] | packet[at + 4] | packet[at + 5], 0);  // offset 0
+    }
   }
   EXPECT_NE(p.started_in[1], p.completed_in[1]);  // the flag marks where the frame begins
+}
+
+TEST(AsfDemux, PacketFromAPayloadLeavesOutThePayloadsAheadOfIt) {
+  const Layout l;
+  // A packet holding the end of one picture, a sound block and the start of
+  // a key frame.
+  testasf::Payload tail, sound, key;
+  tail.stream = 0x01;
+  tail.offset = 500;
+  tail.data = testasf::pattern(100, 1);
+  sound.stream = 0x02;
+  sound.replicated = testasf::replicated(40, 990);
+  sound.data = testasf::pattern(40, 2);
+  key.stream = 0x81;
+  key.replicated = testasf::replicated(300, 1000);
+  key.data = testasf::pattern(300, 3);
+  const Bytes packet = testasf::packet(l.packet_size, {tail, sound, key});
+  const std::uint32_t key_at = 14 + (7 + 2 + 100) + (7 + 8 + 2 + 40);
+  ASSERT_EQ(packet[key_at], 0x81);
+
+  Bytes out(l.packet_size, 0xEE);
+  ASSERT_EQ(net::packet_from_payload(packet.data(), l.packet_size, key_at, out.data()), l.packet_size);
+  EXPECT_TRUE(std::equal(packet.begin(), packet.begin() + 5, out.begin()));
+  EXPECT_EQ(out[13], 0x80 | 1);  // one payload left, 16-bit lengths still
+  const std::uint32_t padding_before = packet[5] | packet[6] << 8;
+  EXPECT_EQ(static_cast<std::uint32_t>(out[5] | out[6] << 8), padding_before + (key_at - 14));
+  const std::size_t key_bytes = 7 + 8 + 2 + 300;
+  EXPECT_TRUE(std::equal(packet.begin() + key_at, packet.begin() + static_cast<long>(key_at + key_bytes), out.begin() + 14));
+  EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(14 + key_bytes), out.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // Read as a stream, the copy holds just the key frame.
+  Rig rig;
+  EXPECT_EQ(rig.run(testasf::join(testasf::header(l), {out})), -1);
+  auto frames = rig.drain(rig.video.queue());
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(bytes_of(*frames[0]), key.data);
+  EXPECT_EQ(frames[0]->time(), 1000u);
+  EXPECT_EQ(rig.audio.queue().count(), 0u);
+
+  // Nothing to leave out, or no payload there: no copy.
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, 14, out.data()), 0u);
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, key_at + 1, out.data()), 0u);
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, l.packet_size, out.data()), 0u);
+  Bytes broken = packet;
+  broken[13] = 0x80 | 63;  // claims more payloads than the packet holds
+  EXPECT_EQ(net::packet_from_payload(broken.data(), l.packet_size, key_at, out.data()), 0u);
 }
 
 TEST(AsfDemux, HeaderSizes) {

@@ -250,7 +250,9 @@ void FakeCamera::connect(const std::vector<std::uint8_t>& header) {
 
 void FakeCamera::feed(const std::vector<std::uint8_t>& packet, bool key_start, std::uint32_t tick) {
   if (!connected.load()) return;
-  rec_.AddPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), tick, key_start);
+  // ffmpeg's packets are not laid out as the cameras' are: a key frame counts
+  // as beginning with the packet's first payload, so files take them whole.
+  rec_.AddPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), tick, key_start ? 14 : 0);
 }
 
 void FakeCamera::feed_clip(std::size_t i, std::uint32_t tick) {

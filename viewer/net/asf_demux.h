@@ -59,6 +59,17 @@ inline constexpr std::uint32_t kMaxVideoObjectBytes = 307200;  // 640 x 480
 inline constexpr std::size_t kMaxAudioBlocksWaiting = 3;       // keeps sound close to live
 inline constexpr std::size_t kMaxVideoFramesWaiting = 1024;
 
+// A copy of a camera packet (size bytes) that begins with its payload at
+// payload_at (a byte offset within it): the payloads ahead of that one are
+// left out, the payload count and the padding length say so, and the copy
+// keeps the packet's size. A recording that begins where a key frame does
+// starts with such a copy, so that no player meets the pictures before the
+// key frame. Writes size bytes to out and returns size; 0 when payload_at is
+// not where a payload of the packet begins, or is its first (nothing to take
+// out; out untouched). Any thread.
+[[nodiscard]] std::uint32_t packet_from_payload(const std::uint8_t* packet, std::uint32_t size,
+                                                std::uint32_t payload_at, std::uint8_t* out);
+
 // Flags the demultiplexer polls; owned by the camera's stream.
 struct DemuxControl {
   const std::atomic<bool>* stop = nullptr;   // a stop request: end the stream
@@ -129,7 +140,7 @@ class AsfDemux {
   std::uint32_t audio_size_ = 0;
   std::uint64_t audio_received_ = 0;
   std::uint32_t audio_time_ = 0;
-  bool packet_key_start_ = false;  // the packet being parsed begins a key frame
+  std::uint32_t packet_key_start_ = 0;  // where in the packet being parsed a key frame begins, or 0
 };
 
 }  // namespace net

@@ -46,9 +46,9 @@ void QueuePacketSink::SetHeader(const std::uint8_t* bytes, std::uint32_t length)
 }
 
 void QueuePacketSink::AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
-                                bool key_frame_start) {
+                                std::uint32_t key_frame_at) {
   auto f = std::make_unique<MediaFrame>();
-  if (f->set(bytes, length, arrival_tick, key_frame_start ? 1 : 0)) queue_.push_back(std::move(f));
+  if (f->set(bytes, length, arrival_tick, static_cast<int>(key_frame_at))) queue_.push_back(std::move(f));
 }
 
 std::vector<std::uint8_t> QueuePacketSink::header() const {

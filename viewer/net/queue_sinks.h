@@ -88,13 +88,13 @@ class QueueAudioSink final : public AudioSink {
   std::atomic<int> volume_{0};
 };
 
-// A recording side that queues every packet it is given, with marker 1 on
-// the packets that begin a key frame.
+// A recording side that queues every packet it is given, with the offset
+// of the payload that begins a key frame (or 0) as the marker.
 class QueuePacketSink final : public PacketSink {
  public:
   void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override;
   void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
-                 bool key_frame_start) override;
+                 std::uint32_t key_frame_at) override;
   void StreamEnded() override { ends_.fetch_add(1); }
 
   FrameQueue& queue() { return queue_; }

@@ -61,11 +61,11 @@ class PacketSink {
   // Each connection's header: the Header Object followed by the 50-byte Data
   // Object header.
   virtual void SetHeader(const std::uint8_t* bytes, std::uint32_t length) = 0;
-  // One whole data packet as read, the tick of its arrival, and whether a
-  // payload in it begins a key frame (the first piece of a video object on
-  // stream byte 0x81).
+  // One whole data packet as read, the tick of its arrival, and where in it
+  // a key frame begins: the byte offset of the payload that holds the first
+  // piece of a video object on stream byte 0x81, or 0 when none does.
   virtual void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
-                         bool key_frame_start) = 0;
+                         std::uint32_t key_frame_at) = 0;
   // The connection ended (the stream's clean-up): open recordings are closed
   // and kept packets dropped.
   virtual void StreamEnded() = 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "viewer/net/asf_demux.h"
 #include "viewer/platform/tick.h"
 #include "viewer/record/recording_writer.h"
 
@@ -50,7 +51,7 @@ const PacketBuffer::SlotInfo& PacketBuffer::info_at(std::size_t i) const {
   return chunks_[pos / per_chunk]->info[pos % per_chunk];
 }
 
-bool PacketBuffer::append(const std::uint8_t* bytes, std::uint32_t tick, bool key) {
+bool PacketBuffer::append(const std::uint8_t* bytes, std::uint32_t tick, std::uint32_t key_at) {
   const std::size_t per_chunk = slots_per_chunk(slot_bytes_);
   const std::size_t pos = first_slot_ + count_;
   if (pos == chunks_.size() * per_chunk) {
@@ -76,7 +77,7 @@ bool PacketBuffer::append(const std::uint8_t* bytes, std::uint32_t tick, bool ke
   }
   Chunk& c = *chunks_[pos / per_chunk];
   std::memcpy(c.bytes.get() + (pos % per_chunk) * slot_bytes_, bytes, slot_bytes_);
-  c.info[pos % per_chunk] = SlotInfo{tick, key};
+  c.info[pos % per_chunk] = SlotInfo{tick, key_at};
   ++count_;
   return true;
 }
@@ -156,8 +157,9 @@ void PacketBuffer::set_header(const std::uint8_t* bytes, std::uint32_t length) {
   for (Attachment& a : attached_) a.waiting = true;
 }
 
-void PacketBuffer::add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick, bool key_start) {
+void PacketBuffer::add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick, std::uint32_t key_at) {
   std::lock_guard lock(mutex_);
+  const bool key_start = key_at != 0;
   const std::uint64_t seq = next_seq_++;
   if (bytes == nullptr || length == 0) return;
   bool keep = key_start || count_ > 0;
@@ -169,16 +171,17 @@ void PacketBuffer::add(const std::uint8_t* bytes, std::uint32_t length, std::uin
     keep = key_start;
   }
   if (count_ == 0) first_seq_ = seq;
-  if (keep && append(bytes, arrival_tick, key_start)) {
+  if (keep && append(bytes, arrival_tick, key_at)) {
     if (key_start) key_seqs_.push_back(seq);
     trim(arrival_tick);
   }
   for (Attachment& a : attached_) {
-    if (a.waiting) {
-      if (!key_start) continue;
+    if (!a.waiting) {
+      a.writer->AddPacket(bytes, length, arrival_tick);
+    } else if (key_start) {
       a.waiting = false;
+      queue_first(*a.writer, bytes, length, arrival_tick, key_at);
     }
-    a.writer->AddPacket(bytes, length, arrival_tick);
   }
 }
 
@@ -202,8 +205,17 @@ PacketBuffer::Attachment* PacketBuffer::find(RecordingWriter& w) {
   return &attached_.back();
 }
 
-void PacketBuffer::queue_from(RecordingWriter& w, std::size_t first) const {
-  for (std::size_t i = first; i < count_; ++i) w.AddPacket(packet_at(i), slot_bytes_, info_at(i).tick);
+void PacketBuffer::queue_first(RecordingWriter& w, const std::uint8_t* bytes, std::uint32_t length, std::uint32_t tick,
+                               std::uint32_t key_at) {
+  first_packet_.resize(length);
+  if (net::packet_from_payload(bytes, length, key_at, first_packet_.data()) == length) bytes = first_packet_.data();
+  w.AddPacket(bytes, length, tick);
+}
+
+void PacketBuffer::queue_from(RecordingWriter& w, std::size_t first) {
+  // Kept packets always begin at a key-frame start, and files only there.
+  queue_first(w, packet_at(first), slot_bytes_, info_at(first).tick, info_at(first).key_at);
+  for (std::size_t i = first + 1; i < count_; ++i) w.AddPacket(packet_at(i), slot_bytes_, info_at(i).tick);
 }
 
 std::size_t PacketBuffer::attach(RecordingWriter& w, std::uint32_t preroll_ms, std::vector<std::uint8_t>* header) {

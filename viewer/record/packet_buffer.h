@@ -2,8 +2,8 @@
 // can begin with a whole key frame (and, for motion, a few seconds before the
 // motion that opened it) instead of with whatever packet arrives next.
 //
-// The stream thread adds every packet of the connection, saying whether a
-// payload in it begins a key frame. The buffer keeps the packets from the
+// The stream thread adds every packet of the connection, saying where in it
+// a key frame begins, if one does. The buffer keeps the packets from the
 // newest key-frame start, or from an older one when a pre-roll is asked for
 // (set_keep_ms: the newest key-frame start at least that long before the
 // newest packet), never more than kKeptBytesLimit bytes of packets nor a span
@@ -17,7 +17,9 @@
 // under the buffer's one lock, and every packet of the connection gets one
 // sequence number, so a writer's queue holds each packet from its start on
 // exactly once: kept packets first, then live ones, nothing twice and no gap
-// between them.
+// between them. A file's first packet is given without the payloads ahead
+// of the key frame (net::packet_from_payload), so players meet the key
+// frame first.
 //
 // Memory: packets are stored in chunks of about 16 KiB that are reused while
 // the connection lasts and freed when it ends. The chunks allocated never
@@ -69,10 +71,11 @@ class PacketBuffer {
   // header): the kept packets of the last connection are dropped, and
   // attached writers wait for the new connection's first key frame.
   void set_header(const std::uint8_t* bytes, std::uint32_t length);
-  // One whole data packet with its arrival tick (milliseconds); key_start
-  // when a payload in it begins a key frame. Kept as described above and
-  // queued to every attached writer that has begun.
-  void add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick, bool key_start);
+  // One whole data packet with its arrival tick (milliseconds); key_at: the
+  // offset of the payload in it that begins a key frame, 0 when none does.
+  // Kept as described above and queued to every attached writer that has
+  // begun.
+  void add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick, std::uint32_t key_at);
   // The connection ended: forgets header and packets and frees the memory.
   // Attached writers stay attached (their files are closed by the caller).
   void end_stream();
@@ -110,7 +113,7 @@ class PacketBuffer {
  private:
   struct SlotInfo {
     std::uint32_t tick = 0;
-    bool key = false;
+    std::uint32_t key_at = 0;  // where a key frame begins in the packet, or 0
   };
   struct Chunk {
     std::unique_ptr<std::uint8_t[]> bytes;
@@ -127,12 +130,15 @@ class PacketBuffer {
   const std::uint8_t* packet_at(std::size_t i) const;
   const SlotInfo& info_at(std::size_t i) const;
   std::size_t index_of(std::uint64_t seq) const { return static_cast<std::size_t>(seq - first_seq_); }
-  bool append(const std::uint8_t* bytes, std::uint32_t tick, bool key);
+  bool append(const std::uint8_t* bytes, std::uint32_t tick, std::uint32_t key_at);
+  // Queues a packet that begins a file: from its key frame on.
+  void queue_first(RecordingWriter& w, const std::uint8_t* bytes, std::uint32_t length, std::uint32_t tick,
+                   std::uint32_t key_at);
   void drop_front(std::size_t n);
   void drop_all();
   void release_chunks();
   void trim(std::uint32_t newest_tick);
-  void queue_from(RecordingWriter& w, std::size_t first) const;
+  void queue_from(RecordingWriter& w, std::size_t first);
   Attachment* find(RecordingWriter& w);
 
   mutable std::mutex mutex_;
@@ -148,6 +154,7 @@ class PacketBuffer {
   std::deque<std::uint64_t> key_seqs_;  // kept key-frame starts, oldest first
   std::uint32_t keep_ms_ = 0;
   std::vector<Attachment> attached_;
+  std::vector<std::uint8_t> first_packet_;  // reused for queue_first
 };
 
 }  // namespace record

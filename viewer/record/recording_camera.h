@@ -90,8 +90,8 @@ class CameraRecording final : public net::PacketSink {
   // and the end of the connection (as on_stream_cleanup).
   void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override { packets_.set_header(bytes, length); }
   void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
-                 bool key_frame_start) override {
-    packets_.add(bytes, length, arrival_tick, key_frame_start);
+                 std::uint32_t key_frame_at) override {
+    packets_.add(bytes, length, arrival_tick, key_frame_at);
   }
   void StreamEnded() override { on_stream_cleanup(); }
 
