@@ -19,18 +19,16 @@
 //                                    million of one core
 //
 // Usage: bench_packet_buffer
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "bench/bench_timing.h"
+#include "support/files.h"
 #include "tools/clipkit/asf.h"
 #include "viewer/net/asf_demux.h"
 #include "viewer/net/byte_source.h"
@@ -38,8 +36,6 @@
 #include "viewer/record/packet_buffer.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::uint32_t kSettleMs = 15000;
 constexpr std::uint32_t kMeasureMs = 60000;
@@ -127,20 +123,11 @@ Memory measure(const std::vector<Packet>& packets, std::uint32_t keep_ms) {
 }  // namespace
 
 int main() {
-  char scratch_template[] = "/tmp/bench-packet-buffer-XXXXXX";
-  const char* scratch = ::mkdtemp(scratch_template);
-  if (scratch == nullptr) return 1;
-  struct Cleanup {
-    fs::path dir;
-    ~Cleanup() {
-      std::error_code ec;
-      fs::remove_all(dir, ec);
-    }
-  } cleanup{scratch};
+  test_support::TempDir scratch("bench-packet-buffer");
 
   std::vector<Packet> two_second_gop;
   for (int gop_s : {1, 2, 10}) {
-    const std::string prefix = (cleanup.dir / ("gop" + std::to_string(gop_s))).string();
+    const std::string prefix = scratch / ("gop" + std::to_string(gop_s));
     std::vector<Packet> packets;
     if (!make_clip(prefix, 15 * gop_s) || !camera_stream(prefix, kSettleMs + kMeasureMs, &packets)) {
       std::fprintf(stderr, "could not make the %d s clip's stream\n", gop_s);

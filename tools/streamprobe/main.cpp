@@ -3,7 +3,7 @@
 // Streams one camera through CameraStream into queue sinks that only count
 // what they get, and prints once a second: whether it is connected, the
 // stream header's size, video frames per second and key frames, audio
-// blocks, data packets a recording would get, and any message the stream
+// blocks, data packets handed to the recording side, and any message the stream
 // would have shown the user. Ends after N seconds (default 10; 0 runs until
 // interrupted) or on Ctrl-C. Exit status 0 when video frames arrived.
 #include <csignal>
