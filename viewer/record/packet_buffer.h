@@ -85,7 +85,7 @@ class PacketBuffer {
   // thread.
   void set_keep_ms(std::uint32_t ms);
 
-  // --- writers, with their own lock held; never the stream thread ---
+  // --- writers, with their own lock held (any thread, never from within add) ---
 
   // Starts feeding w: its queue is emptied and given the kept packets from
   // the newest key-frame start at least preroll_ms before the newest packet
