@@ -120,11 +120,12 @@ PlayerWindow::PlayerWindow(std::string program_folder, EngineOptions options)
   bar_ = new PositionBar(this, [this](int x) { seek_to_bar_x(x); });
   auto button = [this](const char* text, std::function<void()> action) {
     auto* b = new QPushButton(QString::fromLatin1(text), this);
+    b->setObjectName(QString::fromLatin1(text).toLower());
     b->setFocusPolicy(Qt::NoFocus);  // keys go to the window
     QObject::connect(b, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
     return b;
   };
-  play_ = button("Pause", [this] { toggle_play(); });
+  play_ = button("Play", [this] { toggle_play(); });
   step_ = button("Step", [this] { step(); });
   speed_ = button("1x", [this] { next_speed(); });
   snapshot_ = button("Snapshot", [this] { take_snapshot(); });
