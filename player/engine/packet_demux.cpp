@@ -14,8 +14,8 @@ constexpr std::size_t kObjectBufferBytes = asf::kPayloadOffsetLimit;  // 65,535,
 
 PacketDemux::PacketDemux(bool audio)
     : audio_(audio),
-      video_buffer_(std::make_unique<std::uint8_t[]>(kObjectBufferBytes)),
-      audio_buffer_(std::make_unique<std::uint8_t[]>(kObjectBufferBytes)) {}
+      video_buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kObjectBufferBytes)),
+      audio_buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(kObjectBufferBytes)) {}
 
 void PacketDemux::reset() {
   video_ = Assembly{};

@@ -109,7 +109,8 @@ template <class Between>
 bool scan_key_frames(FileBytes& bytes, const RecordingLayout& layout, const TimeBase& base, SeekIndex& index,
                      Between&& between) {
   // Reads in pieces of about 256 KB: few system calls, little memory.
-  const std::uint64_t batch = std::max<std::uint64_t>(1, (256 * 1024) / layout.packet_size);
+  const std::uint64_t batch =
+      std::min(layout.packet_count, std::max<std::uint64_t>(1, (256 * 1024) / layout.packet_size));
   std::vector<std::uint8_t> chunk(static_cast<std::size_t>(batch * layout.packet_size));
   std::int64_t last = 0;
   std::uint64_t at = 0;
