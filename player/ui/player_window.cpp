@@ -24,17 +24,25 @@ class VideoView final : public QWidget {
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    (void)engine_.with_picture([&](const PresentedPicture& p) {
-      // 24-bit rows, bottom row first: wrapped without a copy, then turned
-      // the right way up.
-      const QImage bottom_up(p.rgb, p.width, p.height, p.width * 3, QImage::Format_BGR888);
-      const Box b = picture_box(Box{0, 0, width(), height()}, p.width, p.height);
-      painter.drawImage(QRect(b.x, b.y, b.w, b.h), bottom_up.mirrored(false, true));
+    const bool have = engine_.with_picture([&](const PresentedPicture& p) {
+      // Turned the right way up into the screen's own 32-bit format in one
+      // pass: drawing then copies (or only scales) pixels, with no
+      // conversion of Qt's in between.
+      if (frame_.width() != p.width || frame_.height() != p.height) frame_ = QImage(p.width, p.height, QImage::Format_RGB32);
+      for (int row = 0; row < p.height; ++row) {
+        const std::uint8_t* from = p.rgb + static_cast<std::size_t>(p.height - 1 - row) * p.width * 3;
+        auto* to = reinterpret_cast<QRgb*>(frame_.scanLine(row));
+        for (int x = 0; x < p.width; ++x, from += 3) to[x] = qRgb(from[2], from[1], from[0]);
+      }
     });
+    if (!have) return;
+    const Box b = picture_box(Box{0, 0, width(), height()}, frame_.width(), frame_.height());
+    painter.drawImage(QRect(b.x, b.y, b.w, b.h), frame_);
   }
 
  private:
   const Engine& engine_;
+  QImage frame_;  // the last picture drawn, kept for its buffer
 };
 
 // The recording's length as a groove: the part played, a handle at the
