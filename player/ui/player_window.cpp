@@ -1,5 +1,6 @@
 #include "player/ui/player_window.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -251,17 +252,23 @@ QString PlayerWindow::status_text() const { return status_->text(); }
 void PlayerWindow::picture_presented(const PresentedPicture&) { post_refresh(); }
 void PlayerWindow::status_changed() { post_refresh(); }
 
+namespace {
+const QEvent::Type kRefreshEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
+}
+
 void PlayerWindow::post_refresh() {
   // One refresh waiting at a time, however fast pictures come: the window
-  // shows the newest.
+  // shows the newest. Qt owns a posted event (and drops it should the
+  // window go first).
   if (refresh_posted_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        refresh_posted_.store(false);
-        refresh();
-      },
-      Qt::QueuedConnection);
+  QCoreApplication::postEvent(this, std::make_unique<QEvent>(kRefreshEvent).release());
+}
+
+bool PlayerWindow::event(QEvent* event) {
+  if (event->type() != kRefreshEvent) return QWidget::event(event);
+  refresh_posted_.store(false);
+  refresh();
+  return true;
 }
 
 void PlayerWindow::refresh() {

@@ -48,6 +48,7 @@ class PlayerWindow final : public QWidget, private EngineListener {
   void seek_to_bar_x(int x);
 
  protected:
+  bool event(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
