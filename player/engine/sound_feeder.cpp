@@ -122,7 +122,8 @@ bool SoundFeeder::clock_us(std::int64_t* t) const {
   if (!buffer_) return false;
   const std::size_t position = buffer_->position();
   std::lock_guard lock(mutex_);
-  if (!started_ || spans_.empty()) return false;
+  // Only a cursor that moves (or is held on purpose) is a clock.
+  if (!started_ || spans_.empty() || lost_ || !(playing_ || paused_)) return false;
   // The thread brings played_ up to date each time the cursor enters a part;
   // what it moved since then is added here. A reading older than the
   // thread's last look shows as a jump of nearly a whole buffer: ignored.
@@ -134,6 +135,7 @@ bool SoundFeeder::clock_us(std::int64_t* t) const {
 
 bool SoundFeeder::drained() const {
   std::lock_guard lock(mutex_);
+  if (lost_) return true;
   if (!end_of_data_ || queued() != 0) return false;
   return !started_ || played_ >= data_end_;
 }
@@ -147,6 +149,7 @@ bool SoundFeeder::idle() const {
   if (!buffer_) return true;
   const std::size_t position = buffer_->position();
   std::lock_guard lock(mutex_);
+  if (lost_) return true;
   if (!started_) return queued() < kStartSamples && !kicked_ && !(end_of_data_ && queued() > 0);
   if (paused_ || !playing_) return paused_ && !playing_;
   // What the thread writes at its next look: samples (or, after the end,
@@ -232,7 +235,14 @@ void SoundFeeder::service() {
     playing_ = false;
   } else {
     update_cursor();
+    // Stopped by the device (the sound server went away): no more sound,
+    // and the clock is no longer the cursor's.
+    if (playing_ && !buffer_->playing()) {
+      lost_ = true;
+      playing_ = false;
+    }
   }
+  if (lost_) return;
   if (paused_) {
     if (playing_) buffer_->stop();
     playing_ = false;

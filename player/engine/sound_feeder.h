@@ -71,7 +71,7 @@ class SoundFeeder {
 
   // --- any thread ---
   // The recording's time at the cursor, in microseconds; false while nothing
-  // plays (not started, paused before the start, or no sound).
+  // plays (not started, or the device stopped playing on its own).
   bool clock_us(std::int64_t* t) const;
   // Everything queued before end_of_data() has been heard.
   bool drained() const;
@@ -117,6 +117,7 @@ class SoundFeeder {
   bool paused_ = false;
   bool started_ = false;
   bool playing_ = false;
+  bool lost_ = false;  // the device stopped the buffer on its own
   // Bytes written to and played from the buffer since the start.
   std::uint64_t written_ = 0;
   std::uint64_t played_ = 0;

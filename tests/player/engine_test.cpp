@@ -258,6 +258,22 @@ TEST_F(PlayerEngine, EightTimesSpeedShowsEveryPictureInOrderWithoutSound) {
   for (auto* buffer : device->buffers()) EXPECT_TRUE(buffer->played().empty()) << "sound played at 8x";
 }
 
+TEST_F(PlayerEngine, WhenTheSoundDeviceStopsPlayingGoesOnByTheClock) {
+  // The sound server goes away under a playing recording: the pictures must
+  // not freeze on a cursor that no longer moves.
+  const clipkit::Clip clip = load_clip("small");
+  const std::string file = write_clip_file(dir_, "small.asf", clip);
+  platform::VirtualSoundDevice* device = install_sound(false);
+  Recorder recorder;
+  Engine engine(EngineOptions{}, &recorder);
+  std::string message;
+  ASSERT_EQ(engine.open(file, &message), OpenError::None) << message;
+  ASSERT_TRUE(wait_until([&] { return engine.status().sound; }, 10000));
+  for (auto* buffer : device->buffers()) buffer->stop();
+  ASSERT_TRUE(wait_for_end(engine));
+  EXPECT_EQ(recorder.count(), clip.video.vops.size());
+}
+
 TEST_F(PlayerEngine, SteppingThenPlayingShowsEveryPictureOnceWithItsSound) {
   const clipkit::Clip clip = load_clip("qvga");
   const std::string file = write_clip_file(dir_, "qvga.asf", clip);
