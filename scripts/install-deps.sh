@@ -13,6 +13,7 @@ packages=(
   ffmpeg libavcodec-dev libavutil-dev libswscale-dev libspandsp-dev
   clang libclang-rt-14-dev
   xvfb xauth pulseaudio pulseaudio-utils iproute2 procps
+  openbox xdotool x11-utils imagemagick
   desktop-file-utils
 )
 

@@ -218,6 +218,21 @@ class ChildProcess {
     return finish(2000);
   }
 
+  // Waits up to `within` for the child to end by itself; true (and the exit
+  // code kept for stop() to return) when it did, false while it still runs.
+  bool wait_for_exit(std::chrono::milliseconds within) {
+    if (pid_ <= 0) return true;
+    const auto deadline = Clock::now() + within;
+    int status = 0;
+    pid_t r = 0;
+    while ((r = ::waitpid(pid_, &status, WNOHANG)) == 0 && Clock::now() < deadline) ::usleep(10000);
+    if (r == 0) return false;
+    status_ = r == pid_ ? detail::exit_code(status) : -1;
+    pid_ = -1;
+    reaped_ = true;
+    return true;
+  }
+
   // Ends the child: asks with SIGTERM (unless within is zero), waits up to
   // `within`, then kills it. Returns its exit code, or -1 when it did not
   // exit normally in time. Safe to call again: the first result stays.

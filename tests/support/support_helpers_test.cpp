@@ -69,6 +69,16 @@ TEST(ChildProcess, StopAsksFirstAndGivesTheExitCode) {
   EXPECT_EQ(p.stop(), 7);  // again: the first result stays
 }
 
+TEST(ChildProcess, WaitingForTheEndNeitherAsksNorKills) {
+  ChildProcess p({"sh", "-c", "sleep 0.1; exit 3"});
+  EXPECT_TRUE(p.wait_for_exit(std::chrono::milliseconds(5000)));
+  EXPECT_EQ(p.stop(), 3);
+  ChildProcess busy({"sh", "-c", "trap 'exit 9' TERM; while :; do sleep 0.02; done"});
+  EXPECT_FALSE(busy.wait_for_exit(std::chrono::milliseconds(100)));
+  EXPECT_TRUE(busy.running());  // still there: nothing was sent to it
+  EXPECT_EQ(busy.stop(), 9);
+}
+
 TEST(ChildProcess, AChildIgnoringSigtermIsKilledAndReaped) {
   std::optional<std::string> pid;
   {

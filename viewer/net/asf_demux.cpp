@@ -5,46 +5,22 @@
 #include <new>
 
 #include "viewer/net/asf_guids.h"
+#include "viewer/net/asf_parse.h"
 #include "viewer/platform/tick.h"
 #include "viewer/platform/ui_seams.h"
 
 namespace net {
 namespace {
 
-// Header Object preamble: ID, 64-bit size, 32-bit object count, 2 reserved.
-constexpr std::uint32_t kPreambleBytes = 30;
-constexpr std::uint32_t kDataObjectStartBytes = 50;
+using asf::kDataObjectStartBytes;
+using asf::kPacketFixedBytes;
+using asf::le16;
+using asf::kPreambleBytes;
+using asf::le32;
+using asf::le64;
 static_assert(StreamBuffers::kPacketBytes >= kPreambleBytes + kStreamWindowBytes + kDataObjectStartBytes,
               "the packet buffer holds the largest header the window lets through");
 static_assert(StreamBuffers::kReceiveBytes >= kStreamWindowBytes, "every read fits the receive buffer");
-constexpr std::uint32_t kObjectHeadBytes = 24;  // ID and 64-bit size
-// The two header sizes of the cameras' profile: video and audio, or video only.
-constexpr std::uint64_t kHeaderWithAudio = 431;
-constexpr std::uint64_t kHeaderVideoOnly = 327;
-
-// Offsets inside a Stream Properties Object (Advanced Systems Format 1.2,
-// 3.3) whose type-specific data is a video media type (9.2): the
-// BITMAPINFOHEADER starts at 89, the codec-specific data behind it at 129.
-constexpr std::size_t kStreamTypeOffset = 24;
-constexpr std::size_t kStreamPropertiesFixed = 78;
-constexpr std::size_t kBitmapWidthOffset = 93;
-constexpr std::size_t kBitmapHeightOffset = 97;
-constexpr std::size_t kCodecDataOffset = 129;
-constexpr std::size_t kCodecDataBytes = 18;
-constexpr std::size_t kMinPacketSizeOffset = 92;  // in the File Properties Object
-
-// Fixed fields in front of a packet's first payload.
-constexpr std::uint32_t kPacketFixedBytes = 14;
-constexpr std::uint32_t kPayloadHeadBytes = 7;  // stream, object number, offset, replicated length
-// Payload data must stay inside the 65,535-byte frame and block buffers.
-constexpr std::uint32_t kPayloadOffsetLimit = 65535;
-
-std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-std::uint32_t le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-std::uint64_t le64(const std::uint8_t* p) { return le32(p) | static_cast<std::uint64_t>(le32(p + 4)) << 32; }
 
 std::unique_ptr<std::uint8_t[]> allocate_buffer(std::size_t n) { return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]); }
 
@@ -91,7 +67,7 @@ int AsfDemux::run(ByteSource& source, const StreamSinks& sinks, StreamBuffers& b
   if (read_header()) {
     std::uint8_t* packet = buffers_->packet();
     // Packets must hold their fixed fields and fit the window.
-    const bool usable = packet_size_ >= kPacketFixedBytes && packet_size_ <= kStreamWindowBytes;
+    const bool usable = packet_size_ >= asf::kPacketFixedBytes && packet_size_ <= kStreamWindowBytes;
     while (usable && take(packet, packet_size_)) {
       const std::uint32_t arrival = platform::tick_ms();
       if (!parse_packet(packet)) break;
@@ -143,65 +119,55 @@ bool AsfDemux::read_header() {
   if (!take(receive, kDataObjectStartBytes)) return false;
   // Only the cameras' two header layouts are known; the consumers set up
   // above are undone by the clean-up that follows the end of the stream.
-  if (header_size != kHeaderWithAudio && header_size != kHeaderVideoOnly) return false;
+  if (header_size != asf::kHeaderWithAudio && header_size != asf::kHeaderVideoOnly) return false;
   std::memcpy(header + header_size, receive, kDataObjectStartBytes);
   const auto blob_len = static_cast<std::uint32_t>(header_size + kDataObjectStartBytes);
   header_length_.store(blob_len);
   if (sinks_->recording) sinks_->recording->SetHeader(header, blob_len);
 
   std::memcpy(data_object_, receive, kDataObjectStartBytes);
-  packet_size_ = have_file_properties_ ? le32(file_properties_ + kMinPacketSizeOffset) : 0;
+  packet_size_ = have_file_properties_ ? le32(file_properties_ + asf::kMinPacketSizeOffset) : 0;
   // Video is held back until the sound has reached its time.
   if (audio_active_.load() && sinks_->video) sinks_->video->set_audio_source(sinks_->audio);
   return !stopping();
 }
 
 bool AsfDemux::walk_header_objects(const std::uint8_t* body, std::uint32_t body_len, std::uint32_t count) {
-  std::uint32_t pos = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    // Every object's ID and size lie inside the header, and every object but
-    // the last ends inside it; nothing is read beyond what was received.
-    if (body_len - pos < kObjectHeadBytes) return false;
-    const std::uint8_t* object = body + pos;
-    const std::uint64_t size = le64(object + 16);
-    if (size < kObjectHeadBytes) return false;
-    const bool last = i + 1 == count;
-    if (!last && size > body_len - pos) return false;
-    const std::size_t readable = static_cast<std::size_t>(std::min<std::uint64_t>(size, body_len - pos));
-
+  // Every object's ID and size lie inside the header, and every object but
+  // the last ends inside it; nothing is read beyond what was received.
+  return asf::walk_header_children(body, body_len, count, [this](const asf::HeaderChild& child) {
+    const std::uint8_t* object = child.object;
     if (asf::guid_at(object, asf::kHeaderExtensionObject)) {
-      if (readable < sizeof header_extension_) return false;
+      if (child.readable < sizeof header_extension_) return false;
       std::memcpy(header_extension_, object, sizeof header_extension_);
     } else if (asf::guid_at(object, asf::kFilePropertiesObject)) {
-      if (readable < sizeof file_properties_) return false;
+      if (child.readable < sizeof file_properties_) return false;
       std::memcpy(file_properties_, object, sizeof file_properties_);
       have_file_properties_ = true;
     } else if (asf::guid_at(object, asf::kStreamPropertiesObject)) {
-      if (!take_stream_properties(object, readable)) return false;
+      if (!take_stream_properties(child)) return false;
     }
-    if (last) break;
-    pos += static_cast<std::uint32_t>(size);
-  }
-  return true;
+    return true;
+  });
 }
 
-bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t readable) {
-  if (readable < kStreamPropertiesFixed) return false;
-  std::memcpy(stream_properties_, object, kStreamPropertiesFixed);
-  const std::uint8_t* type = object + kStreamTypeOffset;
+bool AsfDemux::take_stream_properties(const asf::HeaderChild& child) {
+  if (child.readable < asf::kStreamPropertiesFixed) return false;
+  std::memcpy(stream_properties_, child.object, asf::kStreamPropertiesFixed);
+  const std::uint8_t* type = child.object + asf::kStreamTypeOffset;
 
   if (asf::guid_at(type, asf::kVideoMedia)) {
-    if (readable < kCodecDataOffset + kCodecDataBytes) return false;
-    width_ = static_cast<std::int32_t>(le32(object + kBitmapWidthOffset));
-    height_ = static_cast<std::int32_t>(le32(object + kBitmapHeightOffset));
-    std::memcpy(codec_data_, object + kCodecDataOffset, kCodecDataBytes);
-    // Byte 15 of the cameras' VOL header carries the low byte of the picture
-    // height; a header that disagrees with the bitmap header is not theirs.
-    const int expected_height = codec_data_[15] == 0xE0 ? 480 : codec_data_[15];
-    if (height_ != expected_height) return false;
+    // A header whose VOL disagrees with its bitmap header is not the cameras'.
+    if (child.readable < asf::kCodecDataOffset + asf::kCodecDataBytes) return false;
+    asf::VideoFormat format;
+    const bool agrees = asf::read_video_format(child, &format);
+    width_ = format.width;
+    height_ = format.height;
+    std::memcpy(codec_data_, format.codec_data, sizeof codec_data_);
+    if (!agrees) return false;
     announced_width_.store(width_);
     if (sinks_->video) {
-      if (!sinks_->video->setup(width_, height_, codec_data_, static_cast<int>(kCodecDataBytes))) {
+      if (!sinks_->video->setup(width_, height_, codec_data_, static_cast<int>(asf::kCodecDataBytes))) {
         video_active_.store(false);
         return false;
       }
@@ -223,57 +189,18 @@ bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t re
   return true;
 }
 
-namespace {
-
-// One payload of a camera packet, as its head describes it.
-struct PayloadHead {
-  std::uint8_t stream = 0;
-  std::uint32_t offset = 0;       // into the media object
-  std::uint8_t replicated = 0;    // bytes of replicated data
-  const std::uint8_t* replicated_data = nullptr;
-  std::uint32_t length = 0;       // of the payload data
-  const std::uint8_t* data = nullptr;
-};
-
-// Reads the payload at *pos of a packet of `size` bytes and moves *pos behind
-// it; false when the payload does not lie within the packet. Replicated data
-// opens a new media object: its first eight bytes are the object's size and
-// presentation time (Advanced Systems Format 1.2, 5.2.3.1); any further
-// bytes are extension data. Lengths 1 to 7 (compressed payloads or a broken
-// packet) are not part of the cameras' profile.
-bool read_payload(const std::uint8_t* packet, std::uint32_t size, std::uint32_t* pos, PayloadHead* head) {
-  std::uint32_t at = *pos;
-  if (size - at < kPayloadHeadBytes) return false;
-  head->stream = packet[at];
-  head->offset = le32(packet + at + 2);
-  head->replicated = packet[at + 6];
-  at += kPayloadHeadBytes;
-  if (head->replicated != 0 && (head->replicated < 8 || size - at < head->replicated)) return false;
-  head->replicated_data = packet + at;
-  at += head->replicated;
-  if (size - at < 2) return false;
-  head->length = le16(packet + at);
-  at += 2;
-  if (size - at < head->length) return false;
-  head->data = packet + at;
-  *pos = at + head->length;
-  return true;
-}
-
-}  // namespace
-
 std::uint32_t packet_from_payload(const std::uint8_t* packet, std::uint32_t size, std::uint32_t payload_at,
                                   std::uint8_t* out) {
   if (packet == nullptr || size < kPacketFixedBytes || payload_at <= kPacketFixedBytes || payload_at >= size) return 0;
   const std::uint32_t payloads = packet[13] & 0x3Fu;
-  std::uint32_t pos = kPacketFixedBytes;
   std::uint32_t before = payloads;  // payloads ahead of payload_at
-  for (std::uint32_t k = 0; k < payloads; ++k) {
-    if (pos == payload_at) before = k;
-    PayloadHead head;
-    if (!read_payload(packet, size, &pos, &head)) return 0;
-  }
-  if (before == payloads) return 0;
+  std::uint32_t pos = kPacketFixedBytes;
+  const bool whole = asf::for_each_payload(packet, size, [&](const asf::Payload& p) {
+    if (p.head_at == payload_at) before = p.index;
+    pos = p.end_at;
+    return true;
+  });
+  if (!whole || before == payloads) return 0;
   // Same size: the bytes taken out become padding at the end, and the
   // packet's padding length says so.
   const std::uint32_t removed = payload_at - kPacketFixedBytes;
@@ -290,52 +217,42 @@ std::uint32_t packet_from_payload(const std::uint8_t* packet, std::uint32_t size
 }
 
 bool AsfDemux::parse_packet(const std::uint8_t* packet) {
-  const std::uint32_t size = packet_size_;
-  const std::uint32_t payloads = packet[13] & 0x3Fu;
-  std::uint32_t pos = kPacketFixedBytes;
   packet_key_start_ = 0;
-  for (std::uint32_t k = 0; k < payloads; ++k) {
+  return asf::for_each_payload(packet, packet_size_, [this](const asf::Payload& p) {
     if (stopping()) return false;
-    const std::uint32_t head_at = pos;
-    PayloadHead p;
-    if (!read_payload(packet, size, &pos, &p)) return false;
-    const bool new_object = p.replicated != 0;
-    const std::uint32_t object_size = new_object ? le32(p.replicated_data) : 0;
-    const std::uint32_t object_time = new_object ? le32(p.replicated_data + 4) : 0;
-
     if (p.stream == kStreamVideo || p.stream == kStreamVideoKey) {
-      if (new_object) {
-        if (object_size > kMaxVideoObjectBytes) {
+      if (p.new_object) {
+        if (p.object_size > kMaxVideoObjectBytes) {
           platform::notify("error video data", "warning");
           return false;
         }
-        video_size_ = object_size;
-        video_time_ = object_time;
+        video_size_ = p.object_size;
+        video_time_ = p.object_time;
         video_received_ = 0;
         if (!video_complete_) return false;  // the previous frame never completed
-        if (p.stream == kStreamVideoKey && p.offset == 0 && packet_key_start_ == 0) packet_key_start_ = head_at;
+        // Where a file may begin: the first payload that starts a key frame.
+        if (p.stream == kStreamVideoKey && p.offset == 0 && packet_key_start_ == 0) packet_key_start_ = p.head_at;
       }
-      if (!video_payload(p.stream, p.offset, p.data, p.length)) return false;
-    } else if (p.stream == kStreamAudio) {
-      if (new_object) {
+      return video_payload(p.stream, p.offset, p.data, p.length);
+    }
+    if (p.stream == kStreamAudio) {
+      if (p.new_object) {
         // An unfinished block is dropped.
-        audio_size_ = object_size;
-        audio_time_ = object_time;
+        audio_size_ = p.object_size;
+        audio_time_ = p.object_time;
         audio_received_ = 0;
       }
-      if (audio_active_.load() && !audio_payload(p.offset, p.data, p.length)) return false;
-    } else {
-      return false;
+      return !audio_active_.load() || audio_payload(p.offset, p.data, p.length);
     }
-  }
-  return true;
+    return false;
+  });
 }
 
 bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const std::uint8_t* data, std::uint32_t len) {
   video_received_ += len;
   video_complete_ = false;
   if (video_received_ > video_size_) return false;
-  if (offset >= kPayloadOffsetLimit || len >= kPayloadOffsetLimit - offset) return false;
+  if (!asf::payload_fits_buffer(offset, len)) return false;
   std::uint8_t* frame = buffers_->video();
   std::memcpy(frame + offset, data, len);
   if (video_received_ != video_size_) return true;
@@ -366,7 +283,7 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
 bool AsfDemux::audio_payload(std::uint32_t offset, const std::uint8_t* data, std::uint32_t len) {
   audio_received_ += len;
   if (audio_received_ > audio_size_) return false;
-  if (offset >= kPayloadOffsetLimit || len >= kPayloadOffsetLimit - offset) return false;
+  if (!asf::payload_fits_buffer(offset, len)) return false;
   std::uint8_t* block = buffers_->audio();
   std::memcpy(block + offset, data, len);
   if (audio_received_ != audio_size_) return true;

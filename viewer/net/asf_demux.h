@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "viewer/net/asf_parse.h"
 #include "viewer/net/byte_source.h"
 #include "viewer/net/stream_sinks.h"
 
@@ -112,7 +113,7 @@ class AsfDemux {
   [[nodiscard]] bool stopping() const;
   [[nodiscard]] bool read_header();
   [[nodiscard]] bool walk_header_objects(const std::uint8_t* body, std::uint32_t body_len, std::uint32_t count);
-  [[nodiscard]] bool take_stream_properties(const std::uint8_t* object, std::size_t readable);
+  [[nodiscard]] bool take_stream_properties(const asf::HeaderChild& child);
   [[nodiscard]] bool parse_packet(const std::uint8_t* packet);
   [[nodiscard]] bool video_payload(std::uint8_t stream, std::uint32_t offset, const std::uint8_t* data, std::uint32_t len);
   [[nodiscard]] bool audio_payload(std::uint32_t offset, const std::uint8_t* data, std::uint32_t len);
