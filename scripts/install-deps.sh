@@ -15,6 +15,8 @@ packages=(
   xvfb xauth pulseaudio pulseaudio-utils iproute2 procps
   openbox xdotool x11-utils imagemagick
   desktop-file-utils
+  # packaging: the icons are rendered from SVG at build time; the .deb and its checks
+  qt6-svg-dev dpkg-dev lintian appstream
 )
 
 missing=()
