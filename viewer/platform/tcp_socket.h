@@ -59,6 +59,11 @@ class TcpSocket {
   // or the receive time-out passed (the bytes already received are lost).
   [[nodiscard]] std::size_t read_exactly(void* buffer, std::size_t n);
 
+  // Waits up to timeout_ms milliseconds until there is something to read (or
+  // the peer ended, or the socket was shut down). False on time-out or
+  // without a socket.
+  [[nodiscard]] bool wait_readable(int timeout_ms) const;
+
   // Waits up to timeout_s seconds until the socket can take data and sends
   // what it takes now: bytes sent, or 0 on time-out or error.
   [[nodiscard]] std::size_t send(const void* buffer, std::size_t n, int timeout_s);
