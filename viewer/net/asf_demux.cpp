@@ -119,6 +119,9 @@ bool AsfDemux::read_header() {
   audio_size_ = 0;
   audio_received_ = 0;
   audio_time_ = 0;
+  video_begun_ = false;
+  audio_begun_ = false;
+  frames_before_key_ = 0;
   if (!buffers_->allocated()) return false;
   std::uint8_t* receive = buffers_->receive();
   std::uint8_t* header = buffers_->packet();
@@ -259,7 +262,14 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
     const std::uint8_t* data = packet + pos;
     pos += len;
 
-    if (stream == kStreamVideo || stream == kStreamVideoKey) {
+    // The rest of a frame or block whose start came before the stream
+    // did: nothing can be made of it, and it is no fault of the stream.
+    const bool video = stream == kStreamVideo || stream == kStreamVideoKey;
+    if (!new_object && ((video && !video_begun_) || (stream == kStreamAudio && !audio_begun_))) continue;
+    if (video) video_begun_ = true;
+    if (stream == kStreamAudio) audio_begun_ = true;
+
+    if (video) {
       if (new_object) {
         if (object_size > kMaxVideoObjectBytes) {
           platform::notify("error video data", "warning");
@@ -308,6 +318,8 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
   if (first_key_frame_.load()) {
     auto f = std::make_unique<MediaFrame>();
     if (f->set(frame, video_size_, video_time_, stream)) video->queue().push_back(std::move(f));
+  } else {
+    ++frames_before_key_;
   }
   return true;
 }
