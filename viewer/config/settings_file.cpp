@@ -300,9 +300,11 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   lookup_int(map, "Volume", &s.Volume);
   lookup_int(map, "AutoPlay", &s.AutoPlay);
   lookup_int(map, "AutoRun", &s.AutoRun);
-  s.MotionPath = lookup_text(map, "MotionPath").value_or("");
-  s.RecordPath = lookup_text(map, "RecordPath").value_or("");
-  s.SnapshotPath = lookup_text(map, "SnapshotPath").value_or("");
+  // Folders as the save will write them, so that one that cannot be
+  // written (nothing but a NUL) gets its default now rather than next time.
+  s.MotionPath = path_value(lookup_text(map, "MotionPath").value_or(""));
+  s.RecordPath = path_value(lookup_text(map, "RecordPath").value_or(""));
+  s.SnapshotPath = path_value(lookup_text(map, "SnapshotPath").value_or(""));
   lookup_int(map, "DiskLimit", &s.DiskLimit);
   lookup_int(map, "MaxSpace", &s.MaxSpace);
   lookup_int(map, "MaxMotSpace", &s.MaxMotSpace);
@@ -355,13 +357,11 @@ std::string compose_settings_file(const Settings& s) {
   line("CamInfo", s.camera_text);
   line("CamSchedule", s.schedule_text);
   // Keys of a newer version (or of the user) go back as they were read. The
-  // reader took the value up to the line's end, so it needs no escape.
-  const std::size_t own = written.size();
+  // reader took the value up to the line's end, so it needs no escape; a NUL
+  // (which no version writes) would make the file not a text file.
   for (const auto& [key, value] : s.file_entries) {
-    if (std::find(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(own), key) !=
-        written.begin() + static_cast<std::ptrdiff_t>(own)) {
-      continue;
-    }
+    if (std::find(written.begin(), written.end(), key) != written.end()) continue;
+    if (key.find('\0') != std::string::npos || value.find('\0') != std::string::npos) continue;
     out += key;
     out += '=';
     out += value;

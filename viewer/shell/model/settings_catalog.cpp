@@ -13,7 +13,7 @@ config::RestoreResult SettingsCatalog::restore_camera(const config::CamInfo& inf
   record.description = info.description;
   record.user = info.user;
   record.password = info.password;
-  record.connected = info.connected;
+  record.connected = info.connected != 0 ? 1 : 0;
   record.location = info.location;
   record.recording = info.recording;
   record.motion_recording = info.motion_recording;
@@ -25,9 +25,11 @@ config::RestoreResult SettingsCatalog::restore_camera(const config::CamInfo& inf
 
   MotionSettings motion;
   motion.sensitivity = info.sensitivity >= 1 && info.sensitivity <= 5 ? info.sensitivity : kDefaultSensitivity;
-  // A zone is watched or not; the layouts are the three of the dialog.
-  for (int z = 0; z < kZoneCount; ++z) motion.flags[z] = info.zone_mask[z] != 0 ? 1 : 0;
+  // A zone is watched or not; the layouts are the three of the dialog, and
+  // zones beyond the layout's count are not part of it.
   motion.layout = info.zone_layout >= 0 && info.zone_layout <= 2 ? info.zone_layout : 0;
+  const int zones = config::zone_count_for_layout(motion.layout);
+  for (int z = 0; z < kZoneCount; ++z) motion.flags[z] = z < zones && info.zone_mask[z] != 0 ? 1 : 0;
   camera.set_motion_settings(motion);
   camera.set_muted(info.muted != 0);
   camera.set_volume(std::clamp(info.volume, kMinVolume, kMaxVolume));

@@ -18,7 +18,8 @@ class SettingsCatalog final : public config::CameraCatalog {
   // refuses silently, the loader counts those), then applies sensitivity,
   // zones, mute, volume and channel; values outside what the dialogs produce
   // fall back to safe ones (channel 0, volume limited to -3000..0,
-  // sensitivity 3, zone flags 0 or 1, layout 0 to 2). Without auto_play the
+  // sensitivity 3, layout 0 to 2, zone flags 0 or 1 and 0 beyond the
+  // layout's zones, connected 0 or 1). Without auto_play the
   // camera is stopped; with it, a camera that was playing on a channel is
   // started and bound there, unless an earlier camera already plays on that
   // channel: then it keeps its channel number and stays stopped.
