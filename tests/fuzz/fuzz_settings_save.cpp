@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -24,11 +25,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
+struct Cleanup {
+  std::string path;
+  ~Cleanup() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+};
+
 // One scratch folder for the whole run; the autostart entry goes there too.
+// Every save is flushed to disk, so a memory file system (when there is one)
+// keeps the run fast.
 const std::string& folder() {
   static const std::string path = [] {
-    std::string pattern = (fs::temp_directory_path() / "fuzz-settings-XXXXXX").string();
+    std::error_code ec;
+    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    std::string pattern = (base / "fuzz-settings-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    static const Cleanup cleanup{pattern};
     ::setenv("XDG_CONFIG_HOME", (pattern + "/config").c_str(), 1);
     // Messages at load are questions of the user-interface thread.
     platform::set_ui_thread(std::this_thread::get_id());
@@ -48,11 +62,26 @@ struct Result {
   std::vector<config::CamScheduleRecord> schedules;
 };
 
+// The pool of 128 cameras is made once (making it for every input would
+// cost more than everything else); between runs the user deletes every
+// listed camera, which leaves the pool as a fresh start does.
+struct Program {
+  testing_support::FakeConnections fakes;
+  model::CameraList list{fakes.factory()};
+  model::SettingsCatalog catalog{list};
+  void clear() {
+    while (list.count() > 0) {
+      list.select(1);
+      if (!list.delete_selected()) std::abort();
+    }
+  }
+};
+
 // A program run: load, then save at exit.
 Result run_program() {
-  testing_support::FakeConnections fakes;
-  model::CameraList list(fakes.factory());
-  model::SettingsCatalog catalog(list);
+  static Program program;
+  program.clear();
+  model::SettingsCatalog& catalog = program.catalog;
   config::Settings settings;
   settings.program_folder = folder();
   settings.program_file = "viewer";
