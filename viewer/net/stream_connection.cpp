@@ -191,38 +191,28 @@ void StreamConnection::close() {
   need_data_.reset();
 }
 
-void StreamConnection::abort() {
-  {
-    std::lock_guard lock(socket_mutex_);
-    aborted_.store(true);
-    attempt_stopped_.store(true);
-    socket_.shutdown();
-    if (fetcher_) fetcher_->cancel();
-  }
-  // A reader waiting for the window sees the abort at once.
-  data_ready_.set();
-}
-
-void StreamConnection::clear_abort() {
+void StreamConnection::set_stop_reason(std::atomic<bool>& reason, bool on) {
   std::lock_guard lock(socket_mutex_);
-  aborted_.store(false);
-  attempt_stopped_.store(attempt_cancelled_.load());
-}
-
-void StreamConnection::cancel_attempt() {
-  std::lock_guard lock(socket_mutex_);
-  attempt_cancelled_.store(true);
-  attempt_stopped_.store(true);
-  // Wakes a send or a reply head in progress; a connect sees the flag.
+  reason.store(on);
+  attempt_stopped_.store(aborted_.load() || attempt_cancelled_.load());
+  if (!on) return;
+  // Wakes a send or a reply head in progress (and a receive); a connect
+  // sees the flag.
   socket_.shutdown();
   if (fetcher_) fetcher_->cancel();
 }
 
-void StreamConnection::clear_attempt_cancel() {
-  std::lock_guard lock(socket_mutex_);
-  attempt_cancelled_.store(false);
-  attempt_stopped_.store(aborted_.load());
+void StreamConnection::abort() {
+  set_stop_reason(aborted_, true);
+  // A reader waiting for the window sees the abort at once.
+  data_ready_.set();
 }
+
+void StreamConnection::clear_abort() { set_stop_reason(aborted_, false); }
+
+void StreamConnection::cancel_attempt() { set_stop_reason(attempt_cancelled_, true); }
+
+void StreamConnection::clear_attempt_cancel() { set_stop_reason(attempt_cancelled_, false); }
 
 void StreamConnection::interrupt() {
   std::lock_guard lock(socket_mutex_);

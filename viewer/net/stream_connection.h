@@ -90,6 +90,9 @@ class StreamConnection final : public ByteSource {
   [[nodiscard]] int connect_and_request(const std::string& address, const std::string& port, const std::string& user,
                                         const std::string& password);
   [[nodiscard]] bool resolve_ddns(const std::string& name, std::string& host, int& port);
+  // Sets or clears one reason to stop attempts (aborted_ or
+  // attempt_cancelled_); setting one also wakes what blocks now.
+  void set_stop_reason(std::atomic<bool>& reason, bool on);
   void start_receiving();
   void receive_loop();
   [[nodiscard]] bool refill();
