@@ -1,13 +1,20 @@
-// Eight cameras at 640 x 480, whole and headless: one camsim process serves
-// eight cameras on loopback; this process runs eight CameraStreams, each
-// with its VideoPipeline and AudioOutput (virtual sound device), presenting
-// to views that take each picture at once. Measured over the run:
+// Cameras at 640 x 480, whole and headless: one camsim process serves N
+// cameras (default eight) on loopback; this process runs N CameraStreams,
+// each with its VideoPipeline and AudioOutput (virtual sound device). The
+// first --visible of them are drawn (their pictures are converted to RGB and
+// published, as for the cells and pop-ups of the windows); the others decode
+// unseen, as cameras scrolled off the grid do. Measured over the run:
 //
 //   cpu_cores    CPU time of this process / wall time (1.0 = one core busy)
-//   buffers_mb   heap held by the eight streaming cameras (malloc's count,
-//                taken while they stream, less what was held before)
+//   buffers_mb   heap held by the streaming cameras (malloc's count, taken
+//                while they stream, less what was held before)
+//   buffers_mb_per_camera   the same per camera
 //   pipeline_buffers_mb   of that, the pipelines' pictures and decoders
 //   peak_rss_mb  peak resident memory of this process
+//   wakeups_per_second    context switches of every thread of this process
+//                (voluntary and not, from /proc) per second
+//   latency_p50_ms, latency_p99_ms   from a frame's last byte taken off the
+//                connection to its picture published for the views
 //   ratio        our CPU per presented frame (everything: stream, sound,
 //                decode, conversion, waiting threads) / libavcodec's
 //                single-threaded decode + libswscale's conversion to BGR24
@@ -18,7 +25,11 @@
 // a 30 frames/s version of it (testsrc2, same encoder settings) is made with
 // ffmpeg into a scratch folder first. --clip PREFIX uses another clip.
 //
-// Usage: bench_cameras [--seconds N] [--cameras N] [--clip PREFIX]
+// --no-audio serves the cameras without sound (nothing paces the video);
+// --idle makes every camera stop sending after its first packets while the
+// connection stays open (an idle connected camera: what it costs at rest).
+//
+// Usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--clip PREFIX] [--no-audio] [--idle]
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -26,9 +37,11 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <dirent.h>
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -38,6 +51,7 @@ extern "C" {
 #include <exception>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -59,29 +73,53 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A view that takes each picture at once, as a window that only marks the
-// picture for its next repaint does.
-class QuickView final : public platform::View {
- public:
-  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
-    sent_.fetch_add(1, std::memory_order_relaxed);
-    return platform::SendResult::Handled;
-  }
-  void invalidate(int, int, int, int) override {}
-  std::uint64_t sent() const { return sent_.load(); }
-
- private:
-  std::atomic<std::uint64_t> sent_{0};
-};
-
 // camsim's arguments for N cameras of one clip.
-std::vector<std::string> camsim_args(const std::string& clip, int cameras) {
+std::vector<std::string> camsim_args(const std::string& clip, int cameras, bool audio, bool idle) {
+  std::vector<std::string> per_camera;
+  if (!audio) per_camera.push_back("--no-audio");
+  if (idle) per_camera.insert(per_camera.end(), {"--stall-after", "40"});
   std::vector<std::string> args = {"--port", "0", "--user", "admin", "--password", "admin", clip};
+  args.insert(args.end(), per_camera.begin(), per_camera.end());
   for (int i = 1; i < cameras; ++i) {
     args.push_back("--camera");
     args.push_back("0:admin:admin:" + clip);
+    args.insert(args.end(), per_camera.begin(), per_camera.end());
   }
   return args;
+}
+
+// Context switches of every thread of this process so far (the threads that
+// ended took theirs with them; the cameras' threads live through the run).
+std::uint64_t context_switches() {
+  std::uint64_t total = 0;
+  DIR* dir = ::opendir("/proc/self/task");
+  if (dir == nullptr) return 0;
+  while (const dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;
+    std::ifstream status(std::string("/proc/self/task/") + e->d_name + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+        total += std::strtoull(line.c_str() + line.find(':') + 1, nullptr, 10);
+      }
+    }
+  }
+  ::closedir(dir);
+  return total;
+}
+
+// The delay below which the given share of all counted publications fell.
+double latency_percentile(const std::array<std::uint64_t, media::kLatencyBuckets>& histogram, double share) {
+  std::uint64_t total = 0;
+  for (std::uint64_t n : histogram) total += n;
+  if (total == 0) return 0;
+  const double wanted = share * static_cast<double>(total);
+  std::uint64_t seen = 0;
+  for (std::size_t i = 0; i < histogram.size(); ++i) {
+    seen += histogram[i];
+    if (static_cast<double>(seen) >= wanted) return static_cast<double>((i + 1) * media::kLatencyBucketMs);
+  }
+  return static_cast<double>(histogram.size() * media::kLatencyBucketMs);
 }
 
 double thread_cpu_s() {
@@ -204,6 +242,9 @@ std::string make_vga30(const test_support::TempDir& dir) {
 int main(int argc, char** argv) {
   int seconds = 60;
   int cameras = 8;
+  int visible = -1;  // all
+  bool audio = true;
+  bool idle = false;
   std::string clip_prefix;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -211,13 +252,22 @@ int main(int argc, char** argv) {
       seconds = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--cameras" && i + 1 < argc) {
       cameras = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--visible" && i + 1 < argc) {
+      visible = std::max(0, std::atoi(argv[++i]));
     } else if (a == "--clip" && i + 1 < argc) {
       clip_prefix = argv[++i];
+    } else if (a == "--no-audio") {
+      audio = false;
+    } else if (a == "--idle") {
+      idle = true;
     } else {
-      std::fprintf(stderr, "usage: bench_cameras [--seconds N] [--cameras N] [--clip PREFIX]\n");
+      std::fprintf(stderr,
+                   "usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--clip PREFIX] [--no-audio] "
+                   "[--idle]\n");
       return 2;
     }
   }
+  if (visible < 0 || visible > cameras) visible = cameras;
 
   std::optional<test_support::TempDir> scratch;
   try {
@@ -239,7 +289,7 @@ int main(int argc, char** argv) {
   }
   const double fps = 1000.0 * static_cast<double>(clip.vops.size()) / clip.duration_ms;
 
-  test_support::CamsimProcess camsim(camsim_args(clip_prefix, cameras));
+  test_support::CamsimProcess camsim(camsim_args(clip_prefix, cameras, audio, idle));
   if (!camsim.ready() || static_cast<int>(camsim.ports().size()) != cameras) {
     std::fprintf(stderr, "camsim did not start\n");
     return 1;
@@ -250,13 +300,13 @@ int main(int argc, char** argv) {
   const double heap_before = heap_in_use_mb();
   {
     std::vector<std::unique_ptr<media::CameraMedia>> media;
-    std::vector<std::unique_ptr<QuickView>> views;
     std::vector<std::unique_ptr<net::CameraStream>> streams;
     for (int i = 0; i < cameras; ++i) {
       media.push_back(std::make_unique<media::CameraMedia>());
-      views.push_back(std::make_unique<QuickView>());
-      streams.push_back(std::make_unique<net::CameraStream>(0, 5));
-      streams.back()->set_sinks(media.back()->sinks(views.back().get()));
+      media.back()->video.set_wanted(i < visible);
+      // An idle camera is left connected for the whole run.
+      streams.push_back(std::make_unique<net::CameraStream>(0, idle ? 60 : 5));
+      streams.back()->set_sinks(media.back()->sinks());
       streams.back()->set_account({"127.0.0.1", std::to_string(camsim.ports()[static_cast<std::size_t>(i)]),
                                    "admin", "admin"});
       if (streams.back()->start() != net::kStartOk) {
@@ -270,10 +320,14 @@ int main(int argc, char** argv) {
       return n;
     };
     // Until every camera shows pictures, and a little more for the sound.
-    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    const auto deadline = Clock::now() + std::chrono::seconds(20 + cameras / 4);
     for (;;) {
       bool all = true;
-      for (const auto& v : views) all = all && v->sent() > 0;
+      if (idle) {
+        for (const auto& st : streams) all = all && st->connected() && st->header_length() > 0;
+      } else {
+        for (const auto& m : media) all = all && m->video.frames_presented() > 0;
+      }
       if (all) break;
       if (Clock::now() > deadline) {
         std::fprintf(stderr, "not every camera showed a picture\n");
@@ -290,11 +344,24 @@ int main(int argc, char** argv) {
     const std::uint64_t frames0 = presented();
     std::uint64_t dropped0 = 0;
     for (const auto& m : media) dropped0 += m->video.frames_dropped();
+    std::array<std::uint64_t, media::kLatencyBuckets> latency0{};
+    for (const auto& m : media) {
+      const auto h = m->video.latency_histogram();
+      for (std::size_t b = 0; b < h.size(); ++b) latency0[b] += h[b];
+    }
+    const std::uint64_t switches0 = context_switches();
     const double cpu0 = process_cpu_s();
     const auto wall0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(seconds));
     const double cpu = process_cpu_s() - cpu0;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+    const std::uint64_t switches = context_switches() - switches0;
+    std::array<std::uint64_t, media::kLatencyBuckets> latency{};
+    for (const auto& m : media) {
+      const auto h = m->video.latency_histogram();
+      for (std::size_t b = 0; b < h.size(); ++b) latency[b] += h[b];
+    }
+    for (std::size_t b = 0; b < latency.size(); ++b) latency[b] -= latency0[b];
     const std::uint64_t frames = presented() - frames0;
     std::uint64_t dropped = 0, failed = 0;
     for (const auto& m : media) {
@@ -314,6 +381,9 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &ru);
 
     std::printf("cameras: %d\n", cameras);
+    std::printf("visible: %d\n", visible);
+    std::printf("audio: %s\n", audio ? "yes" : "no");
+    std::printf("idle: %s\n", idle ? "yes" : "no");
     std::printf("picture: %dx%d\n", clip.width, clip.height);
     std::printf("clip_fps: %.1f\n", fps);
     std::printf("seconds: %.1f\n", wall);
@@ -324,6 +394,10 @@ int main(int argc, char** argv) {
     std::printf("all_connected: %s\n", all_connected ? "yes" : "no");
     std::printf("cpu_cores: %.3f\n", cpu / wall);
     std::printf("buffers_mb: %.1f\n", buffers_mb);
+    std::printf("buffers_mb_per_camera: %.2f\n", buffers_mb / cameras);
+    std::printf("wakeups_per_second: %.1f\n", static_cast<double>(switches) / wall);
+    std::printf("latency_p50_ms: %.0f\n", latency_percentile(latency, 0.50));
+    std::printf("latency_p99_ms: %.0f\n", latency_percentile(latency, 0.99));
     std::printf("pipeline_buffers_mb: %.1f\n", static_cast<double>(pipeline_bytes) / (1024.0 * 1024.0));
     std::printf("peak_rss_mb: %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
     std::printf("our_cpu_ms_per_frame: %.3f\n", ours * 1000.0);

@@ -4,7 +4,7 @@
 // same run (ratio = stream client / plain read). Also the demultiplexer alone
 // on bytes already in memory, and the memory a connected camera holds.
 //
-// camsim is found beside this build (../tools/camsim/camsim) or in $CAMSIM.
+// camsim is found beside this program (build/bin) or in $CAMSIM.
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
@@ -42,7 +42,7 @@ std::string camsim_path() {
   const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
   std::string dir = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
   dir = dir.substr(0, dir.rfind('/'));
-  return dir + "/../tools/camsim/camsim";
+  return dir + "/camsim";
 }
 
 // camsim as a child process, stopped when this goes away.

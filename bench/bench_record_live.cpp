@@ -53,6 +53,7 @@
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/platform/tick.h"
 #include "viewer/platform/ui_seams.h"
+#include "viewer/record/loop_thread.h"
 #include "viewer/record/manual_recording.h"
 #include "viewer/shell/model/viewer_core.h"
 
@@ -73,16 +74,6 @@ double process_cpu_s() {
   return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
 }
-
-// A view that takes each picture at once, as a window that only marks the
-// picture for its next repaint does.
-class QuickView final : public platform::View {
- public:
-  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
-    return platform::SendResult::Handled;
-  }
-  void invalidate(int, int, int, int) override {}
-};
 
 // Delays of one camera's written packets, in whole milliseconds. A fixed
 // histogram, so that the observer neither allocates nor takes time while the
@@ -130,9 +121,12 @@ class PassTimingClock final : public record::Clock {
   std::int64_t now_ms() override { return base_.now_ms(); }
   record::LocalTime local(std::int64_t seconds) override { return base_.local(seconds); }
   std::int64_t seconds_from_local(const record::LocalTime& t) override { return base_.seconds_from_local(t); }
-  void sleep_ms(int ms) override {
-    if (ms == 10) {
-      // Only the manual loop waits 10 ms; the first thread that does is it.
+  void sleep_ms(int ms) override { base_.sleep_ms(ms); }
+  bool wait_ms(int ms, platform::Event& wake) override {
+    if (ms == record::kBusyPassMs) {
+      // While it records, only the manual loop waits this long between
+      // passes (the schedule loop has no window here and waits longer); the
+      // first thread that does is it.
       std::thread::id none;
       const std::thread::id self = std::this_thread::get_id();
       if (loop_thread_.compare_exchange_strong(none, self) || none == self) {
@@ -142,7 +136,7 @@ class PassTimingClock final : public record::Clock {
         timing_ = measuring.load();
       }
     }
-    base_.sleep_ms(ms);
+    return base_.wait_ms(ms, wake);
   }
 
   static constexpr std::uint32_t kBuckets = 60000;
@@ -430,7 +424,6 @@ int main(int argc, char** argv) {
   }
 
   platform::ScopedHeadlessUi ui;
-  QuickView view;
   std::vector<DelayHistogram> delays(kCameras);
   PassTimingClock pass_clock;
   double wall = 0, cpu = 0;
@@ -442,7 +435,6 @@ int main(int argc, char** argv) {
     options.stream_timeout_s = 5;
     options.env.clock = &pass_clock;
     model::ViewerCore core(options);
-    for (int i = 0; i < model::kPoolSize; ++i) core.cameras().pool(i).set_view(&view);
     if (core.start(program.string()) != 1 || core.cameras().count() != kCameras) {
       std::fprintf(stderr, "the core did not list the cameras\n");
       return 1;

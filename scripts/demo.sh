@@ -15,8 +15,8 @@ mac=000e53000001
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" --no-fuzz
 
-camsim="$root/build/tools/camsim/camsim"
-viewer="$root/build/tools/viewer-headless/viewer-headless"
+camsim="$root/build/bin/camsim"
+viewer="$root/build/bin/viewer-headless"
 out=$(mktemp)
 folder=$(mktemp -d)
 camsim_pid=""

@@ -28,24 +28,22 @@ bool wait_until(F&& done, int timeout_ms) {
   return test_support::wait_until(done, timeout_ms, 20);
 }
 
-// A camera window without a display: reads each presented picture through
-// the pipeline's lock, as a real view draws it, and keeps its size.
-class LogView final : public platform::View {
+// A camera window without a display: told of each published picture, it
+// takes the presented picture as a real view does when it repaints, and
+// keeps its size.
+class LogView final : public media::PictureListener {
  public:
-  platform::SendResult send_message(std::uint32_t msg, const void* lparam, std::uint32_t) override {
-    if (msg != platform::kMsgPresentFrame) return platform::SendResult::Handled;
-    const bool drawn = media::VideoPipeline::with_presented_picture(
-        lparam, [&](const media::PresentationRecord& record, const std::uint8_t* rgb) {
-          std::lock_guard lock(mutex_);
-          ++count_;
-          width_ = record.width;
-          height_ = record.height;
-          if (rgb == nullptr) ++missing_pixels_;
-        });
-    (void)drawn;
-    return platform::SendResult::Handled;
+  void picture_published(const media::VideoPipeline& pipeline) override {
+    std::shared_ptr<const media::Picture> picture = pipeline.picture();
+    std::lock_guard lock(mutex_);
+    ++count_;
+    if (!picture || picture->rgb.size() != std::size_t{3} * picture->width * picture->height) {
+      ++missing_pixels_;
+      return;
+    }
+    width_ = picture->width;
+    height_ = picture->height;
   }
-  void invalidate(int, int, int, int) override {}
 
   int count() const {
     std::lock_guard lock(mutex_);
@@ -142,7 +140,7 @@ class CoreRig {
     model::ViewerCoreOptions options;
     options.stream_timeout_s = 5;
     core = std::make_unique<model::ViewerCore>(options);
-    for (int i = 0; i < model::kPoolSize; ++i) core->cameras().pool(i).set_view(&view);
+    for (int i = 0; i < model::kPoolSize; ++i) core->cameras().pool(i).video().set_listener(&view);
     return core->start(folder.path()) == 1 && core->cameras().count() == 1;
   }
 

@@ -84,7 +84,7 @@ class AudioOutputTest : public ::testing::Test {
   // until the first block plays.
   void start_with(const std::vector<Bytes>& blocks) {
     for (std::size_t i = 0; i < blocks.size(); ++i) push(blocks[i], 1000 + 200 * static_cast<std::uint32_t>(i));
-    ASSERT_TRUE(out_.setup(nullptr));
+    ASSERT_TRUE(out_.setup());
     out_.start();
     ASSERT_TRUE(wait_until([&] { return buffer()->playing(); }));
   }
@@ -183,13 +183,13 @@ TEST_F(AudioOutputTest, PauseDropsBlocksButTheClockAdvances) {
 
 TEST_F(AudioOutputTest, VolumeBeforeSetupIsAppliedAtSetup) {
   out_.set_volume(-600);
-  ASSERT_TRUE(out_.setup(nullptr));
+  ASSERT_TRUE(out_.setup());
   EXPECT_EQ(buffer()->volume(), -600);
   out_.set_volume(-10000);
   EXPECT_EQ(buffer()->volume(), -10000);
   // A new connection gets a new buffer with the remembered volume.
   out_.stop();
-  ASSERT_TRUE(out_.setup(nullptr));
+  ASSERT_TRUE(out_.setup());
   EXPECT_EQ(buffer()->volume(), -10000);
 }
 
@@ -212,7 +212,7 @@ TEST_F(AudioOutputTest, StopEndsThreadSilencesAndClearsQueue) {
 TEST_F(AudioOutputTest, LostBufferIsRestoredAndWrittenAgain) {
   Expected expect;
   const Bytes a = random_block(400, 15);
-  ASSERT_TRUE(out_.setup(nullptr));
+  ASSERT_TRUE(out_.setup());
   buffer()->lose();
   out_.start();
   push(a, 1);
@@ -222,7 +222,7 @@ TEST_F(AudioOutputTest, LostBufferIsRestoredAndWrittenAgain) {
 
 TEST_F(AudioOutputTest, SetupFailsWithoutDeviceOrBuffer) {
   platform::set_sound_device_factory([] { return std::unique_ptr<platform::SoundDevice>(); });
-  EXPECT_FALSE(out_.setup(nullptr));
+  EXPECT_FALSE(out_.setup());
   // Started anyway, the thread ends at the first block instead of hanging,
   // so that the stream notices.
   out_.start();
@@ -233,9 +233,9 @@ TEST_F(AudioOutputTest, SetupFailsWithoutDeviceOrBuffer) {
   SetUp();
   ASSERT_NE(platform::sound_device(), nullptr);
   device_->set_fail_buffers(true);
-  EXPECT_FALSE(out_.setup(nullptr));
+  EXPECT_FALSE(out_.setup());
   device_->set_fail_buffers(false);
-  EXPECT_TRUE(out_.setup(nullptr));
+  EXPECT_TRUE(out_.setup());
 }
 
 // The device used headless: the cursor runs on the real clock at the pace

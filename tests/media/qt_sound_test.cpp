@@ -151,7 +151,7 @@ TEST_F(QtSound, WithoutServerSetupFails) {
   QCoreApplication app(argc_, argv_);
   platform::install_qt_sound_device();
   media::AudioOutput out;
-  EXPECT_FALSE(out.setup(nullptr));
+  EXPECT_FALSE(out.setup());
   out.stop();
   platform::release_sound_device();
   platform::set_sound_device_factory(nullptr);
@@ -185,7 +185,7 @@ TEST_F(QtSound, PlaysCameraAudioAndVolumeLowersIt) {
   platform::install_qt_sound_device();
   {
     media::AudioOutput out;
-    ASSERT_TRUE(out.setup(nullptr));
+    ASSERT_TRUE(out.setup());
     out.start();
     // 400-byte blocks every 200 ms, as the stream would deliver them (it
     // keeps at most three waiting). The first three go at once: two fill

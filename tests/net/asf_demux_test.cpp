@@ -19,7 +19,6 @@ struct Rig {
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
   net::QueuePacketSink writers[3];
-  net::CountingView view;
   net::StreamSinks sinks;
   net::StreamBuffers buffers;
   net::AsfDemux demux;
@@ -30,7 +29,6 @@ struct Rig {
     sinks.video = &video;
     sinks.audio = &audio;
     for (int i = 0; i < 3; ++i) sinks.writers[i] = &writers[i];
-    sinks.view = &view;
     EXPECT_TRUE(buffers.allocate());
   }
 

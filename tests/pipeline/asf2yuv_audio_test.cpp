@@ -16,7 +16,7 @@ namespace {
 
 using namespace pipeline_test;
 
-const std::string kTool = std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/asf2yuv/asf2yuv";
+const std::string kTool = std::string(CAMVIEWER_BIN_DIR) + "/asf2yuv";
 
 using tooltest::run;
 

@@ -104,7 +104,7 @@ TEST_P(VideoOnlyCamera, EveryFrameShownOnArrivalAndMatchesFfmpeg) {
     net::CameraStream stream(0, 5);
     net::StreamSinks sinks;
     sinks.video = &video;
-    sinks.view = &view;
+    view.attach(video);
     stream.set_sinks(sinks);
     stream.set_account({"127.0.0.1", std::to_string(camsim.port()), "admin", "pw"});
     ASSERT_EQ(stream.start(), net::kStartOk);
@@ -171,16 +171,16 @@ TEST(CameraWithSound, PicturesWaitForTheSoundAndMatchFfmpeg) {
 
   media::CameraMedia media;
   CaptureView view;
-  view.set_hook([&](const void* lparam) {
-    const auto* record = static_cast<const media::PresentationRecord*>(lparam);
-    media::VideoPipeline::with_presented_picture(record, [&](const media::PresentationRecord& r, const std::uint8_t*) {
-      std::lock_guard lock(mutex);
-      sends.push_back({r.time_ms, media.audio.clock(), media.video.queue().count()});
-    });
+  view.set_hook([&](const media::VideoPipeline& pipeline) {
+    std::shared_ptr<const media::Picture> picture = pipeline.picture();
+    if (!picture) return;
+    std::lock_guard lock(mutex);
+    sends.push_back({picture->time_ms, media.audio.clock(), media.video.queue().count()});
   });
+  view.attach(media.video);
   {
     net::CameraStream stream(0, 5);
-    stream.set_sinks(media.sinks(&view));
+    stream.set_sinks(media.sinks());
     stream.set_account({"127.0.0.1", std::to_string(camsim.port()), "admin", "pw"});
     ASSERT_EQ(stream.start(), net::kStartOk);
     const std::size_t want = clip.vops.size() * 3000 / clip.duration_ms;

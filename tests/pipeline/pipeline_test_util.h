@@ -27,7 +27,7 @@
 #include "viewer/media/video_pipeline.h"
 #include "viewer/net/media_frame.h"
 #include "viewer/net/stream_sinks.h"
-#include "viewer/platform/ui_seams.h"
+#include "viewer/platform/event.h"
 
 namespace pipeline_test {
 
@@ -36,53 +36,46 @@ struct Presented {
   int width = 0;
   int height = 0;
   media::Rect source;
-  media::Rect destination;
   std::uint32_t time_ms = 0;
-  std::chrono::steady_clock::time_point at;  // when the view got it
+  std::uint64_t sequence = 0;
+  std::chrono::steady_clock::time_point at;  // when it was published
   std::vector<std::uint8_t> rgb;             // empty unless the view keeps pictures
 };
 
-// A camera view without a window: copies each picture it is sent through
-// the pipeline's accessor, as a real view draws it. It can answer slowly,
-// run a hook at each send (to look at the clock), or keep only the records.
-// Declare it before the pipeline that sends to it: the decode thread may
-// still be sending until the pipeline is destroyed.
-class CaptureView final : public platform::View {
+// A camera view without a window: told of each published picture on the
+// decode thread, it takes the presented picture as a real view does when it
+// repaints. It can run a hook at each picture (to look at the clock) or keep
+// only the records. Declare it before the pipeline it listens to: the decode
+// thread may still tell it until the pipeline is destroyed.
+class CaptureView final : public media::PictureListener {
  public:
   explicit CaptureView(bool keep_pictures = true) : keep_pictures_(keep_pictures) {}
 
-  platform::SendResult send_message(std::uint32_t msg, const void* lparam, std::uint32_t timeout_ms) override {
+  // Listens to the pipeline and makes it publish RGB pictures.
+  void attach(media::VideoPipeline& p) {
+    p.set_listener(this);
+    p.set_wanted(true);
+  }
+
+  void picture_published(const media::VideoPipeline& pipeline) override {
     sends_.fetch_add(1);
-    if (msg != platform::kMsgPresentFrame) return platform::SendResult::NoTarget;
-    if (hook_) hook_(lparam);
-    const int delay = delay_ms_.load();
-    if (delay > 0) {
-      // A view busy elsewhere: the sender gives up after its time-out.
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-      if (static_cast<std::uint32_t>(delay) >= timeout_ms) return platform::SendResult::TimedOut;
-    }
+    if (hook_) hook_(pipeline);
+    std::shared_ptr<const media::Picture> picture = pipeline.picture();
+    if (!picture) return;
     Presented p;
     p.at = std::chrono::steady_clock::now();
-    const bool drawn = media::VideoPipeline::with_presented_picture(
-        lparam, [&](const media::PresentationRecord& r, const std::uint8_t* rgb) {
-          p.width = r.width;
-          p.height = r.height;
-          p.source = r.source;
-          p.destination = r.destination;
-          p.time_ms = r.time_ms;
-          if (keep_pictures_) p.rgb.assign(rgb, rgb + std::size_t{3} * r.width * r.height);
-        });
-    if (drawn) {
-      std::lock_guard lock(mutex_);
-      presented_.push_back(std::move(p));
-    }
-    return platform::SendResult::Handled;
+    p.width = picture->width;
+    p.height = picture->height;
+    p.source = pipeline.source_rect();
+    p.time_ms = picture->time_ms;
+    p.sequence = picture->sequence;
+    if (keep_pictures_) p.rgb = picture->rgb;
+    std::lock_guard lock(mutex_);
+    presented_.push_back(std::move(p));
   }
-  void invalidate(int, int, int, int) override {}
 
-  void set_delay_ms(int ms) { delay_ms_.store(ms); }
   // Runs on the decode thread before the picture is read. Set before start.
-  void set_hook(std::function<void(const void*)> hook) { hook_ = std::move(hook); }
+  void set_hook(std::function<void(const media::VideoPipeline&)> hook) { hook_ = std::move(hook); }
 
   int sends() const { return sends_.load(); }
   std::size_t count() const {
@@ -102,9 +95,8 @@ class CaptureView final : public platform::View {
 
  private:
   const bool keep_pictures_;
-  std::atomic<int> delay_ms_{0};
   std::atomic<int> sends_{0};
-  std::function<void(const void*)> hook_;
+  std::function<void(const media::VideoPipeline&)> hook_;
   mutable std::mutex mutex_;
   std::vector<Presented> presented_;
 };
@@ -112,21 +104,28 @@ class CaptureView final : public platform::View {
 // Audio whose clock the test sets; nothing else of it is used by the video.
 class FakeAudio final : public net::AudioSink {
  public:
-  bool setup(platform::View*) override { return true; }
+  bool setup() override { return true; }
   void start() override {}
   void set_volume(int) override {}
   bool thread_ended() const override { return false; }
   net::FrameQueue& queue() override { return queue_; }
   std::uint32_t clock() const override { return clock_.load(); }
+  void set_clock_wakeup(platform::Event* wakeup) override { wakeup_.store(wakeup); }
   void stop() override {}
   void pause() override {}
   void resume() override {}
 
-  void set_clock(std::uint32_t ms) { clock_.store(ms); }
+  // Moves the clock and wakes whoever paces against it, as the audio
+  // thread does.
+  void set_clock(std::uint32_t ms) {
+    clock_.store(ms);
+    if (platform::Event* w = wakeup_.load()) w->set();
+  }
 
  private:
   net::FrameQueue queue_;
   std::atomic<std::uint32_t> clock_{0};
+  std::atomic<platform::Event*> wakeup_{nullptr};
 };
 
 inline std::string clip_path(const std::string& name) { return std::string(CAMVIEWER_CLIPS_DIR) + "/" + name; }

@@ -36,8 +36,10 @@ class PipelineTest : public ::testing::Test {
     ASSERT_FALSE(vga_.vops.empty());
   }
 
-  bool setup(VideoPipeline& p, const clipkit::M4vClip& clip, platform::View* view) {
-    return p.setup(clip.width, clip.height, clip.codec_data.data(), static_cast<int>(clip.codec_data.size()), view);
+  // Sets the pipeline up for the clip, with the view drawing it.
+  bool setup(VideoPipeline& p, const clipkit::M4vClip& clip, CaptureView* view) {
+    if (view) view->attach(p);
+    return p.setup(clip.width, clip.height, clip.codec_data.data(), static_cast<int>(clip.codec_data.size()));
   }
   void push(VideoPipeline& p, const clipkit::M4vClip& clip, std::size_t vop, std::uint32_t time, int marker) {
     p.queue().push_back(make_frame(clip.vops[vop].bytes, time, marker));
@@ -53,24 +55,24 @@ class PipelineTest : public ::testing::Test {
 TEST_F(PipelineTest, SetupRefusesWhatItCannotShow) {
   CaptureView view;
   VideoPipeline p;
+  view.attach(p);
   const std::uint8_t* cd = qvga_.codec_data.data();
-  EXPECT_FALSE(p.setup(320, 240, cd, 18, nullptr));
-  EXPECT_FALSE(p.setup(320, 240, nullptr, 18, &view));
-  EXPECT_FALSE(p.setup(320, 240, cd, 0, &view));
+  EXPECT_FALSE(p.setup(320, 240, nullptr, 18));
+  EXPECT_FALSE(p.setup(320, 240, cd, 0));
   std::vector<std::uint8_t> long_codec_data(67, 0);
-  EXPECT_FALSE(p.setup(320, 240, long_codec_data.data(), 67, &view));
-  EXPECT_FALSE(p.setup(704, 480, cd, 18, &view));
-  EXPECT_FALSE(p.setup(640, 576, cd, 18, &view));
-  EXPECT_FALSE(p.setup(0, 240, cd, 18, &view));
+  EXPECT_FALSE(p.setup(320, 240, long_codec_data.data(), 67));
+  EXPECT_FALSE(p.setup(704, 480, cd, 18));
+  EXPECT_FALSE(p.setup(640, 576, cd, 18));
+  EXPECT_FALSE(p.setup(0, 240, cd, 18));
   // Nothing to start after a refused set-up.
   EXPECT_FALSE(p.start());
   EXPECT_EQ(p.buffer_bytes(), 0u);
 
-  ASSERT_TRUE(p.setup(320, 240, cd, 18, &view));
+  ASSERT_TRUE(p.setup(320, 240, cd, 18));
   EXPECT_GT(p.buffer_bytes(), 0u);
   ASSERT_TRUE(p.start());
   // A second set-up while the thread runs would swap the decoder under it.
-  EXPECT_FALSE(p.setup(320, 240, cd, 18, &view));
+  EXPECT_FALSE(p.setup(320, 240, cd, 18));
   p.stop();
   EXPECT_EQ(p.buffer_bytes(), 0u);
 }
@@ -246,7 +248,7 @@ TEST_F(PipelineTest, MotionCellsComeFromConsecutiveKeyFramesOnly) {
   {
     DECODER* d = decoder_create();
     ASSERT_NE(d, nullptr);
-    std::vector<std::uint8_t> input, picture(VideoPipeline::kYuvBytes);
+    std::vector<std::uint8_t> input, picture(std::size_t{640} * 480 * 3 / 2);
     for (std::size_t i = 0; i <= second_key; ++i) {
       input.assign(vga_.vops[i].bytes.begin(), vga_.vops[i].bytes.end());
       if (i == 0) input.insert(input.begin(), vga_.codec_data.begin(), vga_.codec_data.end());
@@ -298,31 +300,30 @@ TEST_F(PipelineTest, MotionCellsComeFromConsecutiveKeyFramesOnly) {
   EXPECT_EQ(p.motion_updates(), updates + 1);
 }
 
-TEST_F(PipelineTest, RectanglesReachTheViewInPictureCoordinates) {
+TEST_F(PipelineTest, SourceAreaIsKeptInPictureCoordinatesAndCutToThePicture) {
   CaptureView view(false);
   VideoPipeline p;
   ASSERT_TRUE(setup(p, qvga_, &view));
   EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 240}));
-  p.set_destination_rect({100, 50, 420, 290});
-  p.set_source_rect({110, 60, 270, 180});  // a zoom area dragged in the view
+  p.set_source_rect({10, 10, 170, 130});  // a zoom area
   EXPECT_EQ(p.source_rect(), (media::Rect{10, 10, 170, 130}));
   ASSERT_TRUE(p.start());
   push(p, qvga_, 0, 0, kKey);
   ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
   EXPECT_EQ(view.presented()[0].source, (media::Rect{10, 10, 170, 130}));
-  EXPECT_EQ(view.presented()[0].destination, (media::Rect{100, 50, 420, 290}));
 
   // An area reaching past the picture is cut to it; an empty one is the
   // whole picture again.
   p.set_source_rect({50, 0, 900, 200});
-  EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 150}));
+  EXPECT_EQ(p.source_rect(), (media::Rect{50, 0, 320, 200}));
   p.set_source_rect({0, 0, 0, 0});
   EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 240}));
+  // The area belongs to the camera, not to one connection: a window closed
+  // while zoomed leaves it set until zoom is turned off.
   p.set_source_rect({200, 100, 260, 200});
   p.stop();
-  // A new connection shows the whole picture.
   ASSERT_TRUE(setup(p, qvga_, &view));
-  EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 240}));
+  EXPECT_EQ(p.source_rect(), (media::Rect{200, 100, 260, 200}));
 }
 
 TEST_F(PipelineTest, SnapshotIsTheShownPictureWhileStreaming) {
@@ -344,57 +345,87 @@ TEST_F(PipelineTest, SnapshotIsTheShownPictureWhileStreaming) {
   EXPECT_FALSE(p.copy_snapshot(shot, &w, &h));
 }
 
-TEST_F(PipelineTest, StopIsIdempotentAndALateViewFindsNothing) {
+TEST_F(PipelineTest, StopIsIdempotentAndAViewKeepsWhatItHolds) {
   VideoPipeline never_started;
   never_started.stop();
   never_started.stop();
 
-  // A view that answers nothing in time and handles the message later.
-  class LateView final : public platform::View {
-   public:
-    platform::SendResult send_message(std::uint32_t, const void* lparam, std::uint32_t) override {
-      last_ = lparam;
-      return platform::SendResult::TimedOut;
-    }
-    void invalidate(int, int, int, int) override {}
-    const void* last_ = nullptr;
-  } late;
-
+  CaptureView view(false);
   VideoPipeline p;
-  ASSERT_TRUE(setup(p, qvga_, &late));
+  ASSERT_TRUE(setup(p, qvga_, &view));
   ASSERT_TRUE(p.start());
   push(p, qvga_, 0, 0, kKey);
-  ASSERT_TRUE(wait_until([&] { return p.frame_shown(); }, 3000));
-  const auto read = [&] {
-    return VideoPipeline::with_presented_picture(late.last_, [](const media::PresentationRecord& r,
-                                                                const std::uint8_t* rgb) {
-      EXPECT_EQ(r.width, 320);
-      EXPECT_NE(rgb, nullptr);
-    });
-  };
-  EXPECT_TRUE(read());
+  ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
+  // A view in the middle of drawing holds its picture; the pipeline going
+  // away under it frees nothing it reads.
+  std::shared_ptr<const media::Picture> held = p.picture();
+  ASSERT_NE(held, nullptr);
   p.stop();
   EXPECT_TRUE(p.stopping());
-  EXPECT_FALSE(read());  // the picture is gone, and the view is told so
+  EXPECT_EQ(held->width, 320);
+  EXPECT_EQ(held->rgb.size(), std::size_t{320} * 240 * 3);
+  // A window still showing the camera keeps its last picture (it shows the
+  // camera reconnecting); one that lets go frees it.
+  EXPECT_EQ(p.picture(), held);
+  p.set_wanted(false);
+  EXPECT_EQ(p.picture(), nullptr);
+  held.reset();
+  EXPECT_EQ(p.buffer_bytes(), 0u);
   p.stop();
   EXPECT_FALSE(p.thread_ended());
   EXPECT_EQ(p.queue().count(), 0u);
 }
 
-TEST_F(PipelineTest, StopReturnsWithinOneSendWhileTheViewIsSlow) {
-  CaptureView view(false);
+TEST_F(PipelineTest, AViewThatStallsCostsNoDecodingAndStopIsPrompt) {
   VideoPipeline p;
-  view.set_delay_ms(900);
-  ASSERT_TRUE(setup(p, qvga_, &view));
+  CaptureView counter(false);
+  ASSERT_TRUE(setup(p, qvga_, &counter));
   ASSERT_TRUE(p.start());
-  for (std::uint32_t i = 0; i < 10; ++i) push(p, qvga_, i, i * 40, i == 0 ? kKey : kPlain);
-  ASSERT_TRUE(wait_until([&] { return view.sends() >= 1; }, 3000));
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return counter.count() == 1; }, 3000));
+  // A window stuck for seconds in the middle of drawing this picture.
+  std::shared_ptr<const media::Picture> stuck = p.picture();
+  ASSERT_NE(stuck, nullptr);
+  std::thread stalled_view([stuck] { std::this_thread::sleep_for(milliseconds(1500)); });
+  for (std::uint32_t i = 1; i < 20; ++i) push(p, qvga_, i, i * 40, kPlain);
+  ASSERT_TRUE(wait_until([&] { return counter.count() == 20; }, 3000));
+  EXPECT_EQ(p.frames_dropped(), 0u);
   const auto t0 = steady_clock::now();
   p.stop();
-  const auto took = steady_clock::now() - t0;
-  EXPECT_LT(took, milliseconds(1100));
-  EXPECT_LE(view.sends(), 2);  // no frame after the stop request
-  EXPECT_EQ(p.queue().count(), 0u);
+  EXPECT_LT(steady_clock::now() - t0, milliseconds(200));
+  stalled_view.join();
+  // The stuck picture was left alone: every later one went elsewhere.
+  const std::vector<Presented> shown = counter.presented();
+  EXPECT_EQ(shown.back().time_ms, 19u * 40);
+}
+
+TEST_F(PipelineTest, NothingIsConvertedWhileNoViewWantsThePicture) {
+  VideoPipeline p;
+  CaptureView view(false);
+  p.set_listener(&view);
+  ASSERT_TRUE(p.setup(qvga_.width, qvga_.height, qvga_.codec_data.data(), 18));
+  ASSERT_TRUE(p.start());
+  for (std::uint32_t i = 0; i < 5; ++i) push(p, qvga_, i, i * 40, i == 0 ? kKey : kPlain);
+  ASSERT_TRUE(wait_until([&] { return p.frames_presented() == 5; }, 3000));
+  EXPECT_EQ(p.picture(), nullptr);
+  EXPECT_EQ(view.count(), 0u);
+  const std::size_t unseen = p.buffer_bytes();
+  // Decoding still serves snapshots, exactly.
+  std::vector<std::uint8_t> shot;
+  int w = 0, h = 0;
+  ASSERT_TRUE(p.copy_snapshot(shot, &w, &h));
+  EXPECT_EQ(shot.size(), std::size_t{320} * 240 * 3);
+
+  // Scrolled into view: the last picture is there at once, not at the next
+  // frame (a paused camera may have none coming).
+  p.pause();
+  p.set_wanted(true);
+  ASSERT_TRUE(wait_until([&] { return p.picture() != nullptr; }, 3000));
+  EXPECT_EQ(p.picture()->rgb, shot);
+  EXPECT_EQ(p.buffer_bytes(), unseen + shot.size());
+  p.set_wanted(false);
+  EXPECT_EQ(p.picture(), nullptr);
+  p.stop();
 }
 
 TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {

@@ -23,7 +23,7 @@ void set_header(RecordingWriter& w, const std::vector<std::uint8_t>& h) {
   (void)w.SetHeader(h.data(), static_cast<std::uint32_t>(h.size()));
 }
 
-std::string tool_path() { return std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/asfperiod/asfperiod"; }
+std::string tool_path() { return std::string(CAMVIEWER_BIN_DIR) + "/asfperiod"; }
 
 bool wait_for_tool(AnalysisTool& tool) {
   for (int i = 0; i < 500; ++i) {

@@ -24,6 +24,10 @@ struct FakeConnectionState {
   std::atomic<std::uint32_t> header{0};
   std::atomic<bool> muted{false};
   std::atomic<int> volume{0};
+  std::atomic<bool> audio{true};       // the header announces sound
+  std::atomic<int> width{320};         // the header's picture width
+  std::atomic<bool> state_changed{false};
+  std::atomic<int> connect_waits{0};
   model::ConnectionAccount account;
 };
 
@@ -52,6 +56,13 @@ class FakeConnection final : public model::CameraConnection {
   void resume() override { s_->state = model::kStatePlaying; }
   int connection_state() const override { return s_->state; }
   bool connected() const override { return s_->is_connected; }
+  bool wait_connected(std::uint32_t) override {
+    ++s_->connect_waits;
+    return s_->is_connected;
+  }
+  bool take_state_change() override { return s_->state_changed.exchange(false); }
+  bool has_audio() const override { return s_->header != 0 && s_->audio; }
+  int picture_width() const override { return s_->header != 0 ? s_->width.load() : 0; }
   bool is_closed() const override { return !s_->is_connected; }
   bool is_dead() const override { return !s_->is_connected; }
   bool stopping() const override { return false; }

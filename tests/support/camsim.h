@@ -15,7 +15,7 @@
 
 namespace test_support {
 
-inline std::string camsim_path() { return std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/camsim/camsim"; }
+inline std::string camsim_path() { return std::string(CAMVIEWER_BIN_DIR) + "/camsim"; }
 
 class CamsimProcess {
  public:

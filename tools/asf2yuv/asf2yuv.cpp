@@ -48,7 +48,7 @@ public:
     {
     }
 
-    bool setup(int width, int height, const uint8_t* codec_data, int codec_len, platform::View*) override
+    bool setup(int width, int height, const uint8_t* codec_data, int codec_len) override
     {
         if (codec_data == nullptr || codec_len <= 0) return false;
         width_ = width;
@@ -152,7 +152,7 @@ class PcmSink final : public net::AudioSink {
 public:
     explicit PcmSink(std::FILE* out) : out_(out), decoder_(media::G726_decoder_create()) {}
 
-    bool setup(platform::View*) override
+    bool setup() override
     {
         has_stream_ = true;
         return decoder_ != nullptr;
@@ -166,6 +166,7 @@ public:
     }
     net::FrameQueue& queue() override { return queue_; }
     std::uint32_t clock() const override { return 0; }
+    void set_clock_wakeup(platform::Event*) override {}
     void stop() override {}
     void pause() override {}
     void resume() override {}

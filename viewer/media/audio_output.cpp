@@ -14,16 +14,16 @@ constexpr platform::PcmFormat kPcmFormat{1, 8000, 16};
 
 constexpr std::uint32_t bit(int signal) { return 1u << signal; }
 
-void sleep_1ms() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
-
 }  // namespace
 
 AudioOutput::AudioOutput()
-    : pcm_(static_cast<std::size_t>(kMaxBlockBytes) * 8 / kCodeBits), silence_(kHalfBytes, 0) {}
+    : pcm_(static_cast<std::size_t>(kMaxBlockBytes) * 8 / kCodeBits), silence_(kHalfBytes, 0) {
+  queue_.set_on_push([this] { signals_.raise(kSignalBlock); });
+}
 
 AudioOutput::~AudioOutput() { stop(); }
 
-bool AudioOutput::setup(platform::View* /*view*/) {
+bool AudioOutput::setup() {
   if (thread_.joinable()) return false;
   if (!decoder_) {
     decoder_.reset(G726_decoder_create());
@@ -99,8 +99,12 @@ bool AudioOutput::take_block() {
   const std::uint32_t len = std::min(frame->length(), kMaxBlockBytes);
   const int samples = G726_dec(decoder_.get(), kCodeBits, frame->data(), static_cast<int>(len), pcm_.data());
   pcm_len_ = static_cast<std::size_t>(samples) * 2;
-  std::lock_guard lock(clock_mutex_);
-  clock_ = frame->time();
+  {
+    std::lock_guard lock(clock_mutex_);
+    clock_ = frame->time();
+  }
+  // A picture held back for this clock may go now.
+  if (platform::Event* wakeup = clock_wakeup_.load()) wakeup->set();
   return true;
 }
 
@@ -137,17 +141,17 @@ int AudioOutput::run() {
       if (!started) result = 0;
       break;
     }
-    sleep_1ms();
+    (void)signals_.wait_any(bit(kSignalBlock) | bit(kSignalStopRequest), kIdleWaitMs);
   }
 
   // Steady: each block goes into the half the cursor has just left. With
   // nothing to play, both halves go silent once the cursor has been through
-  // both, and the next block starts again at offset 0.
+  // both, and the next block starts again at offset 0. The thread waits on
+  // the buffer's signals, the queue's and stop's; it never polls.
   bool restart = false;
   bool silenced_for_pause = false;
   const std::uint32_t any = bit(kSignalHalf0) | bit(kSignalHalf1) | bit(kSignalStopped) | bit(kSignalStopRequest);
   while (started) {
-    sleep_1ms();
     if (stop_flag_) break;
     if (take_block()) {
       if (paused_) {
@@ -178,10 +182,14 @@ int AudioOutput::run() {
         }
         // Playback stopped under us: the block is dropped.
       }
-    } else if (signals_.wait_all(bit(kSignalHalf0) | bit(kSignalHalf1), bit(kSignalStopRequest))) {
+    } else if (signals_.wait_all(bit(kSignalHalf0) | bit(kSignalHalf1),
+                                 bit(kSignalStopRequest) | bit(kSignalBlock))) {
       write_silence();
       restart = true;
     }
+    // Otherwise a block arrived before the cursor had been through both
+    // halves: it is taken at once (no gap of silence for a block that is
+    // only a little late), or the stop request ends the loop above.
   }
   thread_ended_ = true;
   return result;

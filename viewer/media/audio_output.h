@@ -15,6 +15,7 @@
 #include "viewer/media/g726/g726.h"
 #include "viewer/net/media_frame.h"
 #include "viewer/net/stream_sinks.h"
+#include "viewer/platform/event.h"
 #include "viewer/platform/sound_device.h"
 
 namespace media {
@@ -37,8 +38,8 @@ class AudioOutput final : public net::AudioSink {
   // process-wide sound device if there is none yet, and a new sound buffer
   // with its notifications and the remembered volume. False when any of
   // them cannot be made (the stream then runs without sound) or while the
-  // audio thread runs. Stream thread; view is not needed by our devices.
-  [[nodiscard]] bool setup(platform::View* view) override;
+  // audio thread runs. Stream thread.
+  [[nodiscard]] bool setup() override;
 
   // Clears the stop flag and starts the audio thread unless one exists.
   void start() override;
@@ -54,6 +55,7 @@ class AudioOutput final : public net::AudioSink {
   // Presentation time (ms) of the block last taken for playing; 0 before
   // the first. Any thread.
   std::uint32_t clock() const override;
+  void set_clock_wakeup(platform::Event* wakeup) override { clock_wakeup_.store(wakeup); }
 
   // Stops and joins the audio thread, silences and releases the buffer,
   // drops the queued blocks and the decoder. Harmless to repeat. Stream
@@ -66,8 +68,12 @@ class AudioOutput final : public net::AudioSink {
   void resume() override { paused_ = false; }
 
  private:
-  // Signals of the sound buffer and of stop(), as the thread waits on them.
-  enum : int { kSignalHalf0 = 0, kSignalHalf1 = 1, kSignalStopped = 2, kSignalStopRequest = 3 };
+  // Signals of the sound buffer, of stop() and of the queue, as the thread
+  // waits on them.
+  enum : int { kSignalHalf0 = 0, kSignalHalf1 = 1, kSignalStopped = 2, kSignalStopRequest = 3, kSignalBlock = 4 };
+  // Longest single wait for a first block; the queue and stop() wake it
+  // earlier.
+  static constexpr int kIdleWaitMs = 1000;
 
   int run();
   bool take_block();
@@ -93,6 +99,7 @@ class AudioOutput final : public net::AudioSink {
 
   mutable std::mutex clock_mutex_;
   std::uint32_t clock_ = 0;
+  std::atomic<platform::Event*> clock_wakeup_{nullptr};
 
   // The current block's samples (at most 800 bytes x 4) and one half of
   // silence, allocated once.

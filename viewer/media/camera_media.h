@@ -19,13 +19,12 @@ struct CameraMedia {
   AudioOutput audio;
   VideoPipeline video;
 
-  // Video, audio and the view the pictures go to; the recording writers are
-  // the recording side's to fill in.
-  net::StreamSinks sinks(platform::View* view) {
+  // Video and audio; the recording writers are the recording side's to fill
+  // in.
+  net::StreamSinks sinks() {
     net::StreamSinks s;
     s.video = &video;
     s.audio = &audio;
-    s.view = view;
     return s;
   }
 };

@@ -1,6 +1,7 @@
 #include "viewer/media/video_pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -34,38 +35,48 @@ Rect clamp_to_picture(const Rect& r, int width, int height) {
   return c.empty() ? whole : c;
 }
 
+// Grows a buffer to n bytes without throwing; false when memory ran out.
+bool reserve_bytes(std::vector<std::uint8_t>& v, std::size_t n) {
+  try {
+    v.resize(n);
+  } catch (const std::bad_alloc&) {
+    v.clear();
+    v.shrink_to_fit();
+    return false;
+  }
+  return true;
+}
+
+void free_bytes(std::vector<std::uint8_t>& v) {
+  v.clear();
+  v.shrink_to_fit();
+}
+
 }  // namespace
 
 void VideoPipeline::DecoderDeleter::operator()(DECODER* d) const { (void)decoder_destroy(d); }
 
-VideoPipeline::VideoPipeline() { record_.pipeline = this; }
+VideoPipeline::VideoPipeline() {
+  queue_.set_on_push([this] { wake_.set(); });
+}
 
 VideoPipeline::~VideoPipeline() { stop(); }
 
-bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data, int codec_len,
-                          platform::View* view) {
+bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data, int codec_len) {
   std::lock_guard control(control_mutex_);
-  if (view == nullptr || codec_data == nullptr || codec_len <= 0 ||
-      codec_len > static_cast<int>(kMaxCodecDataBytes)) {
-    return false;
-  }
+  if (codec_data == nullptr || codec_len <= 0 || codec_len > static_cast<int>(kMaxCodecDataBytes)) return false;
   // The size comes from the stream header; the buffers hold no more than
   // the largest picture the cameras send.
   if (width <= 0 || height <= 0 || width > kMaxWidth || height > kMaxHeight) return false;
   if (thread_.joinable() && !thread_ended_.load()) return false;  // still decoding the last stream
   ready_ = false;
 
-  view_.store(view);
-  {
-    std::lock_guard lock(picture_mutex_);
-    width_ = width;
-    height_ = height;
-    source_view_ = Rect{};  // whole picture
-    have_picture_ = false;
-  }
+  width_ = width;
+  height_ = height;
   std::memcpy(codec_data_, codec_data, static_cast<std::size_t>(codec_len));
   codec_len_ = codec_len;
   codec_pending_ = true;
+  video_decoded_.store(false);
 
   // A new decoder for every connection: one that has already read headers
   // would misread the codec data put in front of the first frame.
@@ -78,16 +89,17 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
     cells_valid_ = false;
   }
 
-  if (!yuv_) yuv_.reset(new (std::nothrow) std::uint8_t[kYuvBytes]);
-  if (!key_luma_) key_luma_.reset(new (std::nothrow) std::uint8_t[kKeyLumaBytes]);
-  if (!input_) input_.reset(new (std::nothrow) std::uint8_t[kInputBytes]);
+  // Sized to this connection's pictures. The input buffer only carries the
+  // codec data in front of the first frames; later frames are decoded where
+  // they lie.
+  const std::size_t luma = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   {
-    std::lock_guard lock(picture_mutex_);
-    if (!rgb_) rgb_.reset(new (std::nothrow) std::uint8_t[kRgbBytes]);
-    if (!rgb_) return false;
+    std::lock_guard lock(yuv_mutex_);
+    have_decoded_ = false;
+    if (!reserve_bytes(yuv_, luma * 3 / 2)) return false;
   }
-  if (!yuv_ || !key_luma_ || !input_) return false;
-  buffer_bytes_.store(kYuvBytes + kKeyLumaBytes + kInputBytes + kRgbBytes + kDecoderPlaneBytes + sizeof(DECODER));
+  if (!reserve_bytes(key_luma_, luma)) return false;
+  decode_bytes_.store(yuv_.size() + key_luma_.size() + kDecoderPlaneBytes + sizeof(DECODER));
   ready_ = true;
   return true;
 }
@@ -108,6 +120,7 @@ bool VideoPipeline::start() {
   stop_flag_.store(false);
   thread_ended_.store(false);
   thread_result_.store(kThreadStopped);
+  wake_.reset();
   try {
     thread_ = std::thread([this] { thread_main(); });
   } catch (const std::system_error&) {
@@ -117,39 +130,56 @@ bool VideoPipeline::start() {
   return true;
 }
 
+void VideoPipeline::set_audio_source(net::AudioSink* audio) {
+  net::AudioSink* old = audio_source_.exchange(audio);
+  if (old && old != audio) old->set_clock_wakeup(nullptr);
+  // The decode thread waits for the clock while it holds a picture back.
+  if (audio) audio->set_clock_wakeup(&wake_);
+}
+
+void VideoPipeline::resume() {
+  paused_.store(false);
+  wake_.set();
+}
+
 void VideoPipeline::stop() {
   std::lock_guard control(control_mutex_);
   // Everything below is idempotent, so a second stop (or a stop after a
   // set-up that failed half-way) finds nothing to do or frees what was left.
   stop_flag_.store(true);
+  wake_.set();
   if (thread_.joinable()) thread_.join();
   queue_.clear();
-  release_buffers();
+  release_decoding();
   codec_len_ = 0;
   codec_pending_ = true;
   ready_ = false;
+  video_decoded_.store(false);
   thread_ended_.store(false);
-  audio_source_.store(nullptr);
+  set_audio_source(nullptr);
 }
 
-void VideoPipeline::release_buffers() {
+void VideoPipeline::release_decoding() {
   {
-    // A view that handles its last message late, or a snapshot, holds this
-    // lock while it reads the picture.
-    std::lock_guard lock(picture_mutex_);
-    rgb_.reset();
-    have_picture_ = false;
-    record_.rgb = nullptr;
+    std::lock_guard lock(yuv_mutex_);
+    free_bytes(yuv_);
+    have_decoded_ = false;
   }
   {
     std::lock_guard lock(motion_mutex_);
     cells_valid_ = false;
   }
-  yuv_.reset();
-  key_luma_.reset();
-  input_.reset();
+  // A window that shows the camera keeps its last picture (it shows that the
+  // camera is reconnecting); everything else goes.
+  if (!wanted_.load()) {
+    std::lock_guard lock(picture_mutex_);
+    presented_.reset();
+  }
+  for (auto& b : buffers_) b.reset();
+  free_bytes(key_luma_);
+  free_bytes(input_);
   decoder_.reset();
-  buffer_bytes_.store(0);
+  decode_bytes_.store(0);
 }
 
 void VideoPipeline::thread_main() {
@@ -167,13 +197,17 @@ void VideoPipeline::thread_main() {
 
 int VideoPipeline::run() {
   while (!stop_flag_.load()) {
-    platform::sleep_ms(1);
+    if (convert_now_.exchange(false)) present_decoded();
     if (paused_.load()) {
       trim_while_paused();
+      (void)wake_.wait(kIdleWaitMs);
       continue;
     }
     int marker = 0;
-    if (!queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) continue;
+    if (!queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) {
+      (void)wake_.wait(kIdleWaitMs);
+      continue;
+    }
     if (resync_ && marker != net::kMarkerVideoKey) {
       // Frames were dropped while paused: predicted frames would be drawn
       // on the wrong picture until the next key frame.
@@ -200,15 +234,8 @@ int VideoPipeline::run() {
     const int width = decoder_->width;
     const int height = decoder_->height;
     if (frame->marker() == net::kMarkerVideoKey) detect_motion(width, height);
-    {
-      std::lock_guard lock(picture_mutex_);
-      ConvertYUVtoRGB(yuv_.get(), rgb_.get(), width, height);
-      picture_width_ = width;
-      picture_height_ = height;
-      have_picture_ = true;
-    }
     pace(*frame);
-    present(*frame);
+    publish(*frame, width, height);
   }
   return kThreadStopped;
 }
@@ -243,7 +270,7 @@ bool VideoPipeline::pass_backlog_check() {
       if (queue_.take_front()) frames_dropped_.fetch_add(1);
       continue;
     }
-    platform::sleep_ms(1);
+    (void)wake_.wait(kIdleWaitMs);
   }
   return false;
 }
@@ -263,12 +290,39 @@ bool VideoPipeline::decode_frame(const net::MediaFrame& frame, bool* fatal) {
     return false;
   }
   // The decoder reads only the bytes it is given (it treats the rest as
-  // zeros), so the input needs no padding.
-  if (prefix > 0) std::memcpy(input_.get(), codec_data_, prefix);
-  std::memcpy(input_.get() + prefix, data, length);
+  // zeros), so the input needs no padding, and a frame after the headers is
+  // decoded where it lies. The codec data goes in front of the first frames
+  // until one decodes with it.
+  const std::uint8_t* input = data;
+  if (prefix > 0) {
+    if (!reserve_bytes(input_, prefix + length)) {
+      frames_failed_.fetch_add(1);
+      return false;
+    }
+    std::memcpy(input_.data(), codec_data_, prefix);
+    std::memcpy(input_.data() + prefix, data, length);
+    input = input_.data();
+  }
 
   std::int32_t status = 0;
-  const int result = decoder_decode(decoder_.get(), yuv_.get(), input_.get(), prefix + length, &status);
+  int result = 0;
+  {
+    std::lock_guard lock(yuv_mutex_);
+    result = decoder_decode(decoder_.get(), yuv_.data(), input, prefix + length, &status);
+    if (result == kDecodeOk) {
+      const int w = decoder_->width, h = decoder_->height;
+      // The decoder refuses sizes other than the header's multiples of 16;
+      // a picture that does not fit the buffers is not shown.
+      if (w <= 0 || h <= 0 || static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3 / 2 > yuv_.size()) {
+        result = -1;
+      } else {
+        have_decoded_ = true;
+        decoded_width_ = w;
+        decoded_height_ = h;
+        decoded_time_ = frame.time();
+      }
+    }
+  }
   // The decoder switches its deblocking filter on whenever it reads the
   // headers; the camera's pictures get it on the first picture only.
   decoder_->deblocking_enabled = 0;
@@ -279,12 +333,11 @@ bool VideoPipeline::decode_frame(const net::MediaFrame& frame, bool* fatal) {
     frames_failed_.fetch_add(1);
     return false;
   }
-  codec_pending_ = false;
-  const int w = decoder_->width, h = decoder_->height;
-  if (w <= 0 || h <= 0 || w > kMaxWidth || h > kMaxHeight || (w & 1) || (h & 1)) {
-    frames_failed_.fetch_add(1);
-    return false;
+  if (codec_pending_) {
+    codec_pending_ = false;
+    free_bytes(input_);
   }
+  video_decoded_.store(true);
   return true;
 }
 
@@ -293,13 +346,14 @@ void VideoPipeline::detect_motion(int width, int height) {
   // second or two and are whole pictures, so the comparison sees the
   // scene, not the coding error of a chain of predicted pictures.
   const std::size_t luma = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (luma > key_luma_.size()) return;
   if (have_key_frame_ && width == cells_width_ && height == cells_height_) {
-    MotionDetect(key_luma_.get(), yuv_.get(), cells_scratch_, width, height, kMotionThreshold);
+    MotionDetect(key_luma_.data(), yuv_.data(), cells_scratch_, width, height, kMotionThreshold);
     std::lock_guard lock(motion_mutex_);
     std::memcpy(cells_, cells_scratch_, sizeof cells_);
     motion_updates_.fetch_add(1);
   }
-  std::memcpy(key_luma_.get(), yuv_.get(), luma);
+  std::memcpy(key_luma_.data(), yuv_.data(), luma);
   have_key_frame_ = true;
   std::lock_guard lock(motion_mutex_);
   cells_width_ = width;
@@ -312,7 +366,8 @@ void VideoPipeline::pace(const net::MediaFrame& frame) {
   // the newest frame is shown at once, so a camera whose audio lags or
   // stalls never freezes its picture. The clock is 0 until the first block
   // plays. Presentation times are compared unsigned, as the camera's
-  // millisecond counter runs.
+  // millisecond counter runs. The audio output sets wake_ whenever its
+  // clock moves, and every queued frame sets it too.
   net::AudioSink* audio = audio_source_.load();
   if (audio == nullptr) return;
   bool held = false;
@@ -320,68 +375,142 @@ void VideoPipeline::pace(const net::MediaFrame& frame) {
     const std::uint32_t clock = audio->clock();
     if (clock == 0 || frame.time() <= clock) break;
     held = true;
-    platform::sleep_ms(1);
+    if (convert_now_.exchange(false)) present_decoded();
+    (void)wake_.wait(kIdleWaitMs);
   }
   if (held) frames_held_.fetch_add(1);
 }
 
-void VideoPipeline::present(const net::MediaFrame& frame) {
-  platform::View* view = view_.load();
+std::shared_ptr<Picture> VideoPipeline::free_buffer(int width, int height) {
+  // A buffer nobody else holds: not the presented picture, not one a view
+  // is still drawing. The count can only grow through presented_, which
+  // none of these is, so a count of one stays one.
+  const std::size_t bytes = std::size_t{3} * static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::shared_ptr<const Picture> shown;
   {
     std::lock_guard lock(picture_mutex_);
-    record_.width = picture_width_;
-    record_.height = picture_height_;
-    record_.source = clamp_to_picture(source_view_, picture_width_, picture_height_);
-    record_.destination = destination_;
-    record_.rgb = rgb_.get();
-    record_.time_ms = frame.time();
+    shown = presented_;
   }
-  // The send waits for the view at most kSendTimeoutMs; the record stays
-  // the pipeline's, so a view that answers later still finds it.
-  if (view != nullptr) (void)view->send_message(platform::kMsgPresentFrame, &record_, kSendTimeoutMs);
+  for (auto& b : buffers_) {
+    if (!b || b == shown || b.use_count() != 1) continue;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (b->rgb.size() != bytes) {
+      b.reset();
+      break;
+    }
+    return b;
+  }
+  for (auto& b : buffers_) {
+    if (b && (b == shown || b.use_count() != 1)) continue;
+    b.reset();
+    auto picture = std::make_shared<Picture>();
+    if (!reserve_bytes(picture->rgb, bytes)) return nullptr;
+    picture->tally.counter = rgb_bytes_;
+    picture->tally.bytes = bytes;
+    rgb_bytes_->fetch_add(bytes);
+    b = picture;
+    return b;
+  }
+  return nullptr;  // three pictures in use: this one is not converted
+}
+
+void VideoPipeline::publish(const net::MediaFrame& frame, int width, int height) {
+  const std::uint64_t sequence = sequence_.load() + 1;
+  if (wanted_.load()) {
+    if (std::shared_ptr<Picture> picture = free_buffer(width, height)) {
+      ConvertYUVtoRGB(yuv_.data(), picture->rgb.data(), width, height);
+      picture->width = width;
+      picture->height = height;
+      picture->time_ms = frame.time();
+      picture->sequence = sequence;
+      std::lock_guard lock(picture_mutex_);
+      presented_ = picture;
+    }
+  } else {
+    // Nobody draws this camera: no RGB memory is kept for it.
+    {
+      std::lock_guard lock(picture_mutex_);
+      presented_.reset();
+    }
+    for (auto& b : buffers_) b.reset();
+  }
+  sequence_.store(sequence);
+  count_latency(frame.arrival_tick());
   frames_presented_.fetch_add(1);
-  frame_shown_.store(true);
+  if (PictureListener* listener = listener_.load()) listener->picture_published(*this);
 }
 
-void VideoPipeline::set_destination_rect(const Rect& r) {
+void VideoPipeline::present_decoded() {
+  if (!wanted_.load()) return;
+  std::lock_guard yuv(yuv_mutex_);
+  if (!have_decoded_) return;
+  std::shared_ptr<Picture> picture = free_buffer(decoded_width_, decoded_height_);
+  if (!picture) return;
+  ConvertYUVtoRGB(yuv_.data(), picture->rgb.data(), decoded_width_, decoded_height_);
+  picture->width = decoded_width_;
+  picture->height = decoded_height_;
+  picture->time_ms = decoded_time_;
+  picture->sequence = sequence_.load();
   std::lock_guard lock(picture_mutex_);
-  destination_ = r;
+  presented_ = picture;
 }
 
-void VideoPipeline::set_source_rect(const Rect& view_rect) {
-  std::lock_guard lock(picture_mutex_);
-  if (view_rect.empty()) {
-    source_view_ = Rect{};
-    return;
+void VideoPipeline::count_latency(std::uint32_t arrival_tick) {
+  if (arrival_tick == 0) return;
+  const std::uint32_t delay = platform::tick_elapsed(arrival_tick, platform::tick_ms());
+  const std::size_t bucket = std::min<std::size_t>(delay / kLatencyBucketMs, kLatencyBuckets - 1);
+  std::lock_guard lock(latency_mutex_);
+  ++latency_[bucket];
+}
+
+std::array<std::uint64_t, kLatencyBuckets> VideoPipeline::latency_histogram() const {
+  std::lock_guard lock(latency_mutex_);
+  return latency_;
+}
+
+void VideoPipeline::set_wanted(bool wanted) {
+  const bool was = wanted_.exchange(wanted);
+  if (wanted && !was) {
+    convert_now_.store(true);
+    wake_.set();
+  } else if (!wanted) {
+    std::lock_guard lock(picture_mutex_);
+    presented_.reset();
   }
-  source_view_ = Rect{view_rect.left - destination_.left, view_rect.top - destination_.top,
-                      view_rect.right - destination_.left, view_rect.bottom - destination_.top};
+}
+
+std::shared_ptr<const Picture> VideoPipeline::picture() const {
+  std::lock_guard lock(picture_mutex_);
+  return presented_;
+}
+
+void VideoPipeline::set_source_rect(const Rect& picture_rect) {
+  std::lock_guard lock(picture_mutex_);
+  source_ = picture_rect.empty() ? Rect{} : picture_rect;
 }
 
 Rect VideoPipeline::source_rect() const {
   std::lock_guard lock(picture_mutex_);
-  const int w = have_picture_ ? picture_width_ : width_;
-  const int h = have_picture_ ? picture_height_ : height_;
-  return clamp_to_picture(source_view_, w, h);
-}
-
-bool VideoPipeline::read_presentation(PresentationRecord* copy, const std::uint8_t** rgb) const {
-  // Caller holds picture_mutex_.
-  if (stop_flag_.load() || !have_picture_ || !rgb_) return false;
-  *copy = record_;
-  copy->rgb = rgb_.get();
-  *rgb = rgb_.get();
-  return true;
+  const int w = presented_ ? presented_->width : width_;
+  const int h = presented_ ? presented_->height : height_;
+  return clamp_to_picture(source_, w, h);
 }
 
 bool VideoPipeline::copy_snapshot(std::vector<std::uint8_t>& out, int* width, int* height) const {
-  std::lock_guard lock(picture_mutex_);
-  if (!have_picture_ || !rgb_) return false;
-  const std::size_t bytes = std::size_t{3} * static_cast<std::size_t>(picture_width_) *
-                            static_cast<std::size_t>(picture_height_);
-  out.assign(rgb_.get(), rgb_.get() + bytes);
-  if (width) *width = picture_width_;
-  if (height) *height = picture_height_;
+  // The presented picture when it is the newest one; otherwise (nobody draws
+  // the camera) the newest decoded picture, converted now.
+  std::shared_ptr<const Picture> shown = picture();
+  std::lock_guard yuv(yuv_mutex_);
+  if (!have_decoded_) return false;
+  if (shown && shown->width == decoded_width_ && shown->height == decoded_height_ &&
+      shown->time_ms == decoded_time_) {
+    out.assign(shown->rgb.begin(), shown->rgb.end());
+  } else {
+    out.resize(std::size_t{3} * static_cast<std::size_t>(decoded_width_) * static_cast<std::size_t>(decoded_height_));
+    ConvertYUVtoRGB(yuv_.data(), out.data(), decoded_width_, decoded_height_);
+  }
+  if (width) *width = decoded_width_;
+  if (height) *height = decoded_height_;
   return true;
 }
 

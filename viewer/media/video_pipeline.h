@@ -1,22 +1,27 @@
 // A camera's video: the decode thread that takes the frames the demultiplexer
-// queues, decodes them, compares key frames for motion, converts each picture
-// to RGB, holds it back until the camera's sound has caught up with it and
-// hands it to the camera's view.
+// queues, decodes them, compares key frames for motion, holds each picture
+// back until the camera's sound has caught up with it and then publishes it
+// for the views.
 //
 // One VideoPipeline belongs to a camera for its whole life. Each connection
-// runs setup(), start(), frames, stop(); the buffers and the decoder exist
-// from setup() to stop() only, so an idle camera holds no picture memory.
+// runs setup(), start(), frames, stop(); the decoder and the decoding
+// buffers exist from setup() to stop() only, so an idle camera holds no
+// picture memory.
+//
+// Publishing never waits for a view. The decode thread converts a picture to
+// RGB only while some view wants it (the camera is drawn in a cell or a
+// pop-up window) and swaps it in as the presented picture under a short
+// lock; views take a reference to the presented picture whenever they
+// repaint and draw it without holding any lock of the pipeline. A view that
+// stalls for seconds costs no decoding, and stop() never waits for a view.
 //
 // Threads: setup/start/stop come from the camera's stream thread (stop also
-// from the owner's destructor); pause/resume, the rectangles, the snapshot and
-// motion copies from the user-interface and recording threads; the view's
-// thread reads a presented picture through with_presented_picture(). Every
-// picture reader takes the picture lock, so nobody sees a half-converted
-// picture, and a view that handles a message late (after its send timed out,
-// even after stop) finds either the current picture or nothing, never freed
-// memory.
+// from the owner's destructor); pause/resume, the wanted flag, the source
+// area, the snapshot and motion copies from the user-interface and recording
+// threads; picture() from any thread.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,13 +33,11 @@
 #include "viewer/media/motion.h"
 #include "viewer/net/media_frame.h"
 #include "viewer/net/stream_sinks.h"
-#include "viewer/platform/ui_seams.h"
+#include "viewer/platform/event.h"
 
 struct DECODER;
 
 namespace media {
-
-class VideoPipeline;
 
 struct Rect {
   std::int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -42,34 +45,54 @@ struct Rect {
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
-// What message kMsgPresentFrame carries (lparam points to it): the picture's
-// size, the part of it to show (picture coordinates), where to show it (view
-// coordinates) and the picture itself, 24-bit, bottom row first, blue, green,
-// red. The record belongs to the pipeline and stays valid as long as the
-// pipeline lives; its fields change with the next picture, so a view reads
-// it only through with_presented_picture().
-struct PresentationRecord {
-  std::int32_t width = 0;
-  std::int32_t height = 0;
-  Rect source;
-  Rect destination;
-  const std::uint8_t* rgb = nullptr;
-  const VideoPipeline* pipeline = nullptr;  // set once, never changes
-  std::uint32_t time_ms = 0;                // the frame's presentation time
+// A presented picture: 24-bit, bottom row first, blue, green, red, rows of
+// 3 x width bytes. Immutable once published; a view keeps it alive as long
+// as it holds the reference.
+struct Picture {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+  std::uint32_t time_ms = 0;    // the frame's presentation time
+  std::uint64_t sequence = 0;   // pictures published by the pipeline before this one, plus one
+
+  // Counts the bytes of the pictures a pipeline made that are still alive
+  // (held by the pipeline or by a view), for its memory figure.
+  struct Tally {
+    std::shared_ptr<std::atomic<std::size_t>> counter;
+    std::size_t bytes = 0;
+    Tally() = default;
+    Tally(const Tally&) = delete;
+    Tally& operator=(const Tally&) = delete;
+    ~Tally() {
+      if (counter) counter->fetch_sub(bytes);
+    }
+  } tally;
+};
+
+// Something that wants to know, at once, that a picture was published (tests,
+// benchmarks; the windows repaint on their own timer instead). Called on the
+// decode thread with no lock of the pipeline held; it must return promptly
+// and must not call stop().
+class PictureListener {
+ public:
+  virtual ~PictureListener() = default;
+  virtual void picture_published(const class VideoPipeline& pipeline) = 0;
 };
 
 // Results of the decode thread, for tests and diagnostics.
 inline constexpr int kThreadStopped = 0;       // ended by stop()
 inline constexpr int kThreadFailed = -1;       // an oversized frame or an internal error ended it
 
+// Publication delays (frame arrival to picture published), counted in
+// buckets of kLatencyBucketMs, for the benchmarks.
+inline constexpr int kLatencyBucketMs = 5;
+inline constexpr int kLatencyBuckets = 400;  // the last bucket counts everything from 1,995 ms on
+
 class VideoPipeline final : public net::VideoSink {
  public:
-  // Largest picture the cameras send, and what the buffers are sized for.
+  // Largest picture the cameras send.
   static constexpr int kMaxWidth = 640;
   static constexpr int kMaxHeight = 480;
-  static constexpr std::size_t kYuvBytes = std::size_t{kMaxWidth} * kMaxHeight * 3 / 2;
-  static constexpr std::size_t kRgbBytes = std::size_t{kMaxWidth} * kMaxHeight * 3;
-  static constexpr std::size_t kKeyLumaBytes = std::size_t{kMaxWidth} * kMaxHeight;
   // Codec data plus frame must stay below this; the demultiplexer refuses
   // frames above 307,200 bytes, so only a broken stream reaches it.
   static constexpr std::size_t kInputBytes = 307200;
@@ -80,7 +103,9 @@ class VideoPipeline final : public net::VideoSink {
   static constexpr std::size_t kBacklogLarge = 10;
   static constexpr std::size_t kBacklogSmall = 30;
   static constexpr int kMotionThreshold = 40;
-  static constexpr std::uint32_t kSendTimeoutMs = 1000;
+  // Longest single wait of the decode thread; it is woken earlier by every
+  // frame, clock step, resume and stop.
+  static constexpr std::uint32_t kIdleWaitMs = 1000;
 
   VideoPipeline();
   ~VideoPipeline() override;  // stops
@@ -89,12 +114,10 @@ class VideoPipeline final : public net::VideoSink {
 
   // Prepares a connection: width x height pictures (sides multiples of 16, at
   // most 640 x 480), codec data (VO + VOL headers, 1..66 bytes) decoded in
-  // front of the first frame, pictures sent to view. Allocates the buffers
-  // and a decoder if missing. False (nothing started) for a missing view or
-  // codec data, a size out of range, no memory, or while the decode thread
-  // runs. Stream thread.
-  [[nodiscard]] bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len,
-                           platform::View* view) override;
+  // front of the first frame. Allocates the decoding buffers for that size
+  // and a decoder. False (nothing started) for missing codec data, a size out
+  // of range, no memory, or while the decode thread runs. Stream thread.
+  [[nodiscard]] bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len) override;
 
   // Clears the stop flag and starts the decode thread unless one runs.
   // False when no thread could be started or setup() did not succeed.
@@ -103,48 +126,53 @@ class VideoPipeline final : public net::VideoSink {
 
   // The audio output whose clock paces the video; nullptr for none. Cleared
   // by stop(). Stream thread.
-  void set_audio_source(net::AudioSink* audio) override { audio_source_.store(audio); }
+  void set_audio_source(net::AudioSink* audio) override;
 
   bool thread_ended() const override { return thread_ended_.load(); }
   net::FrameQueue& queue() override { return queue_; }
 
-  // Ends and joins the decode thread, drops the queue and frees the
-  // buffers and the decoder. Returns once the thread has left: at once
-  // unless it is waiting for a view, which it waits for at most
-  // kSendTimeoutMs. Harmless to repeat. Not from a view's message handler.
+  // Ends and joins the decode thread, drops the queue and frees the decoding
+  // buffers and the decoder. The presented picture stays while a view wants
+  // it (a window keeps showing the last picture of a lost connection).
+  // Returns at once: nothing it waits for waits on a view. Harmless to
+  // repeat.
   void stop() override;
 
   // While paused nothing is decoded or shown; the queue keeps only the
   // newest frames (fewer than the backlog threshold), and decoding resumes
   // at a key frame. Any thread.
   void pause() override { paused_.store(true); }
-  void resume() override { paused_.store(false); }
+  void resume() override;
   bool paused() const { return paused_.load(); }
 
-  // Set by stop(), cleared by start(): a view ignores pictures of a
-  // stopping pipeline. Any thread.
+  // Set by stop(), cleared by start(). Any thread.
   bool stopping() const { return stop_flag_.load(); }
-  // Set after each picture was handed to the view (or its send timed out).
-  bool frame_shown() const { return frame_shown_.load(); }
-  void clear_frame_shown() { frame_shown_.store(false); }
   // Result of the last decode thread (kThreadStopped / kThreadFailed).
   int thread_result() const { return thread_result_.load(); }
 
-  // Where the view draws (view coordinates). View thread.
-  void set_destination_rect(const Rect& r);
-  // The part of the picture to show, given in view coordinates: moved by the
-  // destination's top-left corner into picture coordinates. An empty
-  // rectangle shows the whole picture. View thread.
-  void set_source_rect(const Rect& view_rect);
-  Rect source_rect() const;
+  // --- for the views (any thread) ---
 
-  // For message kMsgPresentFrame: calls draw(record, rgb) with a copy of the
-  // record and the pipeline's current picture, under the picture lock, and
-  // returns true; returns false without calling when lparam is null or the
-  // pipeline is stopping or has no picture. draw must not call back into
-  // the pipeline. View thread.
-  template <class Draw>
-  static bool with_presented_picture(const void* lparam, Draw&& draw);
+  // Some view draws this camera: publish RGB pictures. While nobody wants
+  // them, pictures are decoded (motion, snapshots and recordings need the
+  // stream) but not converted, and no RGB memory is held.
+  void set_wanted(bool wanted);
+  bool wanted() const { return wanted_.load(); }
+  // The presented picture, or nullptr when there is none (nothing decoded
+  // yet, or nobody wanted pictures). When the camera becomes wanted, the
+  // decode thread converts its last decoded picture at once, so a view
+  // waits no longer than that for a paused or slow camera's picture.
+  std::shared_ptr<const Picture> picture() const;
+  // Counts published pictures (wanted or not); a view compares it with the
+  // number it drew last to know whether to repaint.
+  std::uint64_t picture_sequence() const { return sequence_.load(); }
+  // The part of the picture to show, in picture coordinates; an empty
+  // rectangle is the whole picture. The result of source_rect() is clamped
+  // to the current picture.
+  void set_source_rect(const Rect& picture_rect);
+  Rect source_rect() const;
+  // A picture was decoded on this connection (cleared by setup() and stop()).
+  bool video_decoded() const { return video_decoded_.load(); }
+  void set_listener(PictureListener* listener) { listener_.store(listener); }
 
   // Copies the current picture (24-bit, bottom row first, BGR) into out and
   // its size into *width, *height. False when there is none: before the
@@ -160,16 +188,19 @@ class VideoPipeline final : public net::VideoSink {
   // that wants to know whether the cells are new).
   std::uint32_t motion_updates() const { return motion_updates_.load(); }
 
-  // Bytes of picture memory held now: the pipeline's four buffers and the
-  // decoder's planes. Any thread.
-  std::size_t buffer_bytes() const { return buffer_bytes_.load(); }
-  // Pictures handed to the view since construction, frames dropped by the
-  // backlog check, frames that did not decode. Any thread.
+  // Bytes of picture memory held now: decoding buffers, the decoder's
+  // planes and the RGB pictures. Any thread.
+  std::size_t buffer_bytes() const { return decode_bytes_.load() + rgb_bytes_->load(); }
+  // Pictures published since construction, frames dropped by the backlog
+  // check, frames that did not decode. Any thread.
   std::uint64_t frames_presented() const { return frames_presented_.load(); }
   std::uint64_t frames_dropped() const { return frames_dropped_.load(); }
   std::uint64_t frames_failed() const { return frames_failed_.load(); }
-  // Pictures that waited for the audio clock before they were shown.
+  // Pictures that waited for the audio clock before they were published.
   std::uint64_t frames_held() const { return frames_held_.load(); }
+  // Delay from each frame's arrival to its publication, as counts per
+  // kLatencyBucketMs bucket. Any thread.
+  std::array<std::uint64_t, kLatencyBuckets> latency_histogram() const;
 
  private:
   struct DecoderDeleter {
@@ -185,27 +216,35 @@ class VideoPipeline final : public net::VideoSink {
   [[nodiscard]] bool decode_frame(const net::MediaFrame& frame, bool* fatal);
   void detect_motion(int width, int height);
   void pace(const net::MediaFrame& frame);
-  void present(const net::MediaFrame& frame);
-  void release_buffers();
-  [[nodiscard]] bool read_presentation(PresentationRecord* copy, const std::uint8_t** rgb) const;
+  void publish(const net::MediaFrame& frame, int width, int height);
+  void count_latency(std::uint32_t arrival_tick);
+  std::shared_ptr<Picture> free_buffer(int width, int height);
+  // Converts the last decoded picture into a free buffer and presents it
+  // (decode thread; used when a view starts wanting pictures).
+  void present_decoded();
+  void release_decoding();
 
   net::FrameQueue queue_;
+  // Wakes the decode thread: a frame was queued, the clock moved, resume,
+  // stop.
+  platform::Event wake_{platform::Event::Reset::Auto};
 
   std::atomic<bool> paused_{false};
   std::atomic<bool> stop_flag_{false};
   std::atomic<bool> thread_ended_{false};
-  std::atomic<bool> frame_shown_{false};
   std::atomic<int> thread_result_{kThreadStopped};
   std::atomic<net::AudioSink*> audio_source_{nullptr};
-  std::atomic<platform::View*> view_{nullptr};
+  std::atomic<PictureListener*> listener_{nullptr};
+  std::atomic<bool> wanted_{false};
+  std::atomic<bool> convert_now_{false};  // a view started wanting pictures
+  std::atomic<bool> video_decoded_{false};
 
   // setup/start/stop one at a time.
   std::mutex control_mutex_;
   std::thread thread_;
   bool ready_ = false;  // setup succeeded since the last stop
 
-  // Of the connection; written by setup() (under picture_mutex_, for
-  // source_rect()) before the thread starts.
+  // Of the connection; written by setup() before the thread starts.
   int width_ = 0;
   int height_ = 0;
   std::uint8_t codec_data_[kMaxCodecDataBytes] = {};
@@ -217,21 +256,28 @@ class VideoPipeline final : public net::VideoSink {
   bool resync_ = false;  // frames were dropped: skip to the next key frame
   bool have_key_frame_ = false;
   std::unique_ptr<DECODER, DecoderDeleter> decoder_;
-  std::unique_ptr<std::uint8_t[]> yuv_;
-  std::unique_ptr<std::uint8_t[]> key_luma_;
-  std::unique_ptr<std::uint8_t[]> input_;
+  std::vector<std::uint8_t> key_luma_;
+  std::vector<std::uint8_t> input_;  // codec data + first frame; empty once the codec data went in
   std::uint8_t cells_scratch_[kMotionMaxCells] = {};
+  // RGB buffers the decode thread converts into; one of them may be the
+  // presented picture, and a view may still hold an older one.
+  std::shared_ptr<Picture> buffers_[3];
 
-  // The picture the view and the snapshot read, the presentation record
-  // and the rectangles; all under picture_mutex_.
+  // The decoded picture (planar YUV 4:2:0 of the connection's size): written
+  // by the decode thread, read by a snapshot or a late view conversion.
+  mutable std::mutex yuv_mutex_;
+  std::vector<std::uint8_t> yuv_;
+  bool have_decoded_ = false;
+  int decoded_width_ = 0;
+  int decoded_height_ = 0;
+  std::uint32_t decoded_time_ = 0;
+
+  // The presented picture and the source area; under picture_mutex_, held
+  // only to swap or copy a reference.
   mutable std::mutex picture_mutex_;
-  std::unique_ptr<std::uint8_t[]> rgb_;
-  bool have_picture_ = false;
-  int picture_width_ = 0;
-  int picture_height_ = 0;
-  Rect source_view_;  // as the view set it; empty: whole picture
-  Rect destination_;
-  PresentationRecord record_;
+  mutable std::shared_ptr<const Picture> presented_;
+  Rect source_;  // picture coordinates; empty: whole picture
+  std::atomic<std::uint64_t> sequence_{0};
 
   // Published motion cells.
   mutable std::mutex motion_mutex_;
@@ -241,24 +287,14 @@ class VideoPipeline final : public net::VideoSink {
   bool cells_valid_ = false;
   std::atomic<std::uint32_t> motion_updates_{0};
 
-  std::atomic<std::size_t> buffer_bytes_{0};
+  std::atomic<std::size_t> decode_bytes_{0};
+  std::shared_ptr<std::atomic<std::size_t>> rgb_bytes_ = std::make_shared<std::atomic<std::size_t>>(0);
   std::atomic<std::uint64_t> frames_presented_{0};
   std::atomic<std::uint64_t> frames_dropped_{0};
   std::atomic<std::uint64_t> frames_failed_{0};
   std::atomic<std::uint64_t> frames_held_{0};
+  mutable std::mutex latency_mutex_;
+  std::array<std::uint64_t, kLatencyBuckets> latency_{};
 };
-
-template <class Draw>
-bool VideoPipeline::with_presented_picture(const void* lparam, Draw&& draw) {
-  if (lparam == nullptr) return false;
-  const VideoPipeline* self = static_cast<const PresentationRecord*>(lparam)->pipeline;
-  if (self == nullptr) return false;
-  std::lock_guard lock(self->picture_mutex_);
-  PresentationRecord copy;
-  const std::uint8_t* rgb = nullptr;
-  if (!self->read_presentation(&copy, &rgb)) return false;
-  draw(static_cast<const PresentationRecord&>(copy), rgb);
-  return true;
-}
 
 }  // namespace media

@@ -67,6 +67,8 @@ void AsfDemux::reset() {
   first_key_frame_.store(false);
   video_active_.store(false);
   audio_active_.store(false);
+  stream_has_audio_.store(false);
+  announced_width_.store(0);
 }
 
 bool AsfDemux::stopping() const { return control_.stop != nullptr && control_.stop->load(); }
@@ -206,8 +208,9 @@ bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t re
     // height; a header that disagrees with the bitmap header is not theirs.
     const int expected_height = codec_data_[15] == 0xE0 ? 480 : codec_data_[15];
     if (height_ != expected_height) return false;
+    announced_width_.store(width_);
     if (sinks_->video) {
-      if (!sinks_->video->setup(width_, height_, codec_data_, static_cast<int>(kCodecDataBytes), sinks_->view)) {
+      if (!sinks_->video->setup(width_, height_, codec_data_, static_cast<int>(kCodecDataBytes))) {
         video_active_.store(false);
         return false;
       }
@@ -217,7 +220,8 @@ bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t re
   } else if (asf::guid_at(type, asf::kAudioMedia)) {
     // The audio format is fixed (G.726 at 16 kbit/s); the stream's own wave
     // format is not read. Without sound the stream goes on silent.
-    if (sinks_->audio && sinks_->audio->setup(sinks_->view)) {
+    stream_has_audio_.store(true);
+    if (sinks_->audio && sinks_->audio->setup()) {
       audio_active_.store(true);
       sinks_->audio->start();
       if (control_.muted && control_.muted->load()) sinks_->audio->set_volume(-10000);
@@ -317,7 +321,10 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
   // Frames before the first key frame could not be decoded.
   if (first_key_frame_.load()) {
     auto f = std::make_unique<MediaFrame>();
-    if (f->set(frame, video_size_, video_time_, stream)) video->queue().push_back(std::move(f));
+    if (f->set(frame, video_size_, video_time_, stream)) {
+      f->set_arrival_tick(platform::tick_ms());
+      video->queue().push_back(std::move(f));
+    }
   } else {
     ++frames_before_key_;
   }

@@ -83,6 +83,11 @@ class AsfDemux {
   std::uint32_t frames_before_first_key() const { return frames_before_key_; }
   bool video_active() const { return video_active_.load(); }
   bool audio_active() const { return audio_active_.load(); }
+  // The header of this connection announced a sound stream (whether or not
+  // this machine can play it). Any thread.
+  bool stream_has_audio() const { return stream_has_audio_.load(); }
+  // Picture width of this connection's header; 0 before it. Any thread.
+  int announced_width() const { return announced_width_.load(); }
 
   // Of the last header read (stream thread, or after it ended).
   std::uint32_t packet_size() const { return packet_size_; }
@@ -110,6 +115,8 @@ class AsfDemux {
   std::atomic<bool> first_key_frame_{false};
   std::atomic<bool> video_active_{false};
   std::atomic<bool> audio_active_{false};
+  std::atomic<bool> stream_has_audio_{false};
+  std::atomic<int> announced_width_{0};
 
   std::uint8_t preamble_[30] = {};
   std::uint8_t file_properties_[104] = {};

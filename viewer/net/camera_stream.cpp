@@ -8,9 +8,6 @@
 namespace net {
 namespace {
 
-// The area repainted after a stream ended when no picture size is known.
-constexpr int kLargestPictureWidth = 640;
-constexpr int kLargestPictureHeight = 480;
 // connect_camera: connected, but the stream buffers could not be allocated.
 constexpr int kNoMemory = -1;
 
@@ -69,6 +66,7 @@ int CameraStream::start() {
   stop_flag_.store(false);
   connection_.clear_abort();
   wake_.reset();
+  connected_event_.reset();
   thread_running_.store(true);
   try {
     thread_ = std::thread([this] { thread_main(); });
@@ -97,9 +95,17 @@ void CameraStream::stop() {
   // window wait, dynamic-DNS fetch, or the pause between attempts.
   connection_.abort();
   wake_.set();
+  connected_event_.set();
   if (thread_.joinable()) thread_.join();
   cleanup();
   stopping_.store(false);
+}
+
+bool CameraStream::wait_connected(std::uint32_t timeout_ms) {
+  if (connected_.load()) return true;
+  if (stop_flag_.load()) return false;
+  (void)connected_event_.wait(timeout_ms);
+  return connected_.load();
 }
 
 void CameraStream::pause() {
@@ -134,6 +140,7 @@ int CameraStream::connect_camera() {
   if (r == kConnectRefused) {
     connected_.store(false);
     state_.store(kStateRefused);
+    state_changed_.store(true);
     return r;
   }
   const int running_state = paused_.load() ? kStatePaused : kStatePlaying;
@@ -151,6 +158,8 @@ int CameraStream::connect_camera() {
   }
   connected_.store(true);
   state_.store(running_state);
+  state_changed_.store(true);
+  connected_event_.set();
   return kConnectStreaming;
 }
 
@@ -189,6 +198,8 @@ void CameraStream::thread_main() {
     connection_.close();
   }
   stream_thread_id_.store(std::thread::id());
+  // Nobody should go on waiting for a connection of a thread that ended.
+  connected_event_.set();
   thread_running_.store(false);
 }
 
@@ -196,17 +207,15 @@ void CameraStream::cleanup() {
   connection_.close();
   if (sinks_.audio) sinks_.audio->stop();
   if (sinks_.video) sinks_.video->stop();
-  const int width = demux_.picture_width() > 0 ? demux_.picture_width() : kLargestPictureWidth;
-  const int height = demux_.picture_height() > 0 ? demux_.picture_height() : kLargestPictureHeight;
   demux_.reset();
-  connected_.store(false);
+  if (!stop_flag_.load()) connected_event_.reset();
+  if (connected_.exchange(false)) state_changed_.store(true);
   state_.store(kStatePaused);
   if (cleanup_hook_) cleanup_hook_();
   for (PacketSink* w : sinks_.writers) {
     if (w && w->IsOpen()) w->Close();
   }
   buffers_.release();
-  if (sinks_.view) sinks_.view->invalidate(0, 0, width, height);
 }
 
 }  // namespace net

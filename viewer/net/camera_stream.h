@@ -4,7 +4,7 @@
 // While started, the stream thread connects to the camera, requests the video
 // stream and demultiplexes it into the consumers' queues until the stream
 // ends; then it cleans up (consumers stopped, open recordings closed, buffers
-// freed, the view repainted) and connects again. Failed attempts are retried
+// freed, the change marked for the views) and connects again. Failed attempts are retried
 // at most once per retry interval. Only a refusal by the camera (wrong
 // account or an unexpected status, after the message box) ends the thread on
 // its own; it then posts kMsgCameraRefused to the main window with lparam =
@@ -80,6 +80,17 @@ class CameraStream {
 
   int connection_state() const { return state_.load(); }
   bool connected() const { return connected_.load(); }
+  // Waits until the stream is connected, at most timeout_ms; true when it
+  // is. Returns at once once the stream is stopped. Any thread but the
+  // stream thread.
+  [[nodiscard]] bool wait_connected(std::uint32_t timeout_ms);
+  // True once after each change of the connection (connected, ended,
+  // refused): the views' refresh tests and clears it. Any thread.
+  bool take_state_change() { return state_changed_.exchange(false); }
+  // What the header of the current connection announced: a sound stream,
+  // and the picture width (0 before a header arrived). Any thread.
+  bool has_audio() const { return demux_.stream_has_audio(); }
+  int picture_width() const { return demux_.announced_width(); }
   bool is_closed() const { return connection_.is_closed(); }
   // True when the connection is gone or takes no data within the time-out;
   // may wait that long.
@@ -125,6 +136,10 @@ class CameraStream {
   std::thread thread_;
   std::atomic<std::thread::id> stream_thread_id_{};
   platform::Event wake_{platform::Event::Reset::Manual};  // ends a wait between attempts on stop
+  // Set while connected, and on stop (so that nobody waits for a stream that
+  // will not come).
+  platform::Event connected_event_{platform::Event::Reset::Manual};
+  std::atomic<bool> state_changed_{false};
 
   std::atomic<bool> stop_flag_{false};
   std::atomic<bool> stopping_{false};

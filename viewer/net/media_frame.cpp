@@ -36,9 +36,12 @@ bool MediaFrame::get(const std::uint8_t** data, std::uint32_t* length, std::uint
 
 void FrameQueue::push_back(std::unique_ptr<MediaFrame> frame) {
   if (!frame) return;
-  std::lock_guard lock(mutex_);
-  frames_.push_back(std::move(frame));
-  count_.store(frames_.size(), std::memory_order_release);
+  {
+    std::lock_guard lock(mutex_);
+    frames_.push_back(std::move(frame));
+    count_.store(frames_.size(), std::memory_order_release);
+  }
+  if (on_push_) on_push_();
 }
 
 std::unique_ptr<MediaFrame> FrameQueue::take_front() {

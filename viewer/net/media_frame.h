@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -41,6 +42,11 @@ class MediaFrame {
   std::uint32_t time() const { return time_; }
   int marker() const { return marker_; }
 
+  // Tick (platform::tick_ms) at which the frame's last byte was taken from
+  // the connection; 0 when unknown. Set by the producer before queueing.
+  std::uint32_t arrival_tick() const { return arrival_tick_; }
+  void set_arrival_tick(std::uint32_t tick) { arrival_tick_ = tick; }
+
  private:
   mutable std::mutex lock_;
   std::vector<std::uint8_t> data_;
@@ -48,6 +54,7 @@ class MediaFrame {
   std::uint32_t length_ = 0;
   std::uint32_t time_ = 0;
   int marker_ = 0;
+  std::uint32_t arrival_tick_ = 0;
 };
 
 // First-in-first-out queue that owns the frames it holds. One lock per queue;
@@ -58,6 +65,11 @@ class FrameQueue {
   FrameQueue(const FrameQueue&) = delete;
   FrameQueue& operator=(const FrameQueue&) = delete;
   ~FrameQueue() { clear(); }
+
+  // Called after every push, on the producer's thread, with no lock held:
+  // how the consumer learns that a frame waits, instead of polling. Set once,
+  // before the producer starts.
+  void set_on_push(std::function<void()> on_push) { on_push_ = std::move(on_push); }
 
   void push_back(std::unique_ptr<MediaFrame> frame);
 
@@ -84,6 +96,7 @@ class FrameQueue {
   std::mutex mutex_;
   std::deque<std::unique_ptr<MediaFrame>> frames_;
   std::atomic<std::size_t> count_{0};
+  std::function<void()> on_push_;
 };
 
 }  // namespace net

@@ -2,7 +2,7 @@
 
 namespace net {
 
-bool QueueVideoSink::setup(int width, int height, const std::uint8_t* codec_data, int codec_len, platform::View*) {
+bool QueueVideoSink::setup(int width, int height, const std::uint8_t* codec_data, int codec_len) {
   setups_.fetch_add(1);
   if (!setup_result_.load() || codec_data == nullptr || codec_len < 0) return false;
   width_.store(width);
@@ -28,7 +28,7 @@ std::vector<std::uint8_t> QueueVideoSink::codec_data() const {
   return codec_data_;
 }
 
-bool QueueAudioSink::setup(platform::View*) {
+bool QueueAudioSink::setup() {
   setups_.fetch_add(1);
   return setup_result_.load();
 }

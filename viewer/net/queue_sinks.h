@@ -13,13 +13,12 @@
 #include <vector>
 
 #include "viewer/net/stream_sinks.h"
-#include "viewer/platform/ui_seams.h"
 
 namespace net {
 
 class QueueVideoSink final : public VideoSink {
  public:
-  bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len, platform::View* view) override;
+  bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len) override;
   bool start() override;
   void set_audio_source(AudioSink* audio) override { audio_source_.store(audio); }
   bool thread_ended() const override { return thread_ended_.load(); }
@@ -59,9 +58,10 @@ class QueueVideoSink final : public VideoSink {
 
 class QueueAudioSink final : public AudioSink {
  public:
-  bool setup(platform::View* view) override;
+  bool setup() override;
   void start() override;
   void set_volume(int volume) override { volume_.store(volume); }
+  void set_clock_wakeup(platform::Event*) override {}
   bool thread_ended() const override { return thread_ended_.load(); }
   FrameQueue& queue() override { return queue_; }
   std::uint32_t clock() const override { return 0; }
@@ -110,22 +110,6 @@ class QueuePacketSink final : public PacketSink {
   std::atomic<int> headers_set_{0}, closes_{0}, clears_{0};
   mutable std::mutex mutex_;
   std::vector<std::uint8_t> header_;
-};
-
-// A view that counts repaint requests and answers every picture at once.
-class CountingView final : public platform::View {
- public:
-  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
-    sent_.fetch_add(1);
-    return platform::SendResult::Handled;
-  }
-  void invalidate(int, int, int, int) override { invalidated_.fetch_add(1); }
-  int invalidated() const { return invalidated_.load(); }
-  int sent() const { return sent_.load(); }
-
- private:
-  std::atomic<int> invalidated_{0};
-  std::atomic<int> sent_{0};
 };
 
 }  // namespace net

@@ -10,7 +10,7 @@
 #include "viewer/net/media_frame.h"
 
 namespace platform {
-class View;
+class Event;
 }
 
 namespace net {
@@ -21,9 +21,8 @@ class VideoSink {
  public:
   virtual ~VideoSink() = default;
   // Prepares for a stream of width x height pictures whose VO/VOL headers are
-  // codec_data (codec_len bytes), drawn into view. False refuses the stream.
-  [[nodiscard]] virtual bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len,
-                                   platform::View* view) = 0;
+  // codec_data (codec_len bytes). False refuses the stream.
+  [[nodiscard]] virtual bool setup(int width, int height, const std::uint8_t* codec_data, int codec_len) = 0;
   // Starts the decode thread; false when no thread could be started.
   [[nodiscard]] virtual bool start() = 0;
   // The audio whose clock paces video, or nullptr when the stream has none.
@@ -39,7 +38,7 @@ class VideoSink {
 class AudioSink {
  public:
   virtual ~AudioSink() = default;
-  [[nodiscard]] virtual bool setup(platform::View* view) = 0;
+  [[nodiscard]] virtual bool setup() = 0;
   virtual void start() = 0;
   // Hundredths of a decibel: 0 full, -10000 silent. Any thread.
   virtual void set_volume(int volume) = 0;
@@ -48,6 +47,10 @@ class AudioSink {
   // Presentation time (ms) of the last block taken for playing; 0 before any.
   // Called from the decode thread.
   virtual std::uint32_t clock() const = 0;
+  // An event set whenever the clock moves (nullptr: none), so that a
+  // thread pacing itself against the clock waits for it instead of polling.
+  // The event must outlive the audio thread or be replaced first.
+  virtual void set_clock_wakeup(platform::Event* wakeup) = 0;
   virtual void stop() = 0;
   virtual void pause() = 0;
   virtual void resume() = 0;
@@ -70,7 +73,6 @@ struct StreamSinks {
   VideoSink* video = nullptr;
   AudioSink* audio = nullptr;
   PacketSink* writers[3] = {nullptr, nullptr, nullptr};  // schedule, manual, motion
-  platform::View* view = nullptr;
 };
 
 }  // namespace net

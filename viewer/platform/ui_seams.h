@@ -26,7 +26,6 @@ namespace platform {
 // Private window messages of the main window.
 inline constexpr std::uint32_t kMsgTrayNotify = 0x8001;     // tray icon -> main window
 inline constexpr std::uint32_t kMsgCameraRefused = 0x8002;  // stream thread -> main window, lparam = Camera
-inline constexpr std::uint32_t kMsgPresentFrame = 0x8003;   // decode thread -> view, lparam = presentation record
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
 
@@ -121,19 +120,5 @@ void tell(std::string_view text, std::string_view caption);
 inline void post_to_main_window(std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
   ui().post_to_main_window(msg, wparam, lparam);
 }
-
-// Outcome of a synchronous send to a view.
-enum class SendResult { Handled, TimedOut, NoTarget };
-
-// A window that shows a camera's pictures (a cell of the main window or a
-// pop-up window).
-class View {
- public:
-  virtual ~View() = default;
-  virtual SendResult send_message(std::uint32_t msg, const void* lparam, std::uint32_t timeout_ms) = 0;
-  // Asks the view to repaint the given area (view coordinates) from its own
-  // back buffer; returns at once.
-  virtual void invalidate(int left, int top, int right, int bottom) = 0;
-};
 
 }  // namespace platform

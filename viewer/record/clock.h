@@ -10,6 +10,8 @@
 #include <functional>
 #include <mutex>
 
+#include "viewer/platform/event.h"
+
 namespace record {
 
 // A local calendar time. weekday: 0 = Sunday ... 6 = Saturday (filled in by
@@ -48,6 +50,14 @@ class Clock {
   // Waits ms milliseconds (the simulated clock advances instead). Any thread.
   virtual void sleep_ms(int ms) = 0;
 
+  // Waits ms milliseconds or until wake is set, whichever comes first; true
+  // when woken. The simulated clock advances by ms and reports whether wake
+  // is set. Any thread.
+  virtual bool wait_ms(int ms, platform::Event& wake) {
+    sleep_ms(ms);
+    return wake.is_set();
+  }
+
   LocalTime local_now() { return local(now()); }
 };
 
@@ -58,6 +68,7 @@ class SystemClock final : public Clock {
   LocalTime local(std::int64_t seconds) override;
   std::int64_t seconds_from_local(const LocalTime& t) override;
   void sleep_ms(int ms) override;
+  bool wait_ms(int ms, platform::Event& wake) override { return wake.wait(ms > 0 ? static_cast<std::uint32_t>(ms) : 0); }
 };
 
 // The process-wide system clock.

@@ -179,15 +179,16 @@ void ManualRecorder::serve(RecordingCamera& camera, const RecordingSettings& set
 void ManualRecorder::run_pass() {
   const RecordingSettings settings = settings_.recording_settings();
   cameras_.list_cameras(list_);
+  bool busy = false;
   for (RecordingCamera* camera : list_) {
     if (loop_.stopping()) return;
-    env_.clock->sleep_ms(5);
     serve(*camera, settings);
+    busy = busy || camera->recording().manual_request.load();
   }
   // Analysis tools started by closed files are collected here, so none
   // lingers as a zombie until the next file closes.
   if (env_.tool != nullptr) env_.tool->reap();
-  env_.clock->sleep_ms(10);
+  (void)env_.clock->wait_ms(busy ? kBusyPassMs : kIdlePassMs, loop_.stop_event());
 }
 
 void ManualRecorder::start() {

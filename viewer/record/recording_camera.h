@@ -152,6 +152,9 @@ class RecordingCamera {
   virtual bool stream_stopping() const = 0;
   // Starts the stream (1 started, 6 busy).
   virtual int start_stream() = 0;
+  // Waits until the stream is connected, at most timeout_ms (returning
+  // earlier when it will not connect); true when connected.
+  virtual bool wait_connected(std::uint32_t timeout_ms) { return stream_connected(); }
   virtual void resume_stream() = 0;
   // Mutes the camera and sets its output volume to silent.
   virtual void silence() = 0;

@@ -131,7 +131,7 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       camera.resume_stream();
       camera.silence();
     }
-    clock.sleep_ms(kConnectWaitMs);
+    (void)camera.wait_connected(kConnectWaitMs);
     if (!camera.stream_connected() && !camera.stream_stopping()) {
       finish();
       return;
@@ -246,15 +246,17 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
 }
 
 void ScheduleRecorder::run_pass() {
-  env_.clock->sleep_ms(5);
   const RecordingSettings settings = settings_.recording_settings();
   cameras_.list_cameras(list_);
+  bool busy = false;
   for (RecordingCamera* camera : list_) {
     if (loop_.stopping()) return;
-    env_.clock->sleep_ms(5);
     serve(*camera, settings);
+    CameraRecording& rec = camera->recording();
+    busy = busy || rec.schedule_writer().IsOpen() || rec.motion_writer().IsOpen();
   }
   if (env_.tool != nullptr) env_.tool->reap();
+  (void)env_.clock->wait_ms(busy ? kBusyPassMs : kIdlePassMs, loop_.stop_event());
 }
 
 void ScheduleRecorder::start() {

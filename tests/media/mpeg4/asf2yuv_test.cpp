@@ -14,7 +14,7 @@ namespace {
 
 using namespace mpeg4_test;
 
-const std::string kTool = std::string(CAMVIEWER_TOOLS_BIN_DIR) + "/asf2yuv/asf2yuv";
+const std::string kTool = std::string(CAMVIEWER_BIN_DIR) + "/asf2yuv";
 
 // The clip decoded as the pipeline decodes it: codec data before the first
 // VOP, the deblocking flag cleared after every call (or before the first).

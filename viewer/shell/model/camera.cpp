@@ -3,19 +3,6 @@
 namespace model {
 namespace {
 
-// Where a camera's pictures go while no window shows it (and headless): the
-// pipeline needs a view to run, and a picture nobody looks at is simply
-// dropped, at once, so the decode thread never waits on it.
-class DiscardView final : public platform::View {
- public:
-  platform::SendResult send_message(std::uint32_t, const void*, std::uint32_t) override {
-    return platform::SendResult::Handled;
-  }
-  void invalidate(int, int, int, int) override {}
-};
-
-DiscardView g_discard_view;
-
 // The recording loops read the pipeline's cells into their own sample.
 static_assert(record::kMaxMotionCells == static_cast<std::size_t>(media::kMotionMaxCells));
 
@@ -120,19 +107,31 @@ void Camera::set_picture_rect(Rect rect) {
     std::lock_guard lock(mutex_);
     picture_rect_ = rect;
   }
-  // The presentation record tells the view where to draw.
-  media_->video.set_destination_rect({rect.left, rect.top, rect.right, rect.bottom});
+  // A picture nobody draws is not converted to RGB.
+  media_->video.set_wanted(!(rect == kOffWindowRect) && rect.width() > 0 && rect.height() > 0);
+}
+
+void Camera::set_source_area(Rect area) { media_->video.set_source_rect({area.left, area.top, area.right, area.bottom}); }
+
+Rect Camera::source_area() const {
+  const media::Rect r = media_->video.source_rect();
+  return {r.left, r.top, r.right, r.bottom};
+}
+
+bool Camera::has_audio() const { return connection_ && connection_->has_audio(); }
+
+int Camera::picture_width() const { return connection_ ? connection_->picture_width() : 0; }
+
+bool Camera::take_state_change() { return connection_ && connection_->take_state_change(); }
+
+bool Camera::wait_connected(std::uint32_t timeout_ms) {
+  return connection_ && running_.load() && connection_->wait_connected(timeout_ms);
 }
 
 net::StreamSinks Camera::sinks_locked() const {
-  net::StreamSinks sinks = media_->sinks(view_ ? view_ : &g_discard_view);
+  net::StreamSinks sinks = media_->sinks();
   for (int i = 0; i < 3; ++i) sinks.writers[i] = &recording_.writer(i);
   return sinks;
-}
-
-void Camera::set_view(platform::View* view) {
-  std::lock_guard lock(mutex_);
-  view_ = view;
 }
 
 bool Camera::copy_snapshot(std::vector<std::uint8_t>& out, int* width, int* height) {
@@ -239,6 +238,8 @@ void Camera::take_for(const CameraRecord& record, const std::string& mac, int lo
     motion_ = MotionSettings{};
     picture_rect_ = kOffWindowRect;
   }
+  media_->video.set_wanted(false);
+  media_->video.set_source_rect({});
   {
     std::lock_guard lock(recording_.mutex());
     record::ScheduleTable& table = recording_.schedule();

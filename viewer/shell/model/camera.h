@@ -8,9 +8,12 @@
 // rectangles are copied out under a small lock.
 //
 // Each camera owns its media for its whole life: a video pipeline (decoding,
-// drawing, motion cells, snapshots) and an audio output, fed by its stream
-// together with its three recording writers. Its pictures go to the view the
-// user interface gives it; until then they are discarded.
+// motion cells, snapshots, the presented picture) and an audio output, fed by
+// its stream together with its three recording writers. Where its picture is
+// drawn is decided in one place, its picture rectangle: a cell of the main
+// window, the pop-up window's picture area, or off the window (nothing is
+// drawn, and no RGB picture is made). Views read the presented picture when
+// they repaint; the camera never waits for them.
 #pragma once
 
 #include <atomic>
@@ -91,15 +94,33 @@ class Camera final : public record::RecordingCamera, public record::SnapshotSour
   MotionSettings motion_settings() const;
   void set_motion_settings(const MotionSettings& settings);
 
-  // Where the camera's pictures are drawn in its view. Any thread.
+  // Where the camera's picture is drawn, in the coordinates of the window
+  // that shows it (the main window, or the pop-up window while popup()):
+  // kOffWindowRect when it is not drawn at all. Any thread.
   Rect picture_rect() const;
   void set_picture_rect(Rect rect);
+  // The part of the picture to show (zoom), in picture coordinates; an
+  // empty rectangle shows the whole picture. Any thread.
+  void set_source_area(Rect area);
+  Rect source_area() const;
+  // The presented picture (nullptr: none to draw), and a number that
+  // changes with every new picture. Any thread.
+  std::shared_ptr<const media::Picture> picture() const { return media_->video.picture(); }
+  std::uint64_t picture_sequence() const { return media_->video.picture_sequence(); }
 
-  // The window the camera's pictures are sent to (nullptr: a view that
-  // discards them); applied at the next start. The view must outlive the
-  // camera's stream, or be replaced while the camera is stopped.
-  // User-interface thread.
-  void set_view(platform::View* view);
+  // What the windows ask of the current connection, cheaply, from any
+  // thread: whether its stream carries sound, whether a picture was decoded
+  // on it, the picture width its header announced (0 before the header).
+  bool has_audio() const;
+  bool video_decoded() const { return media_->video.video_decoded(); }
+  int picture_width() const;
+  // True once after each change of the connection state; the main window's
+  // refresh tests and clears it.
+  bool take_state_change();
+  // Waits until the stream is connected, at most timeout_ms; false when it
+  // is not (or the camera is stopped). Any thread but the stream's.
+  bool wait_connected(std::uint32_t timeout_ms) override;
+
   // The camera's own pipeline and audio output (counters, the presented
   // picture). Any thread; they live as long as the camera.
   media::VideoPipeline& video() { return media_->video; }
@@ -154,11 +175,10 @@ class Camera final : public record::RecordingCamera, public record::SnapshotSour
   std::unique_ptr<media::CameraMedia> media_;
   std::unique_ptr<CameraConnection> connection_;
 
-  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle, view and callback
+  mutable std::mutex mutex_;  // guards the texts, motion settings, picture rectangle and callback
   CameraRecord texts_;
   MotionSettings motion_;
   Rect picture_rect_ = kOffWindowRect;
-  platform::View* view_ = nullptr;
   std::function<void()> reset_record_button_;
 
   std::atomic<bool> listed_{false};

@@ -42,6 +42,14 @@ class CameraConnection {
   virtual void resume() = 0;
   virtual int connection_state() const = 0;  // kStatePaused, kStatePlaying, kStateRefused
   virtual bool connected() const = 0;        // the last request succeeded
+  // Waits until connected, at most timeout_ms; true when connected. Returns
+  // early once the connection is stopped or its thread ended.
+  [[nodiscard]] virtual bool wait_connected(std::uint32_t timeout_ms) = 0;
+  // True once after each change of the connection state.
+  virtual bool take_state_change() = 0;
+  // What the current connection's header announced.
+  virtual bool has_audio() const = 0;
+  virtual int picture_width() const = 0;
   virtual bool is_closed() const = 0;
   // True when the connection is gone or takes no data; may wait its time-out.
   virtual bool is_dead() const = 0;

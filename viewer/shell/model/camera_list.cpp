@@ -1,8 +1,6 @@
 #include "viewer/shell/model/camera_list.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "viewer/platform/ui_seams.h"
 
@@ -348,12 +346,22 @@ DropResult CameraList::drop_on_cell(int cell) {
   return result;
 }
 
-void CameraList::wait_for_stream(const Camera& camera) const {
-  // The drop shows the picture only once the stream runs; a camera that does
-  // not answer in time is left to connect in the background.
-  for (int waited = 0; waited < drop_wait_ms_ && camera.running() && !camera.connected(); ++waited) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+void CameraList::wait_for_stream(Camera& camera) const {
+  // A camera that does not answer in time is left to connect in the
+  // background. The windows set no wait at all: they draw the picture when
+  // it comes, and the other cameras go on playing meanwhile.
+  if (drop_wait_ms_ > 0) (void)camera.wait_connected(static_cast<std::uint32_t>(drop_wait_ms_));
+}
+
+bool CameraList::any_recording_open() const {
+  std::lock_guard lock(list_mutex_);
+  for (int index : list_) {
+    const Camera& c = *pool_[index];
+    for (int w = 0; w < 3; ++w) {
+      if (c.writer_open(w)) return true;
+    }
   }
+  return false;
 }
 
 bool CameraList::channel_used_by_listed(int channel) const {

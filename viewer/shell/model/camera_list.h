@@ -172,7 +172,8 @@ class CameraList final : public record::CameraSource {
   DropResult left_button_up(int x, int y);
   // Drops the selected camera on a cell (0 to 3) of the grid.
   DropResult drop_on_cell(int cell);
-  // How long a drop waits for the camera's stream to run, at most.
+  // How long a drop waits for the camera's stream to run, at most (0: not
+  // at all; the windows set that).
   void set_drop_wait_ms(int ms) { drop_wait_ms_ = ms; }
 
   // --- double clicks ---
@@ -202,6 +203,10 @@ class CameraList final : public record::CameraSource {
   void list_cameras(std::vector<record::RecordingCamera*>& out) override;
   void redraw_camera_list() override { hooks_->redraw_list(); }
 
+  // Some listed camera has a recording file open (the tray animation). Any
+  // thread.
+  bool any_recording_open() const;
+
   // --- painting ---
   CellLook cell_look(int cell) const;
   std::string channel_label(int cell) const;
@@ -210,7 +215,7 @@ class CameraList final : public record::CameraSource {
   void mute(Camera& camera);
   bool channel_used_by_listed(int channel) const;
   void place_if_visible(Camera& camera);
-  void wait_for_stream(const Camera& camera) const;
+  void wait_for_stream(Camera& camera) const;
   ShellHooks& hooks() { return *hooks_; }
 
   std::vector<std::unique_ptr<Camera>> pool_;

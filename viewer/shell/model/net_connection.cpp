@@ -19,6 +19,10 @@ class NetConnection final : public CameraConnection {
   void resume() override { stream_.resume(); }
   int connection_state() const override { return stream_.connection_state(); }
   bool connected() const override { return stream_.connected(); }
+  bool wait_connected(std::uint32_t timeout_ms) override { return stream_.wait_connected(timeout_ms); }
+  bool take_state_change() override { return stream_.take_state_change(); }
+  bool has_audio() const override { return stream_.has_audio(); }
+  int picture_width() const override { return stream_.picture_width(); }
   bool is_closed() const override { return stream_.is_closed(); }
   bool is_dead() const override { return stream_.is_dead(); }
   bool stopping() const override { return stream_.stopping(); }

@@ -44,7 +44,11 @@ config::RestoreResult SettingsCatalog::restore_camera(const config::CamInfo& inf
     // plays there; the other keeps its number but is not started, or both
     // would stream and record on one channel.
     if (camera.muted()) camera.set_output_volume(kSilentVolume);
-    if (camera.start_stream() == 1) (void)list_.bind(camera, channel);
+    if (camera.start_stream() == 1) {
+      (void)list_.bind(camera, channel);
+      // Its picture goes to its cell when the channel is in view.
+      list_.reposition_pictures(true);
+    }
   }
   return config::RestoreResult::Added;
 }

@@ -7,11 +7,31 @@
 #include "viewer/shell/model/net_connection.h"
 
 namespace model {
+namespace {
+
+// The analysis tool lives beside the program (build/bin, or the installed
+// bin folder); it is started by absolute path, never looked up in PATH.
+std::unique_ptr<record::AnalysisTool> tool_beside_program(const record::RecordingEnv& env) {
+  if (env.tool != nullptr) return nullptr;
+  const std::string program = platform::running_program_path();
+  const std::size_t slash = program.rfind('/');
+  if (slash == std::string::npos) return nullptr;
+  return std::make_unique<record::AnalysisTool>(program.substr(0, slash + 1) + "asfperiod");
+}
+
+record::RecordingEnv with_tool(record::RecordingEnv env, record::AnalysisTool* tool) {
+  if (env.tool == nullptr) env.tool = tool;
+  return env;
+}
+
+}  // namespace
 
 ViewerCore::ViewerCore(ViewerCoreOptions options)
-    : list_(net_connection_factory(options.stream_timeout_s), options.hooks, options.env),
+    : own_tool_(tool_beside_program(options.env)),
+      env_(with_tool(options.env, own_tool_.get())),
+      list_(net_connection_factory(options.stream_timeout_s), options.hooks, env_),
       catalog_(list_),
-      service_(options.env, list_, recording_settings_, options.sound) {
+      service_(env_, list_, recording_settings_, options.sound) {
   // Before any camera can decode a picture: loading the settings may start
   // cameras already.
   media::init_YUV2RGB_tab();
@@ -33,6 +53,7 @@ int ViewerCore::start(const std::string& program_folder) {
 int ViewerCore::shutdown() {
   if (shut_down_) return save_result_;
   shut_down_ = true;
+  closing_.store(true);
   // The loops end first, so that no file is opened behind the save or the
   // cameras' clean-up; the service then writes what is queued and closes
   // every file on a whole packet.

@@ -8,10 +8,13 @@
 // the whole.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "viewer/config/settings.h"
+#include "viewer/record/analysis_tool.h"
 #include "viewer/record/recording_camera.h"
 #include "viewer/record/recording_service.h"
 #include "viewer/shell/model/camera_list.h"
@@ -22,7 +25,9 @@ namespace model {
 struct ViewerCoreOptions {
   // Bounds each connect, send and receive of a camera stream, seconds.
   int stream_timeout_s = 30;
-  // Files and clock of the recordings (tests may give simulated ones).
+  // Files and clock of the recordings (tests may give simulated ones). When
+  // env.tool is null, the analysis tool "asfperiod" beside the running
+  // program is used (a missing one changes nothing).
   record::RecordingEnv env = {};
   // The windows around the camera list; nullptr: none.
   ShellHooks* hooks = nullptr;
@@ -53,6 +58,9 @@ class ViewerCore {
 
   bool started() const { return started_; }
   bool shut_down() const { return shut_down_; }
+  // Set from the moment shutdown() begins: views stop drawing cameras. Any
+  // thread.
+  bool closing() const { return closing_.load(); }
 
   config::Settings& settings() { return settings_; }
   // Hands changed settings (a dialog's stored values) to the recording
@@ -60,6 +68,8 @@ class ViewerCore {
   void settings_changed();
 
   CameraList& cameras() { return list_; }
+  // The analysis tool started for every finished recording (null: none).
+  record::AnalysisTool* analysis_tool() const { return env_.tool; }
   SettingsCatalog& catalog() { return catalog_; }
   record::RecordingService& recording() { return service_; }
 
@@ -78,6 +88,9 @@ class ViewerCore {
   Camera* camera_refused(std::uintptr_t tag) { return list_.camera_refused(tag); }
 
  private:
+  // Declared first: the writers of every camera hold its address.
+  std::unique_ptr<record::AnalysisTool> own_tool_;
+  record::RecordingEnv env_;
   config::Settings settings_;
   record::SharedRecordingSettings recording_settings_;
   // The loops reach the cameras through the list: the list is declared
@@ -87,6 +100,7 @@ class ViewerCore {
   record::RecordingService service_;
   bool started_ = false;
   bool shut_down_ = false;
+  std::atomic<bool> closing_{false};
   int save_result_ = 1;
 };
 
