@@ -14,6 +14,9 @@ namespace {
 // Header Object preamble: ID, 64-bit size, 32-bit object count, 2 reserved.
 constexpr std::uint32_t kPreambleBytes = 30;
 constexpr std::uint32_t kDataObjectStartBytes = 50;
+static_assert(StreamBuffers::kPacketBytes >= kPreambleBytes + kStreamWindowBytes + kDataObjectStartBytes,
+              "the packet buffer holds the largest header the window lets through");
+static_assert(StreamBuffers::kReceiveBytes >= kStreamWindowBytes, "every read fits the receive buffer");
 constexpr std::uint32_t kObjectHeadBytes = 24;  // ID and 64-bit size
 // The two header sizes of the cameras' profile: video and audio, or video only.
 constexpr std::uint64_t kHeaderWithAudio = 431;
@@ -322,7 +325,10 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
   if (first_key_frame_.load()) {
     auto f = std::make_unique<MediaFrame>();
     if (f->set(frame, video_size_, video_time_, stream)) {
-      f->set_arrival_tick(platform::tick_ms());
+      // When the packet that completed it came off the network (the time it
+      // waited in the connection's window counts), else now.
+      const std::uint32_t arrived = source_->arrival_tick();
+      f->set_arrival_tick(arrived != 0 ? arrived : platform::tick_ms());
       video->queue().push_back(std::move(f));
     }
   } else {

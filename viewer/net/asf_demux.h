@@ -29,8 +29,11 @@ namespace net {
 // made, released by the clean-up after it.
 class StreamBuffers {
  public:
-  static constexpr std::size_t kReceiveBytes = 128000;
-  static constexpr std::size_t kPacketBytes = 128000;  // header and Data Object start, later each packet
+  // Sized to what a connection reads into them: a piece of the header (at
+  // most one window), then the whole header with the Data Object start, then
+  // one packet at a time (at most one window).
+  static constexpr std::size_t kReceiveBytes = kStreamWindowBytes;
+  static constexpr std::size_t kPacketBytes = 30 + kStreamWindowBytes + 50;  // header and Data Object start, later each packet
   static constexpr std::size_t kVideoFrameBytes = 65535;
   static constexpr std::size_t kAudioBlockBytes = 65535;
   static constexpr std::size_t kTotalBytes = kReceiveBytes + kPacketBytes + kVideoFrameBytes + kAudioBlockBytes;
