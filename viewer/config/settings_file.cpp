@@ -68,6 +68,13 @@ void apply_default_folder(std::string& path, const std::string& program_folder, 
   fs::create_directories(path, ec);  // an existing folder is left alone; a failure shows later, when recording
 }
 
+void append_line(std::string& out, std::string_view key, std::string_view value) {
+  out += key;
+  out += '=';
+  out += value;
+  out += '\n';
+}
+
 bool looks_like_settings(const SettingsFileRead& file) {
   if (file.head_has_nul) return false;
   for (const std::string& key : file.head_keys) {
@@ -313,13 +320,13 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   lookup_int(map, "InstanceTime", &s.InstanceTime);
   lookup_int(map, "MotionTime", &s.MotionTime);
   lookup_int(map, "JpegRatio", &s.JpegRatio);
-  bound_values(s);
 
   if (cameras) restore_cameras(s, map, *cameras);
 
   apply_default_folder(s.MotionPath, s.program_folder, "Motion");
   apply_default_folder(s.RecordPath, s.program_folder, "Record");
   apply_default_folder(s.SnapshotPath, s.program_folder, "Snapshot");
+  bound_values(s);
 
   (void)platform::set_start_with_session(s.AutoRun != 0, program_path(s));
 }
@@ -331,41 +338,32 @@ void build_camera_texts(Settings& settings, const CameraCatalog& cameras) {
 
 std::string compose_settings_file(const Settings& s) {
   std::string out = "    \n";
-  std::vector<std::string_view> written;
-  auto line = [&](std::string_view key, std::string_view value) {
-    out += key;
-    out += '=';
-    out += value;
-    out += '\n';
-    written.push_back(key);
-  };
-  line("Slience", std::to_string(s.Slience));
-  line("Volume", std::to_string(s.Volume));
-  line("AutoPlay", std::to_string(s.AutoPlay));
-  line("AutoRun", std::to_string(s.AutoRun));
-  line("MotionPath", path_value(s.MotionPath));
-  line("RecordPath", path_value(s.RecordPath));
-  line("SnapshotPath", path_value(s.SnapshotPath));
-  line("InstanceTime", std::to_string(s.InstanceTime));
-  line("MotionTime", std::to_string(s.MotionTime));
-  line("JpegRatio", std::to_string(s.JpegRatio));
-  line("DiskLimit", std::to_string(s.DiskLimit));
-  line("MaxSpace", std::to_string(s.MaxSpace));
-  line("MaxMotSpace", std::to_string(s.MaxMotSpace));
-  line("MaxInsSpace", std::to_string(s.MaxInsSpace));
-  line("WriteStop", std::to_string(s.WriteStop));
-  line("CamInfo", s.camera_text);
-  line("CamSchedule", s.schedule_text);
-  // Keys of a newer version (or of the user) go back as they were read. The
-  // reader took the value up to the line's end, so it needs no escape; a NUL
-  // (which no version writes) would make the file not a text file.
+  append_line(out, "Slience", std::to_string(s.Slience));
+  append_line(out, "Volume", std::to_string(s.Volume));
+  append_line(out, "AutoPlay", std::to_string(s.AutoPlay));
+  append_line(out, "AutoRun", std::to_string(s.AutoRun));
+  append_line(out, "MotionPath", path_value(s.MotionPath));
+  append_line(out, "RecordPath", path_value(s.RecordPath));
+  append_line(out, "SnapshotPath", path_value(s.SnapshotPath));
+  append_line(out, "InstanceTime", std::to_string(s.InstanceTime));
+  append_line(out, "MotionTime", std::to_string(s.MotionTime));
+  append_line(out, "JpegRatio", std::to_string(s.JpegRatio));
+  append_line(out, "DiskLimit", std::to_string(s.DiskLimit));
+  append_line(out, "MaxSpace", std::to_string(s.MaxSpace));
+  append_line(out, "MaxMotSpace", std::to_string(s.MaxMotSpace));
+  append_line(out, "MaxInsSpace", std::to_string(s.MaxInsSpace));
+  append_line(out, "WriteStop", std::to_string(s.WriteStop));
+  append_line(out, "CamInfo", s.camera_text);
+  append_line(out, "CamSchedule", s.schedule_text);
+  // Keys of a newer version (or of the user) go back as they were read,
+  // after the program's own. The reader took each value up to the line's
+  // end, so it needs no escape; a NUL (which no version writes) would make
+  // the file not a text file.
+  const KeyValueMap own = parse_key_values(out);
   for (const auto& [key, value] : s.file_entries) {
-    if (std::find(written.begin(), written.end(), key) != written.end()) continue;
+    if (own.find(key) != own.end()) continue;
     if (key.find('\0') != std::string::npos || value.find('\0') != std::string::npos) continue;
-    out += key;
-    out += '=';
-    out += value;
-    out += '\n';
+    append_line(out, key, value);
   }
   return out;
 }
