@@ -91,6 +91,7 @@ TEST(SaveSettings, WritesTheFixedLineOrderPrivately) {
   s.SnapshotPath = "/data/Snap\nshot";
   s.InstanceTime = 5;
   s.MotionTime = 10;
+  s.PreMotion = 7;
   s.JpegRatio = 75;
   s.DiskLimit = 1;
   s.MaxSpace = 900;
@@ -103,7 +104,7 @@ TEST(SaveSettings, WritesTheFixedLineOrderPrivately) {
   EXPECT_EQ(read_file(folder / "param.dat"),
             "    \nSlience=1\nVolume=-2\nAutoPlay=0\nAutoRun=0\n"
             "MotionPath=/data/cams/Motion\nRecordPath=/data/Record\nSnapshotPath=/data/Snapshot\n"
-            "InstanceTime=5\nMotionTime=10\nJpegRatio=75\nDiskLimit=1\nMaxSpace=900\n"
+            "InstanceTime=5\nMotionTime=10\nPreMotion=7\nJpegRatio=75\nDiskLimit=1\nMaxSpace=900\n"
             "MaxMotSpace=300\nMaxInsSpace=600\nWriteStop=1\nCamInfo=\nCamSchedule=\n");
   EXPECT_EQ(file_mode(folder / "param.dat"), 0600u);
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);  // no temporary left
@@ -291,12 +292,12 @@ TEST(LoadSettings, ValuesNoDialogMakesAreBoundedAndUnknownKeysSurviveTheSave) {
   TempFolder folder;
   write_file(folder / "param.dat",
              "AutoRun=0\n"
-             "PreMotion=5\n"
+             "NightMode=5\n"
              "JpegRatio=2147483647\n"
              "InstanceTime=-5\n"
              "MotionTime=0\n"
              "Future Key=a=b/c\n"
-             "PreMotion=6\n");  // a repeated key: the first counts, as for every key
+             "NightMode=6\n");  // a repeated key: the first counts, as for every key
   Settings s = settings_in(folder);
   load_settings(s, nullptr);
   EXPECT_EQ(s.JpegRatio, 100);
@@ -305,7 +306,7 @@ TEST(LoadSettings, ValuesNoDialogMakesAreBoundedAndUnknownKeysSurviveTheSave) {
   ASSERT_EQ(save_settings(s), 1);
   const std::string saved = read_file(folder / "param.dat");
   EXPECT_NE(saved.find("JpegRatio=100\n"), std::string::npos);
-  EXPECT_EQ(saved.substr(saved.find("CamSchedule=")), "CamSchedule=\nPreMotion=5\nFuture Key=a=b/c\n");
+  EXPECT_EQ(saved.substr(saved.find("CamSchedule=")), "CamSchedule=\nNightMode=5\nFuture Key=a=b/c\n");
   // Saving what was loaded from the saved file changes nothing.
   Settings again = settings_in(folder);
   load_settings(again, nullptr);

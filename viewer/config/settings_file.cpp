@@ -25,7 +25,7 @@ constexpr std::string_view kCaption = "Warning";
 constexpr std::string_view kKnownKeys[] = {
     "Slience",   "Volume",    "AutoPlay",  "AutoRun",     "MotionPath", "RecordPath",
     "SnapshotPath", "InstanceTime", "MotionTime", "JpegRatio", "DiskLimit",  "MaxSpace",
-    "MaxMotSpace", "MaxInsSpace", "WriteStop", "CamInfo",  "CamSchedule"};
+    "MaxMotSpace", "MaxInsSpace", "WriteStop", "CamInfo",  "CamSchedule", "PreMotion"};
 
 std::string parent_folder(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -303,6 +303,7 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   s.InstanceTime = 1;
   s.MotionTime = 1;
   s.JpegRatio = 80;
+  s.PreMotion = kDefaultPreMotion;
   lookup_int(map, "Slience", &s.Slience);
   lookup_int(map, "Volume", &s.Volume);
   lookup_int(map, "AutoPlay", &s.AutoPlay);
@@ -320,6 +321,10 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   lookup_int(map, "InstanceTime", &s.InstanceTime);
   lookup_int(map, "MotionTime", &s.MotionTime);
   lookup_int(map, "JpegRatio", &s.JpegRatio);
+  // Newer than the other keys: files written before it lack it (and get the
+  // default); programs from before it skip it as an unknown key.
+  lookup_int(map, "PreMotion", &s.PreMotion);
+  s.PreMotion = std::clamp(s.PreMotion, 0, kMaxPreMotion);
 
   if (cameras) restore_cameras(s, map, *cameras);
 
@@ -347,6 +352,7 @@ std::string compose_settings_file(const Settings& s) {
   append_line(out, "SnapshotPath", path_value(s.SnapshotPath));
   append_line(out, "InstanceTime", std::to_string(s.InstanceTime));
   append_line(out, "MotionTime", std::to_string(s.MotionTime));
+  append_line(out, "PreMotion", std::to_string(s.PreMotion));
   append_line(out, "JpegRatio", std::to_string(s.JpegRatio));
   append_line(out, "DiskLimit", std::to_string(s.DiskLimit));
   append_line(out, "MaxSpace", std::to_string(s.MaxSpace));

@@ -21,6 +21,10 @@ inline constexpr std::string_view kSettingsFileName = "param.dat";
 // only its owner may read it.
 inline constexpr unsigned kSettingsFileMode = 0600;
 
+// `PreMotion` when the file has none, and the most it may be (seconds).
+inline constexpr int kDefaultPreMotion = 5;
+inline constexpr int kMaxPreMotion = 30;
+
 // What a camera record of the file came to at load.
 enum class RestoreResult {
   Added,     // listed (and, with auto_play, reconnected when it was playing)
