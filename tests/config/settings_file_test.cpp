@@ -4,6 +4,12 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <regex>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "config/test_folders.h"
 #include "viewer/config/settings_file.h"
@@ -190,7 +196,146 @@ TEST(ProgramFolder, Discovery) {
   Settings located;
   locate_program(located, start.path());
   EXPECT_EQ(located.program_folder, start.path());
-  EXPECT_EQ(located.program_file, "test_config");  // the running program
+  EXPECT_EQ(located.program_file, platform::running_program_path());  // the running program, absolute
+  EXPECT_EQ(located.program_file.substr(located.program_file.rfind('/')), "/test_config");
+}
+
+// The files in a folder whose names start with prefix.
+std::vector<std::string> names_starting(const TempFolder& folder, const std::string& prefix) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder.path())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind(prefix, 0) == 0) out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Seen before: 64 KiB of binary garbage loaded as an empty default list and
+// was replaced by the save at exit.
+TEST(LoadSettings, AFileThatIsNotASettingsFileIsKeptAsideAndTheUserTold) {
+  platform::ScopedHeadlessUi ui;
+  TempFolder folder;
+  std::string garbage(64 * 1024, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : garbage) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 23);
+  }
+  write_file(folder / "param.dat", garbage);
+  Settings s = settings_in(folder);
+  load_settings(s, nullptr);
+  EXPECT_EQ(s.AutoPlay, 1);
+  EXPECT_EQ(s.JpegRatio, 80);
+  EXPECT_EQ(s.RecordPath, folder / "Record");
+  const std::vector<std::string> kept = names_starting(folder, "param.dat.");
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_TRUE(std::regex_match(kept[0], std::regex(R"(param\.dat\.unreadable-\d{8}-\d{6})"))) << kept[0];
+  EXPECT_EQ(read_file(folder / kept[0]), garbage);
+  ASSERT_EQ(ui->shown().size(), 1u);
+  EXPECT_EQ(ui->shown()[0].text, "param.dat is not a settings file. It was kept as " + kept[0] +
+                                     ", and the program starts with default settings and no cameras.");
+  EXPECT_FALSE(ui->shown()[0].notice);  // at start-up, on the user-interface thread: a message box
+
+  // The save at exit writes a new file and leaves the kept one alone.
+  ASSERT_EQ(save_settings(s), 1);
+  EXPECT_NE(read_file(folder / "param.dat").find("AutoPlay=1\n"), std::string::npos);
+  EXPECT_EQ(read_file(folder / kept[0]), garbage);
+
+  // Text without a single known key (someone's notes) is not a settings
+  // file either; a second one on the same second gets a name of its own.
+  write_file(folder / "param.dat", "camera passwords:\nfront=1234\n");
+  load_settings(s, nullptr);
+  EXPECT_EQ(names_starting(folder, "param.dat.").size(), 2u);
+  // Something that cannot be read at all (here a folder) is moved aside too.
+  fs::remove(folder / "param.dat");
+  fs::create_directory(folder / "param.dat");
+  load_settings(s, nullptr);
+  EXPECT_EQ(names_starting(folder, "param.dat.").size(), 3u);
+  EXPECT_FALSE(fs::exists(folder / "param.dat"));
+  ASSERT_EQ(ui->shown().size(), 3u);
+  EXPECT_EQ(ui->shown()[2].text.rfind("param.dat could not be read (", 0), 0u) << ui->shown()[2].text;
+
+  // An empty or blank file is no loss: defaults, without a word.
+  write_file(folder / "param.dat", " \r\n\n");
+  load_settings(s, nullptr);
+  EXPECT_EQ(names_starting(folder, "param.dat.").size(), 3u);
+  EXPECT_EQ(ui->shown().size(), 3u);
+  ASSERT_EQ(platform::set_start_with_session(false, ""), 1);
+}
+
+TEST(LoadSettings, AFileThatCannotBeKeptAsideIsNeverOverwritten) {
+  platform::ScopedHeadlessUi ui;
+  TempFolder folder;
+  write_file(folder / "param.dat", std::string(100, '\0'));
+  Settings s = settings_in(folder);
+  if (::geteuid() != 0) {
+    // A folder where nothing can be renamed.
+    ::chmod(folder.path().c_str(), 0500);
+    load_settings(s, nullptr);
+    ::chmod(folder.path().c_str(), 0700);
+    EXPECT_EQ(s.loaded_file, Settings::LoadedFile::KeepUnsaved);
+    ASSERT_EQ(ui->shown().size(), 1u);
+    EXPECT_NE(ui->shown()[0].text.find("will not save its settings over that file"), std::string::npos);
+  } else {
+    s.loaded_file = Settings::LoadedFile::KeepUnsaved;  // root renames even there
+    ui->clear();
+  }
+  EXPECT_EQ(save_settings(s), 0);
+  EXPECT_EQ(read_file(folder / "param.dat"), std::string(100, '\0'));
+  EXPECT_EQ(ui->shown().back().text.rfind("The settings were not saved: param.dat could not be read", 0), 0u);
+}
+
+// Seen before: JpegRatio 2147483647, InstanceTime -5, MotionTime 0 were
+// kept and saved back; keys of a newer version vanished at the save.
+TEST(LoadSettings, ValuesNoDialogMakesAreBoundedAndUnknownKeysSurviveTheSave) {
+  TempFolder folder;
+  write_file(folder / "param.dat",
+             "AutoRun=0\n"
+             "NightMode=5\n"
+             "JpegRatio=2147483647\n"
+             "InstanceTime=-5\n"
+             "MotionTime=0\n"
+             "Future Key=a=b/c\n"
+             "NightMode=6\n");  // a repeated key: the first counts, as for every key
+  Settings s = settings_in(folder);
+  load_settings(s, nullptr);
+  EXPECT_EQ(s.JpegRatio, 100);
+  EXPECT_EQ(s.InstanceTime, 1);
+  EXPECT_EQ(s.MotionTime, 1);
+  ASSERT_EQ(save_settings(s), 1);
+  const std::string saved = read_file(folder / "param.dat");
+  EXPECT_NE(saved.find("JpegRatio=100\n"), std::string::npos);
+  EXPECT_EQ(saved.substr(saved.find("CamSchedule=")), "CamSchedule=\nNightMode=5\nFuture Key=a=b/c\n");
+  // Saving what was loaded from the saved file changes nothing.
+  Settings again = settings_in(folder);
+  load_settings(again, nullptr);
+  ASSERT_EQ(save_settings(again), 1);
+  EXPECT_EQ(read_file(folder / "param.dat"), saved);
+
+  // Values inside the dialogs' range stay, even those no list offers.
+  write_file(folder / "param.dat", "InstanceTime=7\nMotionTime=60\nJpegRatio=1\n");
+  load_settings(s, nullptr);
+  EXPECT_EQ(s.InstanceTime, 7);
+  EXPECT_EQ(s.MotionTime, 60);
+  EXPECT_EQ(s.JpegRatio, 1);
+}
+
+TEST(LoadSettings, ARelativeProgramFolderBecomesAbsoluteBeforeAnyPathIsStored) {
+  TempFolder folder;
+  const std::string relative = fs::relative(folder.path(), fs::current_path()).string() + "/";
+  ASSERT_NE(relative.front(), '/');
+  Settings s;
+  s.program_folder = relative;
+  s.program_file = "viewer";
+  load_settings(s, nullptr);
+  EXPECT_EQ(s.program_folder, fs::canonical(folder.path()).string());
+  EXPECT_EQ(s.RecordPath, s.program_folder + "/Record");
+  EXPECT_TRUE(fs::is_directory(s.RecordPath));
+  ASSERT_EQ(save_settings(s), 1);
+  EXPECT_NE(read_file(folder / "param.dat").find("\nRecordPath=" + s.program_folder + "/Record\n"),
+            std::string::npos);
+  ASSERT_EQ(platform::set_start_with_session(false, ""), 1);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -256,6 +258,49 @@ TEST_F(CameraStreamTest, BusyCameraAndBrokenRepliesReconnectQuietly) {
   EXPECT_TRUE(ui->shown().empty());
   EXPECT_TRUE(ui->posted().empty());
   EXPECT_EQ(s->connection_state(), net::kStatePlaying);
+  s->stop();
+  server.stop();
+  expect_nothing_left();
+}
+
+// Seen before: a peer trickling one header byte per second held a
+// connection for 70 s and longer, each read within its own time-out. The
+// whole reply head now has one deadline (the stream's time-out, 1 s here),
+// then the stream connects again.
+TEST_F(CameraStreamTest, ATricklingReplyHeadIsGivenUpAtItsDeadline) {
+  std::mutex m;
+  std::vector<long> held_ms;
+  LoopbackServer server([&](Conn& c, int index) {
+    if (index >= 2) {
+      stream_and_hold(c);
+      return;
+    }
+    c.read_request();
+    const auto start = Clock::now();
+    // A valid status line, then header bytes one every 200 ms for as long
+    // as the viewer reads them (far below any per-read time-out).
+    const std::string head = "HTTP/1.1 200 OK\r\nX-Trickle: " + std::string(200, 'x');
+    for (char ch : head) {
+      if (!c.send(&ch, 1)) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      pollfd pf{c.fd(), POLLIN, 0};
+      if (::poll(&pf, 1, 0) > 0) break;  // the viewer hung up
+    }
+    std::lock_guard lock(m);
+    held_ms.push_back(ms_since(start));
+  });
+  auto s = make_stream(server.port(), 1);
+  const auto start = Clock::now();
+  ASSERT_EQ(s->start(), net::kStartOk);
+  ASSERT_TRUE(eventually([&] { return video.queue().count() == 3; }, 10000)) << server.connections();
+  EXPECT_EQ(server.connections(), 3);
+  EXPECT_LT(ms_since(start), 6000);
+  {
+    std::lock_guard lock(m);
+    ASSERT_EQ(held_ms.size(), 2u);
+    for (long ms : held_ms) EXPECT_LT(ms, 3000) << "the viewer kept reading the head for " << ms << " ms";
+  }
+  EXPECT_TRUE(ui->shown().empty());
   s->stop();
   server.stop();
   expect_nothing_left();

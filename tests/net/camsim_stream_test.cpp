@@ -193,6 +193,34 @@ TEST_F(StreamFromCamsim, WhatArrivesIsTheClip) {
   EXPECT_TRUE(ui->shown().empty());
 }
 
+// Seen before: a camera that sends an oversized frame showed "error video
+// data" 21 times in 20 s, once per reconnection. A notice the user has not
+// closed is not shown again; once closed, the next failure shows it again.
+TEST_F(StreamFromCamsim, AnOversizedFrameIsShownOnceUntilTheUserClosesIt) {
+  test_support::CamsimProcess cam(args({"--oversize-after", "3"}));
+  ASSERT_TRUE(cam.ready());
+  ui->hold_notices(true);
+  Drainer drain(video, audio, writer);
+  auto s = connect(cam);
+  auto told = [&] {
+    int n = 0;
+    for (const auto& m : ui->shown()) n += m.text == "error video data" && m.caption == "warning" && m.notice;
+    return n;
+  };
+  ASSERT_EQ(s->start(), net::kStartOk);
+  ASSERT_TRUE(eventually([&] { return video.setups() >= 8; }));
+  EXPECT_EQ(told(), 1);
+  EXPECT_EQ(ui->shown().size(), 1u);
+
+  ui->close_notices();
+  const int before = video.setups();
+  ASSERT_TRUE(eventually([&] { return video.setups() >= before + 6; }));
+  s->stop();
+  EXPECT_EQ(told(), 2);
+  EXPECT_EQ(ui->shown().size(), 2u);
+  EXPECT_GT(drain.frames(), 0u);  // the frames before the oversized one arrive each time
+}
+
 TEST_F(StreamFromCamsim, RefusalsAndABusyCamera) {
   {
     test_support::CamsimProcess cam(args({}));

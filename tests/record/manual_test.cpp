@@ -124,10 +124,11 @@ TEST(ManualRecording, StartFailuresAndPrefixes) {
   EXPECT_FALSE(rig.cam.recording().manual_request);
   EXPECT_FALSE(rig.cam.recording().recording_indicator);
 
-  // Internet cameras record "INT_R_" files; a location beyond 1 counts as 1.
+  // Internet cameras record "INT_R_" files; a location beyond 1 counts as
+  // "INT" there and stays as it is (the camera's schedules are keyed with it).
   rig.cam.set_location(5);
   EXPECT_EQ(rig.manual.start_manual(rig.cam), 1);
-  EXPECT_EQ(rig.cam.location(), 1);
+  EXPECT_EQ(rig.cam.location(), 5);
   EXPECT_EQ(rig.cam.recording().manual_writer().path(), rig.record_dir() + "/INT_R_20050412_100000.asf");
   EXPECT_EQ(rig.manual.record_action(rig.cam), kRecordAlreadyRunning);
   rig.manual.stop_action(rig.cam);

@@ -46,8 +46,16 @@ TEST(DiskQuota, MeasuresWholeMegabytesAgainstTheLimit) {
   EXPECT_EQ(quota.check(rig.settings.recording_settings(), rig.cam, RecordFolder::Record), kQuotaOk);
   EXPECT_EQ(rig.fs.listings, 0);  // no limit: the folder is never even listed
 
-  limit(rig, 1, 0, 1);  // a limit of 0 MB is reached by an empty folder
-  EXPECT_EQ(quota.check(rig.settings.recording_settings(), rig.cam, RecordFolder::Record), kQuotaFull);
+  // The limit on without a quota above 0 MB: stop (as "Stop recording."),
+  // whatever WriteStop says, and without even listing the folder.
+  for (int write_stop : {0, 1}) {
+    for (int missing : {0, -20}) {
+      limit(rig, 1, missing, write_stop);
+      EXPECT_EQ(quota.check(rig.settings.recording_settings(), rig.cam, RecordFolder::Record), kQuotaNoValue);
+      EXPECT_EQ(quota.check(rig.settings.recording_settings(), rig.cam, RecordFolder::Motion), kQuotaNoValue);
+    }
+  }
+  EXPECT_EQ(rig.fs.listings, 0);
 
   limit(rig, 1, 5, 1);
   make_sized(rig.record_dir() + "/LAN_20050412_100000.asf", 2999999);
@@ -167,6 +175,46 @@ TEST(DiskQuota, MotionRecordingsAreMeasuredAndReclaimedInTheMotionFolder) {
   // The old motion file made room; the schedule folder was not touched.
   EXPECT_FALSE(rectest::exists(rig.motion_dir() + "/LAN_20050101_000000.asf"));
   EXPECT_TRUE(rectest::exists(rig.record_dir() + "/LAN_20050101_000000.asf"));
+}
+
+// Seen before: with "Overwrite oldest file." and MaxInsSpace missing (0) or
+// negative, every older recording of the camera was deleted within seconds,
+// without a word.
+TEST(DiskQuota, LimitWithoutAQuotaValueStopsAndDeletesNothing) {
+  for (int missing : {0, -5}) {
+    SCOPED_TRACE(missing);
+    LoopRig rig;
+    limit(rig, 1, missing, 0);
+    ASSERT_TRUE(posix_file_system().make_directory(rig.record_dir()));
+    make_sized(rig.record_dir() + "/LAN_20050101_000000.asf", 3100000);
+    make_sized(rig.record_dir() + "/LAN_20050102_000000.asf", 3100000);
+    rig.set_time(2005, 4, 12, 10, 0, 0);
+    rig.cam.connect(rectest::asf_clip().header);
+    ASSERT_EQ(rig.manual.start_manual(rig.cam), 1);
+    rig.manual_until(rig.at(2005, 4, 12, 10, 0, 10));
+    EXPECT_FALSE(rig.cam.recording().manual_request);
+    // Only the recording's own file, still empty, went again.
+    EXPECT_EQ(rectest::list_names(rig.record_dir()),
+              (std::vector<std::string>{"LAN_20050101_000000.asf", "LAN_20050102_000000.asf"}));
+
+    // The schedule loop, and the motion folder's own value, the same way:
+    // one message per window naming the missing value.
+    rig.update([](RecordingSettings& s) { s.MaxInsSpace = 100; });
+    ASSERT_TRUE(posix_file_system().make_directory(rig.motion_dir()));
+    make_sized(rig.motion_dir() + "/LAN_20050101_000000.asf", 3100000);
+    rig.cam.set_motion_level(100);
+    ASSERT_EQ(rig.cam.recording().add_entry(kMotionWindow, kEveryDay, 1000, 30), 1);
+    rig.schedule_until(rig.at(2005, 4, 12, 10, 1, 0));
+    EXPECT_FALSE(rig.cam.recording().motion_writer().IsOpen());
+    EXPECT_EQ(rectest::list_names(rig.motion_dir()), std::vector<std::string>{"LAN_20050101_000000.asf"});
+
+    const auto shown = rig.shown();
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].text, kMsgNoRecordQuota);
+    EXPECT_EQ(shown[1].text, kMsgNoMotionQuota);
+    EXPECT_EQ(shown[1].caption, "warning");
+  }
+  // A positive quota still overwrites (OverwriteKeepsRecordingWithinTheLimit).
 }
 
 TEST(DiskQuota, TurningOverForTheQuotaLosesNoPacket) {

@@ -86,7 +86,7 @@ class FakeCamera final : public record::RecordingCamera {
 
   std::string mac() const override { return mac_; }
   int location() const override { return location_; }
-  void set_location(int location) override { location_ = location; }
+  void set_location(int location) { location_ = location; }
   record::CameraRecording& recording() override { return rec_; }
   bool connection_dead() override { return dead.load(); }
   std::uint32_t header_length() const override { return header_len.load(); }

@@ -32,7 +32,6 @@ class StreamCamera final : public RecordingCamera {
 
   std::string mac() const override { return "000e53000001"; }
   int location() const override { return 0; }
-  void set_location(int) override {}
   CameraRecording& recording() override { return rec_; }
   bool connection_dead() override { return stream_.is_dead(); }
   std::uint32_t header_length() const override { return stream_.header_length(); }

@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "config/test_folders.h"
+#include "shell/fake_connection.h"
 #include "support/camsim.h"
+#include "support/loopback_server.h"
 #include "support/wait.h"
 #include "viewer/config/key_value_reader.h"
 #include "viewer/config/settings_file.h"
@@ -113,6 +115,45 @@ TEST_F(AutoPlayTest, AutoPlayOffConnectsNothing) {
   EXPECT_EQ(list.camera_at(1)->channel(), 2);
   EXPECT_EQ(list.camera_at(2)->channel(), 3);
   EXPECT_TRUE(ui->posted().empty());
+  EXPECT_TRUE(ui->shown().empty());
+}
+
+// Seen before: a camera retrying a dead port, changed in the camera dialog's
+// edit mode to a live camsim port, stayed unconnected (8 s and more) until the
+// user stopped and played it. The same with a peer that takes the request and
+// never answers: the attempt in progress waits out its time-out unless the
+// change cancels it.
+TEST(CameraEdit, ARetryingCameraUsesTheNewAddressAtItsNextAttempt) {
+  platform::ScopedHeadlessUi ui;
+  test_support::CamsimProcess camsim{{"--port", "0", "--user", "admin", "--password", "pw", "small"}};
+  ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
+  testnet::LoopbackServer silent([](testnet::Conn& c, int) {
+    (void)c.read_request();
+    (void)c.hold();
+  });
+  CameraList list{net_connection_factory(30)};
+  int n = 0;
+  for (const std::uint16_t dead : {testnet::closed_port(), silent.port()}) {
+    SCOPED_TRACE(dead == silent.port() ? "silent peer" : "closed port");
+    CameraRecord r = testing_support::camera_record(++n);
+    r.port = std::to_string(dead);
+    r.password = "pw";
+    ASSERT_EQ(list.add_camera(r), 1);
+    Camera& camera = *list.camera_at(list.count());
+    list.start_on_free_channel(camera);
+    ASSERT_TRUE(camera.running());
+    if (dead == silent.port()) {
+      ASSERT_TRUE(silent.wait_connections(1, 5000));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(camera.connected(), 0);
+
+    CameraRecord changed = camera.record();
+    changed.port = std::to_string(camsim.port());
+    ASSERT_EQ(list.change_camera(camera, changed), 1);
+    EXPECT_TRUE(wait_until([&] { return camera.connected() == 1; }, 5000));
+    camera.stop();
+  }
   EXPECT_TRUE(ui->shown().empty());
 }
 

@@ -2,11 +2,14 @@
 //
 // Reads a camera-profile ASF file through the stream demultiplexer, exactly
 // as a camera's live stream is read (exact-size reads of at most one
-// look-ahead window), decodes its video the way the channel pipeline does
-// (codec data in front of the first frame, frames that do not start with a
-// VOP start code skipped, the deblocking flag cleared after every call) and
+// look-ahead window; a file that starts inside a frame, as recordings do, is
+// read from the first frame that starts in it), decodes its video the way the channel pipeline does
+// (codec data in front of the first key frame and kept there until a picture
+// decodes, frames before that skipped, frames that do not start with a VOP
+// start code skipped, the deblocking flag cleared after every call) and
 // writes every decoded picture as raw planar YUV 4:2:0. Prints the width,
-// height and number of pictures written.
+// height, number of pictures written and number of frames skipped before the
+// first picture.
 //
 // --audio also decodes the file's G.726 audio blocks with our decoder exactly
 // as the audio output decodes them (2-bit codes, post-filter on, one decoder
@@ -69,6 +72,8 @@ public:
     }
 
     int frames() const { return frames_; }
+    // Frames passed over before the first picture decoded.
+    int skipped() const { return skipped_; }
     int width() const { return decoder_->width; }
     int height() const { return decoder_->height; }
     bool failed() const { return failed_; }
@@ -80,7 +85,17 @@ private:
         const uint32_t length = frame.length();
         if (data == nullptr || failed_) return;
         static constexpr uint8_t kVopStart[4] = {0x00, 0x00, 0x01, 0xb6};
-        if (!codec_pending_ && (length < 4 || std::memcmp(data, kVopStart, 4) != 0)) return;
+        if (codec_pending_) {
+            // Until a picture has decoded, only a key frame can start one: a
+            // recording (or a file cut by hand) may begin inside a picture,
+            // or with frames that predict from one it does not hold.
+            if (frame.marker() != net::kMarkerVideoKey) {
+                ++skipped_;
+                return;
+            }
+        } else if (length < 4 || std::memcmp(data, kVopStart, 4) != 0) {
+            return;
+        }
         size_t used = 0;
         if (codec_pending_) {
             std::memcpy(input_.data(), codec_data_.data(), codec_data_.size());
@@ -93,12 +108,17 @@ private:
         }
         std::memcpy(input_.data() + used, data, length);
         used += length;
-        codec_pending_ = false;
         if (no_deblock_) decoder_->deblocking_enabled = 0;
         int32_t status = 0;
         const int result = decoder_decode(decoder_, picture_.data(), input_.data(), used, &status);
         decoder_->deblocking_enabled = 0;
-        if (result != kDecodeOk) return;  // dropped, as the pipeline drops it
+        if (result != kDecodeOk) {
+            // Dropped, as the pipeline drops it; the codec data stays in front
+            // of the next key frame until one decodes with it.
+            if (codec_pending_) ++skipped_;
+            return;
+        }
+        codec_pending_ = false;
         const size_t bytes = static_cast<size_t>(decoder_->width) * decoder_->height * 3 / 2;
         if (std::fwrite(picture_.data(), 1, bytes, out_) != bytes) {
             std::fprintf(stderr, "asf2yuv: cannot write the output\n");
@@ -119,6 +139,7 @@ private:
     bool failed_ = false;
     int width_ = 0, height_ = 0;
     int frames_ = 0;
+    int skipped_ = 0;
 };
 
 // Takes the audio blocks the demultiplexer queues and decodes them. The
@@ -301,7 +322,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "asf2yuv: %s is not a camera stream\n", args[0].c_str());
         return 1;
     }
-    std::printf("width: %d\nheight: %d\nframes: %d\n", sink.width(), sink.height(), sink.frames());
+    // Frames before the first picture: those the demultiplexer passed over
+    // before the first key frame, and those that failed to decode first.
+    std::printf("width: %d\nheight: %d\nframes: %d\nskipped: %u\n", sink.width(), sink.height(), sink.frames(),
+                demux.frames_before_first_key() + static_cast<unsigned>(sink.skipped()));
     if (audio) {
         if (!audio->has_stream()) {
             std::fprintf(stderr, "asf2yuv: %s has no audio stream\n", args[0].c_str());

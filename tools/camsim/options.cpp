@@ -70,7 +70,10 @@ Camera options:
   --corrupt-after N      after N data packets send one corrupt packet (every
                          byte after the 14-byte packet header set to 0xFF,
                          so the first stream byte is invalid), then go on
-  --faults-for N         the three faults above hit only the first N stream
+  --oversize-after N     after N data packets, the next video frame announces
+                         a size of 1 MiB (more than any 640x480 frame), then
+                         the stream goes on as before
+  --faults-for N         the faults above hit only the first N stream
                          connections (default: every connection)
 
 Global options:
@@ -239,12 +242,13 @@ ParseResult parse_args(int argc, const char* const* argv, Config* config, std::s
       current->info_body_set = true;
       camera_option();
     } else if (arg == "--close-after" || arg == "--stall-after" || arg == "--corrupt-after" ||
-               arg == "--faults-for") {
+               arg == "--oversize-after" || arg == "--faults-for") {
       if (!number(0xFFFFFFFFu)) return ParseResult::kError;
       const auto v = static_cast<uint32_t>(n);
       if (arg == "--close-after") current->faults.close_after = v;
       if (arg == "--stall-after") current->faults.stall_after = v;
       if (arg == "--corrupt-after") current->faults.corrupt_after = v;
+      if (arg == "--oversize-after") current->faults.oversize_after = v;
       if (arg == "--faults-for") current->faults.connections = v;
       camera_option();
     } else if (arg == "--bind") {

@@ -14,6 +14,7 @@ struct Faults {
   uint32_t close_after = 0;    // close the connection after N packets
   uint32_t stall_after = 0;    // stop sending after N packets, keep the connection open
   uint32_t corrupt_after = 0;  // the packet after N good ones is corrupt, then normal packets again
+  uint32_t oversize_after = 0;  // the first video frame starting after N packets announces an oversized frame
   uint32_t connections = 0;    // faults apply to the first N stream connections; 0: to every one
 };
 

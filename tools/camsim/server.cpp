@@ -24,6 +24,32 @@ void reply(Fd& client, const std::string& text, const Stopper& stop) {
   close_gracefully(client, kLinger, stop);
 }
 
+// A frame size no 640x480 picture needs (a viewer takes at most 307,200).
+constexpr uint32_t kOversizedFrameBytes = 1u << 20;
+
+// Rewrites the frame size in the replicated data of the packet's first
+// payload that starts a video frame (stream byte, object number, offset,
+// replicated length, then the size). True when the packet had one.
+bool announce_oversized_frame(clipkit::AsfPacket& packet) {
+  std::vector<uint8_t>& p = packet.bytes;
+  size_t at = clipkit::kPacketHeaderBytes;
+  if (p.size() <= at) return false;
+  for (unsigned n = p[at - 1] & 0x3Fu; n > 0; --n) {
+    if (at + 7 > p.size()) return false;
+    const uint8_t stream = p[at];
+    const uint8_t replicated = p[at + 6];
+    if (at + 7 + replicated + 2 > p.size()) return false;
+    if ((stream & 0x7F) == 1 && replicated >= 8) {
+      for (int i = 0; i < 4; ++i) p[at + 7 + i] = static_cast<uint8_t>(kOversizedFrameBytes >> (8 * i));
+      return true;
+    }
+    at += 7 + replicated;
+    const size_t length = p[at] | static_cast<size_t>(p[at + 1]) << 8;
+    at += 2 + length;
+  }
+  return false;
+}
+
 }  // namespace
 
 Listener::~Listener() {
@@ -148,6 +174,7 @@ void CameraServer::stream(int fd) {
 
   const auto start = Clock::now();
   uint64_t sent = 0;
+  bool oversized = false;
   for (;;) {
     if (faulty && faults.close_after != 0 && sent == faults.close_after) {
       if (settings_.verbose) std::fprintf(stderr, "camsim: camera %d: closing after %llu packets\n", number_,
@@ -163,6 +190,8 @@ void CameraServer::stream(int fd) {
     clipkit::AsfPacket packet = muxer.next_packet();
     if (faulty && faults.corrupt_after != 0 && sent == faults.corrupt_after)
       std::fill(packet.bytes.begin() + clipkit::kPacketHeaderBytes, packet.bytes.end(), 0xFF);
+    if (faulty && faults.oversize_after != 0 && sent >= faults.oversize_after && !oversized)
+      oversized = announce_oversized_frame(packet);
     if (!settings_.fast) {
       // A live camera has a packet only once its last object was captured.
       const auto due = start + std::chrono::milliseconds(packet.due_ms);

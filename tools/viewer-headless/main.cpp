@@ -15,8 +15,10 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "viewer/platform/ui_seams.h"
@@ -106,6 +108,19 @@ int main(int argc, char** argv) {
     }
   }
   if (folder.empty()) return usage();
+  // Everything stored is derived from the folder (the recording folders, the
+  // autostart entry's folder below, which must be absolute to count at all):
+  // a relative one would mean another place from another directory.
+  {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(folder, ec);
+    if (ec) {
+      std::fprintf(stderr, "viewer-headless: %s: %s\n", folder.c_str(), ec.message().c_str());
+      return 1;
+    }
+    folder = absolute.lexically_normal().string();
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  }
 
   // The start-with-session entry belongs to the desktop program; a headless
   // run keeps whatever it writes inside its own folder.

@@ -76,6 +76,19 @@ CamInfo parse_record(std::string_view record) {
 
 }  // namespace
 
+bool schedule_entry_possible(const ScheduleValues& e) {
+  if (e.kind != 0 && e.kind != 1) return false;
+  if (e.start < 0 || e.start / 100 > 23 || e.start % 100 > 59) return false;
+  if (e.duration < 1 || e.duration > 24 * 60) return false;
+  if (e.day >= 1 && e.day <= 10) return true;
+  // A one-time entry: the date the dialog's calendar gave.
+  const int year = e.day / 10000, month = e.day / 100 % 100, day = e.day % 100;
+  if (year < 1000 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
 int zone_count_for_layout(std::int32_t zone_layout) {
   if (zone_layout == 1) return 16;
   if (zone_layout == 2) return 25;

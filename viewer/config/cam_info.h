@@ -75,6 +75,11 @@ struct CamScheduleRecord {
   bool operator==(const CamScheduleRecord&) const = default;
 };
 
+// True when the schedule dialogs could have made this entry: kind 0 or 1; a
+// frequency code 1 to 10 or a real date YYYYMMDD; a start hhmm within the
+// day; a duration of 1 to 1,440 minutes. Pure.
+[[nodiscard]] bool schedule_entry_possible(const ScheduleValues& entry);
+
 // Number of zones that a zone layout uses (9, 16 or 25).
 [[nodiscard]] int zone_count_for_layout(std::int32_t zone_layout);
 

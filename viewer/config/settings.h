@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace config {
 
@@ -28,10 +30,23 @@ struct Settings {
   std::string SnapshotPath;       // folder of snapshots
 
   // Not keys of the file.
-  std::string program_folder;  // folder that holds "param.dat"
-  std::string program_file;    // file name of the program, for the autostart entry
+  std::string program_folder;  // folder that holds "param.dat" (absolute once loaded)
+  std::string program_file;    // the running program (absolute path), for the autostart entry
   std::string camera_text;     // the CamInfo value being built or parsed
   std::string schedule_text;   // the CamSchedule value being built or parsed
+
+  // Every key of the loaded file with its value, in file order. A save
+  // writes back those it does not write itself, so that the keys of a newer
+  // version survive a run of this one.
+  std::vector<std::pair<std::string, std::string>> file_entries;
+
+  // What the next save must do first about the file that was loaded.
+  enum class LoadedFile {
+    Plain,           // nothing
+    CopyBeforeSave,  // it holds cameras that were not loaded: keep a copy before replacing it
+    KeepUnsaved,     // it could not be read and could not be moved aside: never replace it
+  };
+  LoadedFile loaded_file = LoadedFile::Plain;
 };
 
 }  // namespace config

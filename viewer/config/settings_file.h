@@ -25,6 +25,13 @@ inline constexpr unsigned kSettingsFileMode = 0600;
 inline constexpr int kDefaultPreMotion = 5;
 inline constexpr int kMaxPreMotion = 30;
 
+// What a camera record of the file came to at load.
+enum class RestoreResult {
+  Added,     // listed (and, with auto_play, reconnected when it was playing)
+  ListFull,  // not listed: the list is full
+  Refused,   // not listed for another reason, which the list told the user
+};
+
 // What loading and saving need from the camera list. The camera model
 // implements it; the settings code stays free of the model.
 class CameraCatalog {
@@ -32,14 +39,15 @@ class CameraCatalog {
   virtual ~CameraCatalog() = default;
 
   // Adds the camera of one loaded record through the list's add operation
-  // (with its checks and messages) and, when it is accepted, applies the
-  // record's channel, sound and motion values and, with auto_play, reconnects
-  // it when it was playing on a channel. The recording flags arrive cleared
-  // and the connection state limited. Returns true when the camera was added.
-  virtual bool restore_camera(const CamInfo& info, bool auto_play) = 0;
+  // (with its checks) and, when it is accepted, applies the record's
+  // channel, sound and motion values and, with auto_play, reconnects it when
+  // it was playing on a channel that no earlier camera plays on. The
+  // recording flags arrive cleared and the connection state limited.
+  virtual RestoreResult restore_camera(const CamInfo& info, bool auto_play) = 0;
 
-  // Adds the entries of one schedule record to the listed camera with the
-  // record's MAC and location. Returns false when no such camera is listed.
+  // Adds the entries of one schedule record to the listed camera with
+  // exactly the record's MAC and location. Returns false when no such camera
+  // is listed.
   virtual bool restore_schedules(const CamScheduleRecord& record) = 0;
 
   // The listed cameras and their schedule entries in use, in list order.
@@ -64,15 +72,25 @@ class CameraCatalog {
 [[nodiscard]] std::string discover_program_folder(const std::string& start_folder);
 
 // Fills program_folder by discovery from start_folder (default_start_folder()
-// when empty) and program_file from the running program.
+// when empty) and program_file with the absolute path of the running program.
 void locate_program(Settings& settings, const std::string& start_folder = {});
 
-// Loads "param.dat" from settings.program_folder into settings and, when a
-// catalog is given, restores the camera list and the schedules into it.
-// Missing keys get their defaults; empty folders get program folder + "/Motion",
-// "/Record" or "/Snapshot", which are then created. Finally the autostart
-// entry is set from AutoRun. A missing or unreadable file gives the defaults
-// and no cameras, without a message.
+// Loads "param.dat" from settings.program_folder (made absolute first) into
+// settings and, when a catalog is given, restores the camera list and the
+// schedules into it. Missing keys get their defaults; values no dialog could
+// produce are brought into range; schedule entries no dialog could make are
+// dropped (the user is told once). Empty folders get program folder +
+// "/Motion", "/Record" or "/Snapshot", which are then created. Finally the
+// autostart entry is set from AutoRun.
+//
+// A missing or blank file gives the defaults and no cameras, without a
+// message. A file that exists but is not a settings file (no known key in
+// its first lines, or not text) or cannot be read whole gives the defaults
+// too, and is first moved aside to "param.dat.unreadable-YYYYMMDD-HHMMSS"
+// so that the save at exit cannot overwrite it; the user is told. Cameras
+// that the list cannot take (past 128) are counted in one message, and the
+// file is copied to "param.dat.not-loaded-YYYYMMDD-HHMMSS" before the next
+// save replaces it. User-interface thread (messages are modal there).
 void load_settings(Settings& settings, CameraCatalog* cameras);
 
 // Rebuilds settings.camera_text and settings.schedule_text from the catalog.
@@ -83,9 +101,19 @@ void build_camera_texts(Settings& settings, const CameraCatalog& cameras);
 
 // Writes "param.dat" into the program folder (through a temporary file, mode
 // 0600) and then rewrites the autostart entry: first removed, then written
-// again when AutoRun is non-zero. Returns 1 on success. On failure the old
-// file and the autostart entry stay as they were, the user is told with a
-// message box, and 0 is returned.
-[[nodiscard]] int save_settings(const Settings& settings, FileLayer& files = posix_file_layer());
+// again when AutoRun is non-zero. Keys of the loaded file that this version
+// does not write are written back after its own. When the loaded file holds
+// cameras that were not loaded, it is copied aside first (once). Returns 1 on
+// success. On failure (or when the loaded file could neither be read nor be
+// moved aside, so that saving would destroy it) the old file and the
+// autostart entry stay as they were, the user is told with a message box,
+// and 0 is returned. User-interface thread.
+[[nodiscard]] int save_settings(Settings& settings, FileLayer& files = posix_file_layer());
+
+// Keeps the file at path under path + "." + tag + "-YYYYMMDD-HHMMSS" (local
+// time; "-2", "-3", ... added when that name is taken): moved there, or
+// copied when copy is set. Returns the new path, or empty when nothing could
+// be kept. Any thread.
+[[nodiscard]] std::string keep_aside(const std::string& path, std::string_view tag, bool copy);
 
 }  // namespace config

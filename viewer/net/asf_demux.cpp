@@ -93,6 +93,9 @@ bool AsfDemux::read_header() {
   audio_size_ = 0;
   audio_received_ = 0;
   audio_time_ = 0;
+  video_begun_ = false;
+  audio_begun_ = false;
+  frames_before_key_ = 0;
   if (!buffers_->allocated()) return false;
   std::uint8_t* receive = buffers_->receive();
   std::uint8_t* header = buffers_->packet();
@@ -220,7 +223,14 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
   packet_key_start_ = 0;
   return asf::for_each_payload(packet, packet_size_, [this](const asf::Payload& p) {
     if (stopping()) return false;
-    if (p.stream == kStreamVideo || p.stream == kStreamVideoKey) {
+    // The rest of a frame or block whose start came before the stream
+    // did: nothing can be made of it, and it is no fault of the stream.
+    const bool video = p.stream == kStreamVideo || p.stream == kStreamVideoKey;
+    if (!p.new_object && ((video && !video_begun_) || (p.stream == kStreamAudio && !audio_begun_))) return true;
+    if (video) video_begun_ = true;
+    if (p.stream == kStreamAudio) audio_begun_ = true;
+
+    if (video) {
       if (p.new_object) {
         if (p.object_size > kMaxVideoObjectBytes) {
           platform::notify("error video data", "warning");
@@ -276,6 +286,8 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
       f->set_arrival_tick(arrived != 0 ? arrived : platform::tick_ms());
       video->queue().push_back(std::move(f));
     }
+  } else {
+    ++frames_before_key_;
   }
   return true;
 }

@@ -94,6 +94,9 @@ class AsfDemux {
   // Any thread.
   std::uint32_t header_length() const { return header_length_.load(); }
   bool first_key_frame_seen() const { return first_key_frame_.load(); }
+  // Whole video frames of this stream passed over because no key frame had
+  // come yet (they could not be decoded). The demultiplexing thread.
+  std::uint32_t frames_before_first_key() const { return frames_before_key_; }
   bool video_active() const { return video_active_.load(); }
   bool audio_active() const { return audio_active_.load(); }
   // The header of this connection announced a sound stream (whether or not
@@ -152,6 +155,11 @@ class AsfDemux {
   std::uint64_t audio_received_ = 0;
   std::uint32_t audio_time_ = 0;
   std::uint32_t packet_key_start_ = 0;  // where in the packet being parsed a key frame begins, or 0
+  // No frame or block has begun yet: the stream may start inside one (a
+  // recording, or a file cut by hand), whose remaining pieces are skipped.
+  bool video_begun_ = false;
+  bool audio_begun_ = false;
+  std::uint32_t frames_before_key_ = 0;
 };
 
 }  // namespace net

@@ -30,8 +30,17 @@ void CameraStream::set_cleanup_hook(std::function<void()> hook) {
 }
 
 void CameraStream::set_account(const CameraAccount& account) {
-  std::lock_guard lock(account_mutex_);
-  account_ = account;
+  {
+    std::lock_guard lock(account_mutex_);
+    if (account.address == account_.address && account.port == account_.port && account.user == account_.user &&
+        account.password == account_.password) {
+      return;
+    }
+    account_ = account;
+  }
+  // An attempt in progress uses the old values and may take its whole
+  // time-out to fail; the next one starts with the new ones.
+  if (!connected_.load()) connection_.cancel_attempt();
 }
 
 CameraAccount CameraStream::account() const {
@@ -123,6 +132,9 @@ void CameraStream::pace_next_attempt(std::uint32_t last_attempt_tick, bool first
 }
 
 int CameraStream::connect_camera() {
+  // Cleared before the values are read: a change from now on cancels this
+  // attempt, an earlier one is already in the values.
+  connection_.clear_attempt_cancel();
   const CameraAccount a = account();
   const int r = connection_.start(a.address, a.port, a.user, a.password);
   if (r == kConnectRefused) {

@@ -57,7 +57,9 @@ class CameraStream {
 
   // The consumers fed from the stream. Only while stopped.
   void set_sinks(const StreamSinks& sinks);
-  // Used from the next connection on.
+  // Used from the next connection on. A changed account also cancels an
+  // attempt in progress while not connected, so that a camera retrying old
+  // values tries the new ones at once. Any thread.
   void set_account(const CameraAccount& account);
   CameraAccount account() const;
 

@@ -14,14 +14,23 @@ namespace net {
 namespace {
 
 // The reply head is read one byte per receive, so that nothing of the stream
-// behind it is taken out of the socket.
+// behind it is taken out of the socket. The whole head has one deadline: each
+// receive's own time-out alone would let a peer that sends a byte now and
+// then hold the attempt for as long as the head's limits allow (100 lines of
+// 8,191 bytes).
 class SocketLineReader final : public ByteReader {
  public:
-  explicit SocketLineReader(platform::TcpSocket& s) : socket_(s) {}
-  bool read_byte(std::uint8_t* b) override { return socket_.read_exactly(b, 1) == 1; }
+  using Clock = std::chrono::steady_clock;
+  SocketLineReader(platform::TcpSocket& s, Clock::time_point deadline) : socket_(s), deadline_(deadline) {}
+  bool read_byte(std::uint8_t* b) override {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+    if (left <= 0 || !socket_.wait_readable(static_cast<int>(left))) return false;
+    return socket_.read_exactly(b, 1) == 1;
+  }
 
  private:
   platform::TcpSocket& socket_;
+  const Clock::time_point deadline_;
 };
 
 }  // namespace
@@ -42,7 +51,7 @@ bool StreamConnection::resolve_ddns(const std::string& name, std::string& host, 
   platform::HttpFetcher fetcher;
   {
     std::lock_guard lock(socket_mutex_);
-    if (aborted_.load()) return false;
+    if (attempt_stopped_.load()) return false;
     fetcher_ = &fetcher;
   }
   const std::optional<std::string> reply = fetcher.fetch("http://" + name);
@@ -62,7 +71,7 @@ bool StreamConnection::resolve_ddns(const std::string& name, std::string& host, 
 
 int StreamConnection::connect_and_request(const std::string& address, const std::string& port_text,
                                           const std::string& user, const std::string& password) {
-  if (aborted_.load()) return kConnectRetry;
+  if (attempt_stopped_.load()) return kConnectRetry;
   int port = parse_port_text(port_text);
   if (!platform::resolve_ipv4(address)) return kConnectRetry;
 
@@ -76,17 +85,18 @@ int StreamConnection::connect_and_request(const std::string& address, const std:
 
   {
     std::lock_guard lock(socket_mutex_);
-    if (aborted_.load() || !socket_.open()) return kConnectRetry;
+    if (attempt_stopped_.load() || !socket_.open()) return kConnectRetry;
   }
-  if (!socket_.connect(platform::Ipv4Endpoint{*ip, static_cast<std::uint16_t>(port)}, timeout_s_, &aborted_)) {
+  if (!socket_.connect(platform::Ipv4Endpoint{*ip, static_cast<std::uint16_t>(port)}, timeout_s_,
+                       &attempt_stopped_)) {
     return kConnectRetry;
   }
   const std::string request = build_video_request(host, user, password);
   if (!socket_.send_all(request.data(), request.size(), timeout_s_)) return kConnectRetry;
 
-  SocketLineReader reader(socket_);
+  SocketLineReader reader(socket_, SocketLineReader::Clock::now() + std::chrono::seconds(timeout_s_));
   const ReplyStatus status = read_reply_head(reader);
-  if (aborted_.load()) return kConnectRetry;
+  if (attempt_stopped_.load()) return kConnectRetry;
   switch (status) {
     case ReplyStatus::Streaming:
       break;
@@ -203,19 +213,31 @@ void StreamConnection::close() {
   }
 }
 
+void StreamConnection::set_stop_reason(std::atomic<bool>& reason, bool on) {
+  std::lock_guard lock(socket_mutex_);
+  reason.store(on);
+  attempt_stopped_.store(aborted_.load() || attempt_cancelled_.load());
+  if (!on) return;
+  // Wakes a send or a reply head in progress (and a receive); a connect
+  // sees the flag.
+  socket_.shutdown();
+  if (fetcher_) fetcher_->cancel();
+}
+
 void StreamConnection::abort() {
-  aborted_.store(true);
-  {
-    std::lock_guard lock(socket_mutex_);
-    socket_.shutdown();
-    if (fetcher_) fetcher_->cancel();
-  }
+  set_stop_reason(aborted_, true);
   // A reader waiting for the window, and a receive thread waiting for
   // room in it, see the abort at once.
   std::lock_guard lock(window_mutex_);
   data_arrived_.notify_all();
   space_freed_.notify_all();
 }
+
+void StreamConnection::clear_abort() { set_stop_reason(aborted_, false); }
+
+void StreamConnection::cancel_attempt() { set_stop_reason(attempt_cancelled_, true); }
+
+void StreamConnection::clear_attempt_cancel() { set_stop_reason(attempt_cancelled_, false); }
 
 void StreamConnection::interrupt() {
   std::lock_guard lock(socket_mutex_);

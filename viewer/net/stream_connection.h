@@ -50,8 +50,9 @@ class StreamConnection final : public ByteSource {
   StreamConnection& operator=(const StreamConnection&) = delete;
 
   // Connects and requests the stream: kConnectStreaming, kConnectRefused (a
-  // message box "account is error!" or "open connection fail!" was shown,
-  // caption "warning") or kConnectRetry. Owner thread.
+  // notice "account is error!" or "open connection fail!" was posted,
+  // caption "warning") or kConnectRetry. The reply head must be complete
+  // within the time-out from the request. Owner thread.
   [[nodiscard]] int start(const std::string& address, const std::string& port, const std::string& user,
                           const std::string& password);
 
@@ -67,7 +68,16 @@ class StreamConnection final : public ByteSource {
   // Makes every blocking step of the owner fail promptly, now and until
   // clear_abort(): used by a stop request. Any thread.
   void abort();
-  void clear_abort() { aborted_.store(false); }
+  void clear_abort();
+
+  // Makes the connection attempt in progress (look-up of a dynamic-DNS
+  // name, connect, request, reply head) fail promptly, and any attempt
+  // started before clear_attempt_cancel(): used when the address or account
+  // changed, so that an attempt with the old ones is not waited out. The
+  // owner clears it before it reads the values of its next attempt. Any
+  // thread.
+  void cancel_attempt();
+  void clear_attempt_cancel();
 
   // Drops the current connection: the owner's next read fails and it
   // connects again. Any thread.
@@ -86,6 +96,9 @@ class StreamConnection final : public ByteSource {
   [[nodiscard]] int connect_and_request(const std::string& address, const std::string& port, const std::string& user,
                                         const std::string& password);
   [[nodiscard]] bool resolve_ddns(const std::string& name, std::string& host, int& port);
+  // Sets or clears one reason to stop attempts (aborted_ or
+  // attempt_cancelled_); setting one also wakes what blocks now.
+  void set_stop_reason(std::atomic<bool>& reason, bool on);
   void start_receiving();
   void receive_loop();
   // Waits for free space in the window (moving the unread bytes to its
@@ -100,6 +113,10 @@ class StreamConnection final : public ByteSource {
   mutable std::mutex socket_mutex_;
   platform::HttpFetcher* fetcher_ = nullptr;
   std::atomic<bool> aborted_{false};
+  std::atomic<bool> attempt_cancelled_{false};
+  // aborted_ or attempt_cancelled_: what a connection attempt checks. The
+  // three change together under socket_mutex_.
+  std::atomic<bool> attempt_stopped_{false};
 
   // Receive side.
   std::thread receiver_;

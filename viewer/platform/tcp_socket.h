@@ -63,6 +63,11 @@ class TcpSocket {
   // error or the time-out.
   [[nodiscard]] std::size_t read_some(void* buffer, std::size_t n);
 
+  // Waits up to timeout_ms milliseconds until there is something to read (or
+  // the peer ended, or the socket was shut down). False on time-out or
+  // without a socket.
+  [[nodiscard]] bool wait_readable(int timeout_ms) const;
+
   // Waits up to timeout_s seconds until the socket can take data and sends
   // what it takes now: bytes sent, or 0 on time-out or error.
   [[nodiscard]] std::size_t send(const void* buffer, std::size_t n, int timeout_s);

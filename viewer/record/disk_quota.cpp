@@ -23,8 +23,9 @@ std::uint64_t DiskQuota::folder_bytes(const std::string& directory) {
 int DiskQuota::check(const RecordingSettings& settings, RecordingCamera& camera, RecordFolder folder) {
   if (settings.DiskLimit == 0) return kQuotaOk;
   const bool motion = folder == RecordFolder::Motion;
-  const std::string directory = camera_directory(motion ? settings.MotionPath : settings.RecordPath, camera.mac());
   const std::int64_t limit_mb = motion ? settings.MaxMotSpace : settings.MaxInsSpace;
+  if (limit_mb <= 0) return kQuotaNoValue;
+  const std::string directory = camera_directory(motion ? settings.MotionPath : settings.RecordPath, camera.mac());
   const std::uint64_t used_mb = folder_bytes(directory) / 1000000;
   if (static_cast<std::int64_t>(used_mb) < limit_mb) return kQuotaOk;
   if (settings.WriteStop == 1) return kQuotaFull;

@@ -24,7 +24,17 @@ enum QuotaResult : int {
   kQuotaOk = 0,           // go on recording
   kQuotaFull = 1,         // full: the recording must stop
   kQuotaOnlyCurrent = 2,  // over, and the only file left is the one being written
+  kQuotaNoValue = 3,      // the limit is on without a quota above 0 MB: stop, as if full, and delete nothing
 };
+
+// What the user is told for kQuotaNoValue, naming the missing value (caption
+// "warning").
+inline constexpr const char* kMsgNoRecordQuota =
+    "The disk limit is on, but no space above 0 MB is set for manual and schedule recordings (MaxInsSpace): "
+    "recording stopped, and no file was deleted.";
+inline constexpr const char* kMsgNoMotionQuota =
+    "The disk limit is on, but no space above 0 MB is set for motion recordings (MaxMotSpace): recording "
+    "stopped, and no file was deleted.";
 
 // One reclaim frees more than this many bytes before it stops.
 inline constexpr std::uint64_t kReclaimStepBytes = 3000000;
@@ -37,7 +47,10 @@ class DiskQuota {
 
   // The quota check for the folder a recording of this kind goes to. Record:
   // the schedule or manual writer's file is the current one; Motion: the
-  // motion writer's. Recording thread; the caller holds the camera's lock.
+  // motion writer's. With the limit on, a quota that is not a positive number
+  // gives kQuotaNoValue: "Overwrite oldest file." would otherwise make a
+  // missing value delete every recording of the camera. Recording thread;
+  // the caller holds the camera's lock.
   [[nodiscard]] int check(const RecordingSettings& settings, RecordingCamera& camera, RecordFolder folder);
 
   // Deletes the oldest files of a folder (by the time in their name, else by

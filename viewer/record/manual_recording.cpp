@@ -51,7 +51,6 @@ int ManualRecorder::start_manual(RecordingCamera& camera) {
 
     const std::string directory = camera_directory(settings.RecordPath, camera.mac());
     (void)env_.fs->make_directory(directory);  // a failure shows as a failed open
-    if (camera.location() > 1) camera.set_location(1);
     const LocalTime now = env_.clock->local_now();
     if (w.Open(join_path(directory, manual_file_name(camera.location(), now))) > 0) {
       w.set_start_stamp(stamp_text(now));
@@ -140,9 +139,9 @@ void ManualRecorder::serve(RecordingCamera& camera, const RecordingSettings& set
     bool write_failed = false;
 
     const int quota = quota_.check(settings, camera, RecordFolder::Record);
-    if (quota == kQuotaFull) {
+    if (quota == kQuotaFull || quota == kQuotaNoValue) {
       end_recording(camera);
-      after = {true, true, kMsgSpaceFull};
+      after = {true, true, quota == kQuotaFull ? kMsgSpaceFull : kMsgNoRecordQuota};
     } else {
       // Over the quota with only this file in the folder: start the next
       // file, so that the next pass can delete this one ("overwrite oldest").

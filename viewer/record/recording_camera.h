@@ -158,9 +158,11 @@ class RecordingCamera {
  public:
   virtual ~RecordingCamera() = default;
 
-  virtual std::string mac() const = 0;  // 12 lower-case hex digits
-  virtual int location() const = 0;     // 0 "LAN", 1 "INT"
-  virtual void set_location(int location) = 0;
+  // The MAC as listed (12 lower-case hexadecimal digits, or whatever a
+  // camera of the settings file holds) and the location as stored: 0 "LAN",
+  // 1 and anything else "INT" in file names.
+  virtual std::string mac() const = 0;
+  virtual int location() const = 0;
   virtual CameraRecording& recording() = 0;
 
   // Stream. connection_dead may wait up to its time-out; the others answer at

@@ -41,7 +41,29 @@ std::string date_time(const LocalTime& t, const char* between) {
 
 const char* location_prefix(int location) { return location == 0 ? "LAN" : "INT"; }
 
-std::string camera_directory(const std::string& root, const std::string& mac) { return join_path(root, mac); }
+std::string mac_folder_name(std::string_view mac) {
+  // An empty MAC would name the root folder itself; "_" cannot come out of
+  // the encoding below, so it names nothing else.
+  if (mac.empty()) return "_";
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(mac.size());
+  for (char c : mac) {
+    const auto b = static_cast<unsigned char>(c);
+    if ((b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
+      out += c;
+    } else {
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::string camera_directory(const std::string& root, const std::string& mac) {
+  return join_path(root, mac_folder_name(mac));
+}
 
 std::string manual_file_name(int location, const LocalTime& t) {
   return std::string(location_prefix(location)) + "_R_" + date_time(t, "_") + ".asf";

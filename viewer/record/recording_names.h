@@ -16,7 +16,14 @@ namespace record {
 // "LAN" for a camera on the local network (location 0), "INT" otherwise.
 const char* location_prefix(int location);
 
-// Root folder + camera MAC: the one folder per camera.
+// The folder name of a camera's MAC: the MAC itself when it holds only
+// letters and digits (always so for 12 hexadecimal digits); otherwise every
+// other byte is written "%" and two hexadecimal digits, so that a MAC a
+// camera of the settings file holds ("00-0E-53-..", "../x") can neither
+// leave the root folder nor break the name. An empty MAC gives "_".
+std::string mac_folder_name(std::string_view mac);
+
+// Root folder + the camera's MAC folder name: the one folder per camera.
 std::string camera_directory(const std::string& root, const std::string& mac);
 
 // "LAN_R_20050412_153007.asf": a manual recording started at t.

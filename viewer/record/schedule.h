@@ -50,11 +50,14 @@ struct ScheduleState {
   std::int64_t file_start = 0;
   std::int64_t last_motion = 0;
   bool motion_continues = false;  // a motion file was split, not ended: next one opens at once
-  // No new file before this time: a write failed in this window and was
-  // reported; trying again every pass would only fail (and report) again.
+  // No new file before this time: a write failed in this window; trying
+  // again every pass would only fail again.
   std::int64_t hold_until = 0;
-  // "space full!" was reported for the window ending at this time.
+  // "space full!" (or a missing quota) was reported for the window ending at
+  // this time.
   std::int64_t quota_reported_until = 0;
+  // A failed write was reported for the window ending at this time.
+  std::int64_t write_failure_reported_until = 0;
   // A cancelled window stays stopped until this time, then its entry takes
   // part again.
   std::int64_t cancel_until = 0;

@@ -1,5 +1,7 @@
 #include "viewer/record/schedule_recording.h"
 
+#include <algorithm>
+
 #include "viewer/record/recording_names.h"
 
 namespace record {
@@ -8,6 +10,7 @@ namespace {
 
 constexpr std::int64_t kFileSeconds = 3600;  // files are split every hour
 constexpr int kConnectWaitMs = 200;          // time a camera gets to connect before it is skipped
+constexpr std::int64_t kWriteRetrySeconds = 60;  // after a failed write, the next file is tried this much later
 
 struct After {
   bool redraw = false;
@@ -110,7 +113,7 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
 
     const int quota =
         quota_.check(settings, camera, entry.is_motion() ? RecordFolder::Motion : RecordFolder::Record);
-    if (quota == kQuotaFull) {
+    if (quota == kQuotaFull || quota == kQuotaNoValue) {
       st.active_entry = -1;
       st.continue_window = true;
       st.file_start = 0;
@@ -123,7 +126,9 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       // Once per window: the loop meets the full folder on every pass.
       if (st.quota_reported_until != window_end) {
         st.quota_reported_until = window_end;
-        after.message = kMsgSpaceFull;
+        after.message = quota == kQuotaFull      ? kMsgSpaceFull
+                        : entry.is_motion()      ? kMsgNoMotionQuota
+                                                 : kMsgNoRecordQuota;
       }
       finish();
       return;
@@ -229,14 +234,19 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
     }
 
     if (write_failed) {
-      // The writer has closed the file at its last whole packet. No new
-      // file in this window: the disk would only fail again.
+      // The writer has closed the file at its last whole packet. A new file
+      // is tried again after a while, as long as the window lasts: space may
+      // be freed meanwhile, and trying on every pass would only fail again.
+      // The user is told once per window.
       rec.recording_indicator.store(false);
       rec.motion_recording.store(false);
       st.motion_continues = false;
-      st.hold_until = window_end;
+      st.hold_until = std::min(window_end, now + kWriteRetrySeconds);
       after.redraw = true;
-      after.message = kMsgWriteFailed;
+      if (st.write_failure_reported_until != window_end) {
+        st.write_failure_reported_until = window_end;
+        after.message = kMsgWriteFailed;
+      }
     }
   }
   finish();

@@ -10,6 +10,7 @@
 #include "tests/media/mpeg4/mpeg4_test_util.h"
 #include "tools/clipkit/m4v.h"
 #include "viewer/media/mpeg4/decoder.h"
+#include "viewer/media/mpeg4/headers.h"
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/internal.h"
 #include "viewer/media/mpeg4/tables.h"
@@ -518,38 +519,109 @@ TEST_F(Stream, LargestPictureIsAccepted)
     EXPECT_EQ(d->height, 480);
 }
 
-TEST_F(Stream, PowerOfTwoTimeResolutionDecodes)
+// The VOPs of an ffmpeg clip at 32 frames/s (resolution 32, written with the
+// standard's 5 increment bits) and ffmpeg's own decoding of it. The VOPs are
+// cut out here because clipkit refuses such clips.
+struct PowerOfTwoClip {
+    std::vector<std::vector<uint8_t>> vops;
+    std::vector<uint8_t> reference;
+    bool made = false;
+    PowerOfTwoClip()
+    {
+        TempDir dir;
+        const std::string es = dir.file("c.m4v");
+        const std::string yuv = dir.file("c.yuv");
+        if (!run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=160x128:rate=32 "
+                 "-t 0.5 -c:v mpeg4 -bf 0 -threads 1 -g 8 -q:v 4 -f m4v " + es) ||
+            !run("ffmpeg -hide_banner -loglevel error -nostdin -y -i " + es +
+                 " -f rawvideo -pix_fmt yuv420p -fps_mode passthrough " + yuv))
+            return;
+        const std::vector<uint8_t> stream = read_all(es);
+        reference = read_all(yuv);
+        std::vector<size_t> starts;
+        for (size_t i = 0; i + 3 < stream.size(); ++i)
+            if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0xb6)
+                starts.push_back(i);
+        for (size_t k = 0; k < starts.size(); ++k) {
+            size_t end = k + 1 < starts.size() ? starts[k + 1] : stream.size();
+            // Stop at the headers ffmpeg repeats before each I-VOP.
+            for (size_t i = starts[k] + 4; i + 3 < end; ++i)
+                if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
+                    end = i;
+                    break;
+                }
+            vops.emplace_back(stream.begin() + static_cast<long>(starts[k]), stream.begin() + static_cast<long>(end));
+        }
+        made = vops.size() * 160 * 128 * 3 / 2 == reference.size();
+    }
+};
+
+// The same VOP as a camera that counts the bits of the resolution value
+// itself writes it: one more (zero) bit in front of vop_time_increment.
+std::vector<uint8_t> with_camera_time_bits(const std::vector<uint8_t>& vop, int standard_bits)
 {
-    // ffmpeg at 32 frames/s writes resolution 32 with 5-bit increments; the
-    // VOPs are cut out here because clipkit refuses such clips.
-    TempDir dir;
-    const std::string es = dir.file("c.m4v");
-    const std::string yuv = dir.file("c.yuv");
-    ASSERT_TRUE(run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=160x128:rate=32 "
-                    "-t 0.5 -c:v mpeg4 -bf 0 -threads 1 -g 8 -q:v 4 -f m4v " + es));
-    ASSERT_TRUE(run("ffmpeg -hide_banner -loglevel error -nostdin -y -i " + es +
-                    " -f rawvideo -pix_fmt yuv420p -fps_mode passthrough " + yuv));
-    const std::vector<uint8_t> stream = read_all(es);
-    const std::vector<uint8_t> reference = read_all(yuv);
-    std::vector<size_t> starts;
-    for (size_t i = 0; i + 3 < stream.size(); ++i)
-        if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1 && stream[i + 3] == 0xb6) starts.push_back(i);
-    ASSERT_EQ(starts.size() * 160 * 128 * 3 / 2, reference.size());
+    auto bit = [&](size_t i) { return (vop[i >> 3] >> (7 - (i & 7))) & 1; };
+    // The data ends at the stuffing's zero bit (then ones to the byte boundary).
+    size_t end = vop.size() * 8;
+    while (end > 0 && bit(end - 1) == 1) --end;
+    --end;
+    BitWriter w;
+    size_t i = 0;
+    for (; i < 34; ++i) w.put_bit(bit(i));  // start code, vop_coding_type
+    while (bit(i) == 1) w.put_bit(bit(i++));  // modulo_time_base
+    w.put_bit(bit(i++));                      // its closing zero
+    w.put_bit(bit(i++));                      // marker
+    w.put_bit(false);                         // the extra increment bit
+    for (int n = 0; n < standard_bits; ++n) w.put_bit(bit(i++));
+    for (; i < end; ++i) w.put_bit(bit(i));
+    w.stuff();
+    return w.bytes();
+}
+
+// The cameras' rule counts 6 time-increment bits for resolution 32, the
+// standard 5; streams of both kinds exist. Each decodes every picture, the
+// same pictures, and each decoder keeps to the count its stream uses.
+TEST(TimeIncrementBits, BothCountsOfAPowerOfTwoResolutionDecode)
+{
+    static const PowerOfTwoClip clip;
+    ASSERT_TRUE(clip.made);
     VolFields f;
     f.width = 160;
     f.height = 128;
     f.resolution = 32;
-    for (size_t k = 0; k < starts.size(); ++k) {
-        size_t end = k + 1 < starts.size() ? starts[k + 1] : stream.size();
-        // Stop at the headers ffmpeg repeats before each I-VOP.
-        for (size_t i = starts[k] + 4; i + 3 < end; ++i)
-            if (stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 1) {
-                end = i;
-                break;
-            }
-        std::vector<uint8_t> vop(stream.begin() + static_cast<long>(starts[k]), stream.begin() + static_cast<long>(end));
-        ASSERT_EQ(decode(k == 0 ? concat(vol_header(f), vop) : vop), kDecodeOk) << k;
-        EXPECT_GT(psnr(picture.data(), reference.data() + k * 160 * 128 * 3 / 2, 160 * 128), 38.0) << k;
+    const size_t picture_bytes = 160 * 128 * 3 / 2;
+    std::vector<uint8_t> pictures[2];
+    for (int camera_rule = 0; camera_rule < 2; ++camera_rule) {
+        SCOPED_TRACE(camera_rule ? "6 bits, the cameras' count" : "5 bits, ffmpeg's count");
+        DECODER* d = decoder_create();
+        ASSERT_NE(d, nullptr);
+        std::vector<uint8_t> picture(picture_bytes);
+        for (size_t k = 0; k < clip.vops.size(); ++k) {
+            const std::vector<uint8_t> vop = camera_rule ? with_camera_time_bits(clip.vops[k], 5) : clip.vops[k];
+            const std::vector<uint8_t> in = k == 0 ? concat(vol_header(f), vop) : vop;
+            int32_t status = 0;
+            ASSERT_EQ(decoder_decode(d, picture.data(), in.data(), in.size(), &status), kDecodeOk) << k;
+            d->deblocking_enabled = 0;
+            EXPECT_EQ(d->time_increment_bits, camera_rule ? 6 : 5) << k;
+            EXPECT_GT(psnr(picture.data(), clip.reference.data() + k * picture_bytes, 160 * 128), 38.0) << k;
+            pictures[camera_rule].insert(pictures[camera_rule].end(), picture.begin(), picture.end());
+        }
+        EXPECT_EQ(decoder_destroy(d), 0);
+    }
+    EXPECT_EQ(pictures[0], pictures[1]);
+}
+
+TEST(TimeIncrementBits, TheCamerasCountDiffersOnlyForPowersOfTwo)
+{
+    EXPECT_EQ(mpeg4::camera_time_increment_bits(30), 5);
+    EXPECT_EQ(mpeg4::camera_time_increment_bits(32), 6);
+    EXPECT_EQ(mpeg4::camera_time_increment_bits(1), 1);
+    EXPECT_EQ(mpeg4::camera_time_increment_bits(0), 16);
+    EXPECT_EQ(mpeg4::camera_time_increment_bits(40000), 16);
+    for (int r = 1; r < 40000; ++r) {
+        const bool power_of_two = (r & (r - 1)) == 0;
+        const int difference = mpeg4::camera_time_increment_bits(r) - mpeg4::time_increment_bits(r);
+        ASSERT_EQ(difference, power_of_two && r > 1 ? 1 : 0) << r;
     }
 }
 

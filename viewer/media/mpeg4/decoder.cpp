@@ -3,6 +3,7 @@
 // update, output).
 #include "viewer/media/mpeg4/decoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -119,6 +120,82 @@ extern "C" int decoder_destroy(DECODER* d)
     return 0;
 }
 
+namespace {
+
+// What one attempt at a VOP came to.
+enum class Attempt {
+    kFailed,   // the VOP could not be decoded; the pictures are as before
+    kDecoded,  // decoded, the reference updated and the picture written out
+    kUndone,   // decoded, but it did not read as sound: the pictures are as before
+};
+
+// A VOP that is not coded holds its header and stuffing only; more than
+// this after its last bit means the header was read with the wrong layout.
+constexpr size_t kNotCodedSlackBytes = 2;
+
+// Decodes the VOP at `vop` with time_bits increment bits. With undo_unsound
+// a VOP that does not read as sound (see parse_vop_header; a coded VOP must
+// also decode without error, an uncoded one must end there) is not
+// committed. *sound reports the check either way.
+Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_bits, bool undo_unsound,
+                   int32_t* status, bool* sound)
+{
+    BitReader br = vop;
+    bool header_sound = false;
+    *sound = false;
+    const VopParse parsed = parse_vop_header(d, br, time_bits, &header_sound);
+    // Headers cut short read zeros past the frame; whatever they seem to say
+    // (an uncoded VOP, say) was never sent, so the frame is refused.
+    if (parsed == VopParse::kFailed || br.overrun()) return Attempt::kFailed;
+
+    d.error = 0;
+    const bool decodes = parsed == VopParse::kCoded && d.vop.coding_type <= 1;
+    if (decodes) {
+        if (d.vop.coding_type == 0)
+            decode_i_vop(d, br);
+        else
+            decode_p_vop(d, br);
+        // A VOP that needs more bits than the frame holds was truncated.
+        if (br.overrun()) d.error = 1;
+    }
+    if (parsed == VopParse::kNotCoded)
+        *sound = header_sound && br.size - std::min(br.size, br.byte_pos()) <= kNotCodedSlackBytes;
+    else
+        *sound = header_sound && !d.error;
+    if (d.error || (undo_unsound && !*sound)) {
+        // The reference keeps the previous picture; so does the current
+        // picture, which later skipped macroblocks show.
+        if (decodes) copy_planes_from_reference(d);
+        return d.error ? Attempt::kFailed : Attempt::kUndone;
+    }
+
+    const size_t consumed = aligned_end(br);
+    if (parsed == VopParse::kCoded) {
+        // The reference holds the previous picture; bring it up to date with
+        // what this VOP changed. Skipped macroblocks of a P-VOP changed
+        // nothing, and VOPs of types 2 and 3 decode nothing, unless the
+        // filter touched the whole picture.
+        if (d.deblocking_enabled) {
+            deblock_luma(d.cur_y, d.width, d.height, d.vop.quant);
+            update_reference(d);
+        } else if (d.vop.coding_type == 0) {
+            update_reference(d);
+        } else if (d.vop.coding_type == 1) {
+            update_reference_changed(d);
+        }
+    }
+    d.headers_pending = 0;
+    *status = static_cast<int32_t>(consumed);
+
+    const size_t luma = static_cast<size_t>(d.width) * d.height;
+    std::memcpy(output, d.cur_y, luma);
+    std::memcpy(output + luma, d.cur_cb, luma / 4);
+    std::memcpy(output + luma + luma / 4, d.cur_cr, luma / 4);
+    return Attempt::kDecoded;
+}
+
+}  // namespace
+
 extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input, size_t input_size,
                               int32_t* status)
 {
@@ -139,58 +216,49 @@ extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input,
         d->width = vol.width;
         d->height = vol.height;
         d->time_increment_resolution = vol.time_increment_resolution;
-        d->time_increment_bits = time_increment_bits(vol.time_increment_resolution);
+        // The cameras count the bits of the resolution value itself; the
+        // standard, the bits of its largest increment. For a power of two
+        // they differ by one, and streams of both kinds exist: the cameras'
+        // count is tried first, and the first VOP that reads as sound with
+        // one of them decides for the stream.
+        const int camera_bits = camera_time_increment_bits(vol.time_increment_resolution);
+        const int standard_bits = time_increment_bits(vol.time_increment_resolution);
+        d->time_increment_bits = camera_bits;
+        d->time_increment_bits_other = standard_bits != camera_bits ? standard_bits : 0;
+        d->time_increment_settled = 0;
         d->quant_type = vol.quant_type;
         derive_layout(*d);
     }
 
-    const VopParse parsed = parse_vop_header(*d, br);
-    // Headers cut short read zeros past the frame; whatever they seem to say
-    // (an uncoded VOP, say) was never sent, so the frame is refused.
-    if (parsed == VopParse::kFailed || br.overrun()) {
-        *status = kDecodeFailedStatus;
-        return kDecodeFailed;
-    }
-
-    d->error = 0;
-    const bool decodes = parsed == VopParse::kCoded && d->vop.coding_type <= 1;
-    if (decodes) {
-        if (d->vop.coding_type == 0)
-            decode_i_vop(*d, br);
-        else
-            decode_p_vop(*d, br);
-        // A VOP that needs more bits than the frame holds was truncated.
-        if (br.overrun()) d->error = 1;
-    }
-    if (d->error) {
-        // The reference keeps the previous picture; so does the current
-        // picture, which later skipped macroblocks show.
-        copy_planes_from_reference(*d);
-        *status = kDecodeFailedStatus;
-        return kDecodeFailed;
-    }
-
-    const size_t consumed = aligned_end(br);
-    if (parsed == VopParse::kCoded) {
-        // The reference holds the previous picture; bring it up to date with
-        // what this VOP changed. Skipped macroblocks of a P-VOP changed
-        // nothing, and VOPs of types 2 and 3 decode nothing, unless the
-        // filter touched the whole picture.
-        if (d->deblocking_enabled) {
-            deblock_luma(d->cur_y, d->width, d->height, d->vop.quant);
-            update_reference(*d);
-        } else if (d->vop.coding_type == 0) {
-            update_reference(*d);
-        } else if (d->vop.coding_type == 1) {
-            update_reference_changed(*d);
+    const bool choosing = d->time_increment_bits_other != 0 && !d->time_increment_settled;
+    const uint32_t seconds = d->seconds;
+    bool sound = false;
+    Attempt attempt = decode_vop(*d, output, br, d->time_increment_bits, choosing, status, &sound);
+    if (choosing) {
+        if (attempt == Attempt::kDecoded) {
+            d->time_increment_settled = 1;
+        } else {
+            const uint32_t seconds_after = d->seconds;
+            d->seconds = seconds;
+            if (decode_vop(*d, output, br, d->time_increment_bits_other, true, status, &sound) == Attempt::kDecoded) {
+                const int32_t bits = d->time_increment_bits;
+                d->time_increment_bits = d->time_increment_bits_other;
+                d->time_increment_bits_other = bits;
+                d->time_increment_settled = 1;
+                attempt = Attempt::kDecoded;
+            } else if (attempt == Attempt::kUndone) {
+                // Sound with neither count: decoded as the current count
+                // reads it, as a stream without a choice would be.
+                d->seconds = seconds;
+                attempt = decode_vop(*d, output, br, d->time_increment_bits, false, status, &sound);
+            } else {
+                d->seconds = seconds_after;
+            }
         }
     }
-    d->headers_pending = 0;
-    *status = static_cast<int32_t>(consumed);
-
-    const size_t luma = static_cast<size_t>(d->width) * d->height;
-    std::memcpy(output, d->cur_y, luma);
-    std::memcpy(output + luma, d->cur_cb, luma / 4);
-    std::memcpy(output + luma + luma / 4, d->cur_cr, luma / 4);
+    if (attempt != Attempt::kDecoded) {
+        *status = kDecodeFailedStatus;
+        return kDecodeFailed;
+    }
     return kDecodeOk;
 }

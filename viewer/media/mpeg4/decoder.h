@@ -59,6 +59,10 @@ struct DECODER {
 
     uint32_t vop_time = 0;       // vop_time_increment + seconds x resolution (kept, unused)
     int32_t time_increment_bits = 1;
+    // For a power-of-two resolution the other possible count (0: none), and
+    // whether a VOP has shown which of the two the stream uses.
+    int32_t time_increment_bits_other = 0;
+    int32_t time_increment_settled = 0;
     uint32_t seconds = 0;        // sum of modulo_time_base since creation
     int32_t time_increment_resolution = 0;
     uint32_t quant_type = 0;     // 0 H.263 inverse quantisation, 1 MPEG (default matrices)

@@ -60,8 +60,17 @@ int time_increment_bits(int32_t resolution)
     return bits;
 }
 
-VopParse parse_vop_header(DECODER& d, BitReader& br)
+int camera_time_increment_bits(int32_t resolution)
 {
+    if (resolution <= 0 || resolution > 32767) return 16;
+    int bits = 1;
+    for (int32_t value = resolution; value != 1 && bits < 16; value >>= 1) ++bits;
+    return bits;
+}
+
+VopParse parse_vop_header(DECODER& d, BitReader& br, int time_bits, bool* sound)
+{
+    *sound = false;
     if (br.read(32) != kVopStartCode) return VopParse::kFailed;
     VopHeader& vop = d.vop;
     vop.coding_type = static_cast<int32_t>(br.read(2));
@@ -70,10 +79,12 @@ VopParse parse_vop_header(DECODER& d, BitReader& br)
     // so this ends.
     while (br.read1() != 0) ++seconds;
     d.seconds += seconds;
-    br.skip(1);  // marker
-    const uint32_t increment = br.read(static_cast<unsigned>(d.time_increment_bits));
-    br.skip(1);  // marker
+    const uint32_t marker_before = br.read1();
+    const uint32_t increment = br.read(static_cast<unsigned>(time_bits));
+    const uint32_t marker_after = br.read1();
     d.vop_time = increment + d.seconds * static_cast<uint32_t>(d.time_increment_resolution);
+    *sound = marker_before == 1 && marker_after == 1 &&
+             increment < static_cast<uint32_t>(d.time_increment_resolution);
     if (br.read1() == 0) return VopParse::kNotCoded;  // vop_coded (6.3.5)
 
     vop.rounding_type = vop.coding_type == 1 ? static_cast<int32_t>(br.read1()) : 0;

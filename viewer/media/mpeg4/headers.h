@@ -26,6 +26,12 @@ struct VolInfo {
 // for the values 0 .. resolution - 1, at least 1 (ISO/IEC 14496-2, 6.3.3).
 int time_increment_bits(int32_t resolution);
 
+// The count the cameras' own rule gives: the bits needed to write the
+// resolution value itself (0 and values above 32767 give 16). It is one more
+// than the standard's count exactly when the resolution is a power of two;
+// streams of both kinds exist, so the decoder tries both there.
+int camera_time_increment_bits(int32_t resolution);
+
 // Outcome of a VOP header.
 enum class VopParse {
     kFailed,     // wrong start code or a forbidden value
@@ -33,7 +39,10 @@ enum class VopParse {
     kNotCoded,   // vop_coded = 0: the previous picture stands
 };
 
-// Parses the VOP header into d.vop and the time fields of d.
-[[nodiscard]] VopParse parse_vop_header(DECODER& d, BitReader& br);
+// Parses the VOP header into d.vop and the time fields of d, reading
+// vop_time_increment with time_bits bits. *sound tells whether the header
+// reads as a correct one: both markers around the increment set and the
+// increment below the resolution (a wrong bit count shows there first).
+[[nodiscard]] VopParse parse_vop_header(DECODER& d, BitReader& br, int time_bits, bool* sound);
 
 }  // namespace mpeg4

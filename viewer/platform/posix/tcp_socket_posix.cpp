@@ -159,6 +159,12 @@ std::size_t TcpSocket::read_exactly(void* buffer, std::size_t n) {
   return n;
 }
 
+bool TcpSocket::wait_readable(int timeout_ms) const {
+  const int fd = native_handle();
+  if (fd < 0 || timeout_ms <= 0) return false;
+  return (poll_for(fd, POLLIN, timeout_ms) & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::size_t TcpSocket::send(const void* buffer, std::size_t n, int timeout_s) {
   const int fd = native_handle();
   if (fd < 0 || buffer == nullptr || n == 0) return 0;

@@ -53,14 +53,19 @@ std::string Camera::mac() const {
 }
 
 void Camera::set_texts(const CameraRecord& texts) {
-  std::lock_guard lock(mutex_);
-  texts_.name = texts.name;
-  texts_.address = texts.address;
-  texts_.port = texts.port;
-  texts_.mac = texts.mac;
-  texts_.description = texts.description;
-  texts_.user = texts.user;
-  texts_.password = texts.password;
+  {
+    std::lock_guard lock(mutex_);
+    texts_.name = texts.name;
+    texts_.address = texts.address;
+    texts_.port = texts.port;
+    texts_.mac = texts.mac;
+    texts_.description = texts.description;
+    texts_.user = texts.user;
+    texts_.password = texts.password;
+  }
+  // A running stream that keeps failing with the old address or account
+  // tries the new ones at once, instead of until the user restarts it.
+  if (connection_) connection_->set_account({texts.address, texts.port, texts.user, texts.password});
 }
 
 void Camera::set_muted(bool muted) {

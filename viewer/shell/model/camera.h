@@ -64,9 +64,10 @@ class Camera final : public record::RecordingCamera, public record::SnapshotSour
   std::string name() const;
   std::string mac() const override;
   int location() const override { return location_.load(); }
-  void set_location(int location) override { location_.store(location); }
-  // Replaces name, address, port, MAC, description, user and password; used
-  // from the next connection on. User-interface thread.
+  // Replaces name, address, port, MAC, description, user and password. The
+  // stream uses the new address and account from its next connection
+  // attempt on (a running stream that is not connected drops the attempt in
+  // progress and tries them at once). User-interface thread.
   void set_texts(const CameraRecord& texts);
 
   int channel() const { return channel_.load(); }

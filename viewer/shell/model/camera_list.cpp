@@ -52,25 +52,43 @@ Camera* CameraList::find_camera(std::string_view mac, int location) {
   return nullptr;
 }
 
+Camera* CameraList::find_same_camera(std::string_view mac, int location) {
+  const std::optional<std::string> device = normalize_mac(mac);
+  for (int index : list_) {
+    Camera& c = *pool_[index];
+    if (c.location() != location) continue;
+    const std::string listed = c.mac();
+    if (listed == mac) return &c;
+    // The same device written another way ("AABB..." and "aabb...").
+    if (device && normalize_mac(listed) == device) return &c;
+  }
+  return nullptr;
+}
+
 int CameraList::add_camera(const CameraRecord& record, AddOrigin origin) {
   if (count() >= kPoolSize) {
     platform::ask(kMsgListFull, "");
     return 0;
   }
-  if (origin == AddOrigin::User) {
+  const bool from_file = origin == AddOrigin::SettingsFile;
+  if (!from_file) {
     if (auto problem = check_camera_texts(record)) {
       platform::ask(*problem, "");
       return 0;
     }
   }
-  std::optional<std::string> mac = normalize_mac(record.mac);
+  // A camera of the file is never dropped for the form of its MAC or its
+  // location: both identify it (its schedule record is keyed with them) and
+  // are saved back as they were. The folder names made from the MAC are
+  // safe whatever it holds (record::camera_directory). Cameras the user adds
+  // from now on follow the stricter rules.
+  std::optional<std::string> mac = from_file ? std::optional<std::string>(record.mac) : normalize_mac(record.mac);
   if (!mac) {
     platform::ask(kMsgMacRule, "");
     return 0;
   }
-  // Location names the recording folders ("LAN" or "INT"); anything else is a LAN camera.
-  const int location = record.location == 1 ? 1 : 0;
-  if (find_camera(*mac, location)) {
+  const int location = from_file ? record.location : (record.location == 1 ? 1 : 0);
+  if (find_same_camera(*mac, location)) {
     platform::ask(kMsgCameraExists, "");
     return 0;
   }
@@ -94,12 +112,15 @@ int CameraList::change_camera(Camera& camera, const CameraRecord& texts) {
     platform::ask(*problem, "");
     return 0;
   }
-  std::optional<std::string> mac = normalize_mac(texts.mac);
+  // A MAC left as it was stays valid, whatever its form; a new one must
+  // follow the rule.
+  std::optional<std::string> mac = texts.mac == camera.mac() ? std::optional<std::string>(texts.mac)
+                                                              : normalize_mac(texts.mac);
   if (!mac) {
     platform::ask(kMsgMacRule, "");
     return 0;
   }
-  Camera* same = find_camera(*mac, camera.location());
+  Camera* same = find_same_camera(*mac, camera.location());
   if (same && same != &camera) {
     platform::ask(kMsgCameraExists, "");
     return 0;

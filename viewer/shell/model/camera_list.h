@@ -101,11 +101,18 @@ class CameraList final : public record::CameraSource {
   // Listed camera with exactly this MAC and location, searched in list order.
   Camera* find_camera(std::string_view mac, int location);
 
+  // Listed camera of the same device: the same location and the same MAC,
+  // also when written in another case. Searched in list order.
+  Camera* find_same_camera(std::string_view mac, int location);
+
   // Adds a camera: 1 added, 0 refused with a message (list full, a text or
-  // MAC that breaks the rules, or the same MAC and location already listed).
+  // MAC that breaks the rules, or the same device already listed). A camera
+  // of the settings file keeps its MAC and location as stored.
   [[nodiscard]] int add_camera(const CameraRecord& record, AddOrigin origin = AddOrigin::User);
   // Changes a listed camera's texts (camera dialog in edit mode) under the
-  // same rules: 1 changed, 0 refused with a message.
+  // same rules (a MAC left unchanged is kept whatever its form): 1 changed,
+  // 0 refused with a message. A running camera uses the new address and
+  // account from its next connection attempt on.
   [[nodiscard]] int change_camera(Camera& camera, const CameraRecord& texts);
   // Deletes the selected camera after the user confirmed; true when deleted.
   bool delete_selected();

@@ -4,7 +4,7 @@
 
 namespace model {
 
-bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play) {
+config::RestoreResult SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play) {
   CameraRecord record;
   record.name = info.name;
   record.address = info.address;
@@ -13,19 +13,23 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
   record.description = info.description;
   record.user = info.user;
   record.password = info.password;
-  record.connected = info.connected;
+  record.connected = info.connected != 0 ? 1 : 0;
   record.location = info.location;
   record.recording = info.recording;
   record.motion_recording = info.motion_recording;
   record.connection_state = info.connection_state;
   record.reserved = info.reserved;
-  if (list_.add_camera(record, AddOrigin::SettingsFile) != 1) return false;
+  if (list_.count() >= kPoolSize) return config::RestoreResult::ListFull;
+  if (list_.add_camera(record, AddOrigin::SettingsFile) != 1) return config::RestoreResult::Refused;
   Camera& camera = *list_.camera_at(list_.count());
 
   MotionSettings motion;
   motion.sensitivity = info.sensitivity >= 1 && info.sensitivity <= 5 ? info.sensitivity : kDefaultSensitivity;
-  for (int z = 0; z < kZoneCount; ++z) motion.flags[z] = static_cast<std::uint8_t>(info.zone_mask[z]);
-  motion.layout = info.zone_layout;
+  // A zone is watched or not; the layouts are the three of the dialog, and
+  // zones beyond the layout's count are not part of it.
+  motion.layout = info.zone_layout >= 0 && info.zone_layout <= 2 ? info.zone_layout : 0;
+  const int zones = config::zone_count_for_layout(motion.layout);
+  for (int z = 0; z < kZoneCount; ++z) motion.flags[z] = z < zones && info.zone_mask[z] != 0 ? 1 : 0;
   camera.set_motion_settings(motion);
   camera.set_muted(info.muted != 0);
   camera.set_volume(std::clamp(info.volume, kMinVolume, kMaxVolume));
@@ -35,7 +39,10 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
 
   if (!auto_play) {
     camera.stop();
-  } else if (info.connection_state == kStatePlaying && channel != 0) {
+  } else if (info.connection_state == kStatePlaying && channel != 0 && list_.slot(channel) == nullptr) {
+    // Two cameras of the file on one channel: the first one in the list
+    // plays there; the other keeps its number but is not started, or both
+    // would stream and record on one channel.
     if (camera.muted()) camera.set_output_volume(kSilentVolume);
     if (camera.start_stream() == 1) {
       (void)list_.bind(camera, channel);
@@ -43,12 +50,11 @@ bool SettingsCatalog::restore_camera(const config::CamInfo& info, bool auto_play
       list_.reposition_pictures(true);
     }
   }
-  return true;
+  return config::RestoreResult::Added;
 }
 
 bool SettingsCatalog::restore_schedules(const config::CamScheduleRecord& record) {
-  std::optional<std::string> mac = normalize_mac(record.mac);
-  Camera* camera = mac ? list_.find_camera(*mac, record.location) : nullptr;
+  Camera* camera = list_.find_camera(record.mac, record.location);
   if (!camera) return false;
   for (const config::ScheduleValues& e : record.entries) {
     (void)camera->recording().add_entry(e.kind, e.day, e.start, e.duration);
