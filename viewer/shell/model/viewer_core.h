@@ -33,6 +33,9 @@ struct ViewerCoreOptions {
   ShellHooks* hooks = nullptr;
   // Where the window showing the grid draws its four cells.
   CellRects cells = kHeadlessCellRects;
+  // Makes each camera's connection; empty: real network connections (tests
+  // of the windows give fakes).
+  ConnectionFactory connections = {};
   // Plays the snapshot shutter sound; nullptr: silent.
   record::SoundPlayer* sound = nullptr;
 };

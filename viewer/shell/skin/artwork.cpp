@@ -133,6 +133,7 @@ ButtonStrip drawn_strip(const QString& name, QSize cell, int cells, qreal dpr) {
 }
 
 ButtonStrip make_strip(const StripSource& source, qreal dpr) {
+  if (source.name.isEmpty() || source.cell.isEmpty()) return {};
   if (source.drawn) return drawn_strip(source.name, source.cell, source.cells, dpr);
   return button_strip(source.name, source.cell, source.cells >= 6, dpr);
 }
