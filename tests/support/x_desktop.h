@@ -181,23 +181,13 @@ class XDesktop {
     return r.status == 0;
   }
 
-  // Ids of the windows whose name matches (a regular expression), visible
-  // ones only unless told.
+  // Ids of the windows whose name, or class, matches (a regular
+  // expression), visible ones only unless told.
   std::vector<unsigned long> windows(const std::string& name, bool only_visible = true) const {
-    std::vector<std::string> args = {"search"};
-    if (only_visible) args.push_back("--onlyvisible");
-    args.insert(args.end(), {"--name", name});
-    std::string out;
-    (void)xdotool(args, &out);
-    return ids(out);
+    return search("--name", name, only_visible);
   }
   std::vector<unsigned long> windows_of_class(const std::string& cls, bool only_visible = true) const {
-    std::vector<std::string> args = {"search"};
-    if (only_visible) args.push_back("--onlyvisible");
-    args.insert(args.end(), {"--class", cls});
-    std::string out;
-    (void)xdotool(args, &out);
-    return ids(out);
+    return search("--class", cls, only_visible);
   }
   std::optional<unsigned long> wait_window(const std::string& name, int timeout_ms) const {
     std::optional<unsigned long> found;
@@ -294,6 +284,14 @@ class XDesktop {
   std::string tree() const { return run({"xwininfo", "-root", "-tree"}).out; }
 
  private:
+  std::vector<unsigned long> search(const char* by, const std::string& what, bool only_visible) const {
+    std::vector<std::string> args = {"search"};
+    if (only_visible) args.push_back("--onlyvisible");
+    args.insert(args.end(), {by, what});
+    std::string out;
+    (void)xdotool(args, &out);
+    return ids(out);
+  }
   static std::vector<unsigned long> ids(const std::string& text) {
     std::vector<unsigned long> out;
     std::istringstream in(text);

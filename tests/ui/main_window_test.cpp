@@ -351,28 +351,37 @@ TEST_F(MainWindowTest, AddingBeyondAHundredTwentyEightSaysSo) {
   EXPECT_EQ(ui->shown()[0].text, "can't add anymore!");
 }
 
-TEST(PicturePainter, BottomUpPicturesStretchedAndZoomed) {
-  // 32 x 16: the top half red, the bottom half blue, and the left half of
-  // the top row green; stored bottom row first, blue-green-red.
-  media::Picture picture;
-  picture.width = 32;
-  picture.height = 16;
-  picture.rgb.resize(3 * 32 * 16);
-  for (int y = 0; y < 16; ++y) {
-    std::uint8_t* row = picture.rgb.data() + 3 * 32 * (15 - y);
-    for (int x = 0; x < 32; ++x) {
-      QColor c = y < 8 ? QColor(Qt::red) : QColor(Qt::blue);
-      if (y < 8 && x < 16) c = Qt::green;
+// A picture of w x h as the pipeline keeps it (bottom row first, blue,
+// green, red) from a colour function of (x, y), y counted from the top.
+template <class F>
+void make_picture(media::Picture& p, int w, int h, F colour_at) {
+  p.width = w;
+  p.height = h;
+  p.rgb.resize(static_cast<std::size_t>(3) * w * h);
+  for (int y = 0; y < h; ++y) {
+    std::uint8_t* row = p.rgb.data() + static_cast<std::size_t>(3) * w * (h - 1 - y);
+    for (int x = 0; x < w; ++x) {
+      const QColor c = colour_at(x, y);
       row[3 * x] = static_cast<std::uint8_t>(c.blue());
       row[3 * x + 1] = static_cast<std::uint8_t>(c.green());
       row[3 * x + 2] = static_cast<std::uint8_t>(c.red());
     }
   }
+}
+
+TEST(PicturePainter, BottomUpPicturesStretchedAndZoomed) {
+  // 32 x 16: the top half red, the bottom half blue, and the left half of
+  // the top half green.
+  media::Picture picture;
+  make_picture(picture, 32, 16, [](int x, int y) {
+    return y < 8 ? (x < 16 ? QColor(Qt::green) : QColor(Qt::red)) : QColor(Qt::blue);
+  });
   QImage out(64, 32, QImage::Format_RGB32);
+  QImage scratch;
   out.fill(Qt::black);
   {
     QPainter p(&out);
-    draw_picture(p, picture, model::Rect{}, QRect(0, 0, 64, 32));
+    draw_picture(p, picture, model::Rect{}, QRect(0, 0, 64, 32), &scratch);
   }
   EXPECT_EQ(QColor(out.pixel(5, 5)), QColor(Qt::green));
   EXPECT_EQ(QColor(out.pixel(60, 5)), QColor(Qt::red));
@@ -382,13 +391,41 @@ TEST(PicturePainter, BottomUpPicturesStretchedAndZoomed) {
   out.fill(Qt::black);
   {
     QPainter p(&out);
-    draw_picture(p, picture, model::Rect{16, 0, 32, 8}, QRect(0, 0, 64, 32));
+    draw_picture(p, picture, model::Rect{16, 0, 32, 8}, QRect(0, 0, 64, 32), &scratch);
   }
   EXPECT_EQ(QColor(out.pixel(2, 2)), QColor(Qt::red));
   EXPECT_EQ(QColor(out.pixel(62, 30)), QColor(Qt::red));
   // An area outside the picture shows the whole picture.
   EXPECT_EQ(visible_source(picture, model::Rect{40, 40, 50, 50}), QRect(0, 0, 32, 16));
   EXPECT_EQ(visible_source(picture, model::Rect{20, 4, 100, 100}), QRect(20, 4, 12, 12));
+}
+
+TEST(PicturePainter, MadeSmallerEachPixelIsTheMeanOfItsBlock) {
+  // 640 x 480 into 176 x 132 (3.6 source pixels per output pixel): a
+  // picture with a fine checkerboard on the left and plain colours on the
+  // right. The checkerboard must come out as its mean grey (no aliasing),
+  // the plain parts as themselves, the top on top.
+  media::Picture picture;
+  make_picture(picture, 640, 480, [](int x, int y) {
+    if (x < 320) return (x + y) % 2 ? QColor(Qt::white) : QColor(Qt::black);
+    return y < 240 ? QColor(200, 40, 10) : QColor(10, 90, 220);
+  });
+  QImage out;
+  scale_down(picture, QRect(0, 0, 640, 480), QSize(176, 132), &out);
+  ASSERT_EQ(out.size(), QSize(176, 132));
+  for (QPoint p : {QPoint(10, 10), QPoint(80, 70), QPoint(40, 120)}) {
+    const QColor c = out.pixelColor(p);
+    EXPECT_NEAR(c.red(), 128, 16) << p.x() << "," << p.y();
+    EXPECT_EQ(c.red(), c.green());
+  }
+  EXPECT_EQ(out.pixelColor(150, 20), QColor(200, 40, 10));
+  EXPECT_EQ(out.pixelColor(150, 120), QColor(10, 90, 220));
+  // Reused: the same image, no new allocation for the next picture.
+  const uchar* bits = out.constBits();
+  scale_down(picture, QRect(320, 0, 320, 240), QSize(176, 132), &out);
+  EXPECT_EQ(out.constBits(), bits);
+  EXPECT_EQ(out.pixelColor(0, 0), QColor(200, 40, 10));
+  EXPECT_EQ(out.pixelColor(175, 131), QColor(200, 40, 10));
 }
 
 // Run with QT_SCALE_FACTOR=2 (ctest does): the skin is rendered for the

@@ -82,7 +82,7 @@ class Skinned : public Base {
   }
   void paint_buttons(QPainter& painter, const QRect& dirty) const {
     for (const auto& b : buttons_) {
-      if (b->visible() && b->rect().intersects(dirty)) b->paint(painter);
+      if (b->visible() && b->rect().intersects(dirty) && damaged_.intersects(b->rect())) b->paint(painter);
     }
   }
   void update_button(const SkinButton& b) { this->update(b.rect()); }
@@ -125,10 +125,14 @@ class Skinned : public Base {
 
   void paintEvent(QPaintEvent* event) override {
     ensure_artwork();
+    damaged_ = event->region();
     QPainter painter(this);
-    painter.setClipRegion(event->region());
+    painter.setClipRegion(damaged_);
     paint_skin(painter, event->rect());
   }
+  // During paint_skin(): exactly what is being repainted (paint_skin's
+  // rectangle bounds it). Parts outside it need not be drawn at all.
+  const QRegion& damaged() const { return damaged_; }
 
   void mousePressEvent(QMouseEvent* event) override {
     if (event->button() != Qt::LeftButton) return;
@@ -230,6 +234,7 @@ class Skinned : public Base {
   }
 
   std::vector<std::unique_ptr<SkinButton>> buttons_;
+  QRegion damaged_;
   SkinButton* pressed_ = nullptr;
   bool manual_move_ = false;
   QPoint move_offset_;

@@ -623,6 +623,10 @@ void MainWindow::render_artwork(qreal dpr) {
                  QLatin1String(b.caption));
     }
   }
+  // Opaque: drawn under every repaint, it is then copied, not blended (the
+  // corners it would leave black lie outside the window's shape).
+  background_ = background_.convertToFormat(QImage::Format_RGB32);
+  background_.setDevicePixelRatio(dpr);
   thumb_ = skin::render(QStringLiteral("thumb"), L::kThumb, dpr);
   rows_ = skin::drawn_strip(QStringLiteral("row"), L::kRowImage, 2, dpr);
   placeholders_ = skin::drawn_strip(QStringLiteral("placeholders"), L::kPlaceholderCell, 3, dpr);
@@ -644,11 +648,15 @@ void MainWindow::render_artwork(qreal dpr) {
 }
 
 void MainWindow::paint_skin(QPainter& painter, const QRect& dirty) {
+  // Only what was damaged: each refresh repaints the four cells' rectangles,
+  // and nothing between them.
+  const QRegion& damage = damaged();
   painter.drawImage(QPoint(0, 0), background_);
-  if (dirty.intersects(L::kTrack)) painter.drawImage(L::thumb_rect(thumb_top_).topLeft(), thumb_);
-  if (dirty.intersects(L::kListRedraw)) paint_list(painter);
+  if (damage.intersects(L::kTrack)) painter.drawImage(L::thumb_rect(thumb_top_).topLeft(), thumb_);
+  const bool list = damage.intersects(L::kListRedraw);
+  if (list) paint_list(painter);
   paint_buttons(painter, dirty);
-  if (dirty.intersects(L::kListRedraw)) {
+  if (list) {
     // The channel number stays readable on a recording mark.
     painter.setFont(skin::font(10, 500));
     painter.setPen(skin::kTextBright);
@@ -659,12 +667,14 @@ void MainWindow::paint_skin(QPainter& painter, const QRect& dirty) {
     }
   }
   for (int k = 0; k < model::kVisibleCells; ++k) {
-    if (dirty.intersects(L::kCells[k].united(QRect(L::kPlaceholderAt[k], L::kPlaceholderSize)))) paint_cell(painter, k);
+    if (damage.intersects(L::kCells[k].united(QRect(L::kPlaceholderAt[k], L::kPlaceholderSize)))) {
+      paint_cell(painter, k);
+    }
   }
   paint_labels(painter);
-  if (dirty.intersects(L::kStatusPlaying.united(L::kStatusRecording))) paint_status(painter);
+  if (damage.intersects(L::kStatusPlaying.united(L::kStatusRecording))) paint_status(painter);
   paint_drag_label(painter);
-  if (dirty.intersects(L::kClock)) {
+  if (damage.intersects(L::kClock)) {
     painter.setFont(skin::font(13, 500));
     painter.setPen(skin::kClockText);
     painter.drawText(L::kClock, Qt::AlignCenter, clock_text());
@@ -711,7 +721,7 @@ void MainWindow::paint_cell(QPainter& painter, int cell) {
   if (picture && target == L::kCells[cell]) {
     painter.save();
     painter.setClipRect(target, Qt::IntersectClip);
-    draw_picture(painter, *picture, camera->source_area(), target);
+    draw_picture(painter, *picture, camera->source_area(), target, &scaled_[cell]);
     painter.restore();
     return;
   }
@@ -739,6 +749,7 @@ void MainWindow::paint_labels(QPainter& painter) {
   painter.setFont(skin::font(13, 800));
   painter.setPen(skin::kTextBright);
   for (int k = 0; k < model::kVisibleCells; ++k) {
+    if (!damaged().intersects(L::kLabels[k])) continue;
     painter.save();
     painter.setClipRect(L::kLabels[k], Qt::IntersectClip);
     painter.drawText(L::kLabels[k], Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
@@ -748,7 +759,7 @@ void MainWindow::paint_labels(QPainter& painter) {
 }
 
 void MainWindow::paint_drag_label(QPainter& painter) {
-  if (drag_state_ != 2 || drag_label_.isNull()) return;
+  if (drag_state_ != 2 || drag_label_.isNull() || !damaged().intersects(drag_label_)) return;
   painter.fillRect(drag_label_, skin::kDragLabel);
   painter.setFont(skin::font(10, 500));
   painter.setPen(Qt::black);

@@ -182,6 +182,8 @@ class MainWindow final : public skin::Skinned<QWidget>, public model::ShellHooks
   QImage thumb_;
   skin::ButtonStrip rows_;
   skin::ButtonStrip placeholders_;
+  // Each cell's picture at the cell's size, reused from picture to picture.
+  std::array<QImage, model::kVisibleCells> scaled_;
 
   std::array<RowButtons, model::kRowsPerPage> row_buttons_{};
   std::array<RowLook, model::kRowsPerPage> row_looks_{};
