@@ -85,6 +85,7 @@ TEST(SaveSettings, WritesTheFixedLineOrderPrivately) {
   s.SnapshotPath = "/data/Snap\nshot";
   s.InstanceTime = 5;
   s.MotionTime = 10;
+  s.PreMotion = 7;
   s.JpegRatio = 75;
   s.DiskLimit = 1;
   s.MaxSpace = 900;
@@ -97,7 +98,7 @@ TEST(SaveSettings, WritesTheFixedLineOrderPrivately) {
   EXPECT_EQ(read_file(folder / "param.dat"),
             "    \nSlience=1\nVolume=-2\nAutoPlay=0\nAutoRun=0\n"
             "MotionPath=/data/cams/Motion\nRecordPath=/data/Record\nSnapshotPath=/data/Snapshot\n"
-            "InstanceTime=5\nMotionTime=10\nJpegRatio=75\nDiskLimit=1\nMaxSpace=900\n"
+            "InstanceTime=5\nMotionTime=10\nPreMotion=7\nJpegRatio=75\nDiskLimit=1\nMaxSpace=900\n"
             "MaxMotSpace=300\nMaxInsSpace=600\nWriteStop=1\nCamInfo=\nCamSchedule=\n");
   EXPECT_EQ(file_mode(folder / "param.dat"), 0600u);
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 1);  // no temporary left

@@ -34,13 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
-  net::QueuePacketSink writers[3];
-  if (mode & 32) writers[0].Open();
+  net::QueuePacketSink recording;
   video.set_thread_ended((mode & 64) != 0 && (mode & 1) == 0);
   net::StreamSinks sinks;
   sinks.video = &video;
   sinks.audio = (mode & 128) ? nullptr : &audio;
-  for (int i = 0; i < 3; ++i) sinks.writers[i] = &writers[i];
+  sinks.recording = (mode & 32) ? &recording : nullptr;
 
   std::atomic<bool> stop{false}, muted{false};
   net::AsfDemux demux;
@@ -53,6 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t i = 0; i < f->length(); ++i) sum += f->data()[i];
   }
   while (auto f = audio.queue().take_front()) sum += f->length();
-  while (auto f = writers[0].queue().take_front()) sum += f->length();
+  while (auto f = recording.queue().take_front()) sum += f->length();
   return sum == 0xFFFFFFFFu ? 1 : 0;
 }

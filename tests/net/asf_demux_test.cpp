@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "support/asf_builder.h"
@@ -18,7 +19,7 @@ using testasf::Payload;
 struct Rig {
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
-  net::QueuePacketSink writers[3];
+  net::QueuePacketSink recording;
   net::StreamSinks sinks;
   net::StreamBuffers buffers;
   net::AsfDemux demux;
@@ -28,7 +29,7 @@ struct Rig {
   Rig() {
     sinks.video = &video;
     sinks.audio = &audio;
-    for (int i = 0; i < 3; ++i) sinks.writers[i] = &writers[i];
+    sinks.recording = &recording;
     EXPECT_TRUE(buffers.allocate());
   }
 
@@ -96,30 +97,93 @@ TEST(AsfDemux, QueuesTheStreamsFramesFromTheFirstKeyFrameOn) {
   EXPECT_EQ(blocks[2]->marker(), 0);
 }
 
-TEST(AsfDemux, WritersGetTheHeaderAndPacketsAfterTheOneCompletingTheFirstKeyFrame) {
+TEST(AsfDemux, RecordingSideGetsTheHeaderAndEveryPacketMarkedWhereAKeyFrameBegins) {
   Rig rig;
-  rig.writers[0].Open();
-  rig.writers[2].Open();
   const Layout l;
   const std::vector<MediaObject> objects = {
-      {0x01, 10, testasf::pattern(3000, 1)},
-      {0x81, 20, testasf::pattern(3000, 2)},
+      {0x01, 10, testasf::pattern(3000, 1)},  // before any key frame
+      {0x81, 20, testasf::pattern(3000, 2)},  // begins in the packet that ends the frame before
       {0x01, 30, testasf::pattern(3000, 3)},
+      {0x02, 35, testasf::pattern(800, 4)},
+      {0x81, 40, testasf::pattern(5000, 5)},
+      {0x01, 50, testasf::pattern(100, 6)},
   };
-  const testasf::Packets p = testasf::packetize(l.packet_size, objects);
+  testasf::Packets p = testasf::packetize(l.packet_size, objects);
+  // A packet the demultiplexer cannot read ends the stream and is not
+  // recorded; neither is anything behind it.
+  testasf::Payload unknown;
+  unknown.stream = 0x03;
+  unknown.data = testasf::pattern(10, 7);
+  std::vector<Bytes> stream_packets = p.packets;
+  stream_packets.push_back(testasf::packet(l.packet_size, {unknown}));
+  stream_packets.push_back(p.packets.back());
   const Bytes header = testasf::header(l);
-  EXPECT_EQ(rig.run(testasf::join(header, p.packets)), -1);
+  EXPECT_EQ(rig.run(testasf::join(header, stream_packets)), -1);
 
-  for (auto& w : rig.writers) EXPECT_EQ(w.header(), header);
-  const std::size_t first = p.completed_in[1] + 1;
-  for (int i : {0, 2}) {
-    auto got = rig.drain(rig.writers[i].queue());
-    ASSERT_EQ(got.size(), p.packets.size() - first);
-    for (std::size_t k = 0; k < got.size(); ++k) EXPECT_EQ(bytes_of(*got[k]), p.packets[first + k]);
+  EXPECT_EQ(rig.recording.header(), header);
+  EXPECT_EQ(rig.recording.headers_set(), 1);
+  auto got = rig.drain(rig.recording.queue());
+  ASSERT_EQ(got.size(), p.packets.size());
+  for (std::size_t k = 0; k < got.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(bytes_of(*got[k]), p.packets[k]);
+    const bool key_start = k == p.started_in[1] || k == p.started_in[4];
+    ASSERT_EQ(got[k]->marker() != 0, key_start);
+    if (key_start) {
+      // The marker is where that frame's first payload begins.
+      const Bytes& packet = p.packets[k];
+      const auto at = static_cast<std::size_t>(got[k]->marker());
+      EXPECT_EQ(packet[at], 0x81);
+      EXPECT_EQ(packet[at + 2] | packet[at + 3] | packet[at + 4] | packet[at + 5], 0);  // offset 0
+    }
   }
-  // A writer without a file has its queue emptied once per packet instead.
-  EXPECT_EQ(rig.writers[1].queue().count(), 0u);
-  EXPECT_EQ(rig.writers[1].clears(), static_cast<int>(p.packets.size() - first));
+  EXPECT_NE(p.started_in[1], p.completed_in[1]);  // the flag marks where the frame begins
+}
+
+TEST(AsfDemux, PacketFromAPayloadLeavesOutThePayloadsAheadOfIt) {
+  const Layout l;
+  // A packet holding the end of one picture, a sound block and the start of
+  // a key frame.
+  testasf::Payload tail, sound, key;
+  tail.stream = 0x01;
+  tail.offset = 500;
+  tail.data = testasf::pattern(100, 1);
+  sound.stream = 0x02;
+  sound.replicated = testasf::replicated(40, 990);
+  sound.data = testasf::pattern(40, 2);
+  key.stream = 0x81;
+  key.replicated = testasf::replicated(300, 1000);
+  key.data = testasf::pattern(300, 3);
+  const Bytes packet = testasf::packet(l.packet_size, {tail, sound, key});
+  const std::uint32_t key_at = 14 + (7 + 2 + 100) + (7 + 8 + 2 + 40);
+  ASSERT_EQ(packet[key_at], 0x81);
+
+  Bytes out(l.packet_size, 0xEE);
+  ASSERT_EQ(net::packet_from_payload(packet.data(), l.packet_size, key_at, out.data()), l.packet_size);
+  EXPECT_TRUE(std::equal(packet.begin(), packet.begin() + 5, out.begin()));
+  EXPECT_EQ(out[13], 0x80 | 1);  // one payload left, 16-bit lengths still
+  const std::uint32_t padding_before = packet[5] | packet[6] << 8;
+  EXPECT_EQ(static_cast<std::uint32_t>(out[5] | out[6] << 8), padding_before + (key_at - 14));
+  const std::size_t key_bytes = 7 + 8 + 2 + 300;
+  EXPECT_TRUE(std::equal(packet.begin() + key_at, packet.begin() + static_cast<long>(key_at + key_bytes), out.begin() + 14));
+  EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(14 + key_bytes), out.end(), [](std::uint8_t b) { return b == 0; }));
+
+  // Read as a stream, the copy holds just the key frame.
+  Rig rig;
+  EXPECT_EQ(rig.run(testasf::join(testasf::header(l), {out})), -1);
+  auto frames = rig.drain(rig.video.queue());
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(bytes_of(*frames[0]), key.data);
+  EXPECT_EQ(frames[0]->time(), 1000u);
+  EXPECT_EQ(rig.audio.queue().count(), 0u);
+
+  // Nothing to leave out, or no payload there: no copy.
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, 14, out.data()), 0u);
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, key_at + 1, out.data()), 0u);
+  EXPECT_EQ(net::packet_from_payload(packet.data(), l.packet_size, l.packet_size, out.data()), 0u);
+  Bytes broken = packet;
+  broken[13] = 0x80 | 63;  // claims more payloads than the packet holds
+  EXPECT_EQ(net::packet_from_payload(broken.data(), l.packet_size, key_at, out.data()), 0u);
 }
 
 TEST(AsfDemux, HeaderSizes) {
@@ -151,7 +215,7 @@ TEST(AsfDemux, HeaderSizes) {
     EXPECT_EQ(rig.video.setups(), 1);
     EXPECT_EQ(rig.audio.setups(), 1);
     EXPECT_EQ(rig.demux.header_length(), 0u);
-    EXPECT_EQ(rig.writers[0].headers_set(), 0);
+    EXPECT_EQ(rig.recording.headers_set(), 0);
   }
 }
 
@@ -374,7 +438,7 @@ TEST(AsfDemux, UnusablePacketSizesEndTheStreamAtTheFirstPacket) {
     Layout l;
     l.packet_size = size;
     EXPECT_EQ(rig.run(testasf::join(testasf::header(l), {Bytes(20000, 0)})), -1);
-    EXPECT_EQ(rig.writers[0].headers_set(), 1);  // the header was complete
+    EXPECT_EQ(rig.recording.headers_set(), 1);  // the header was complete
     EXPECT_EQ(rig.video.queue().count(), 0u);
   }
   Rig rig;

@@ -168,3 +168,24 @@ TEST(DiskQuota, MotionRecordingsAreMeasuredAndReclaimedInTheMotionFolder) {
   EXPECT_FALSE(rectest::exists(rig.motion_dir() + "/LAN_20050101_000000.asf"));
   EXPECT_TRUE(rectest::exists(rig.record_dir() + "/LAN_20050101_000000.asf"));
 }
+
+TEST(DiskQuota, TurningOverForTheQuotaLosesNoPacket) {
+  LoopRig rig;
+  limit(rig, 1, 4, 0);
+  // The old file cannot be deleted, so after the turnover the quota is full
+  // and the recording stops, leaving both files to be compared.
+  rig.fs.refuse_remove = true;
+  rig.packet_interval_ms = 10;  // 320 kB/s
+  rig.set_time(2005, 4, 12, 10, 0, 0);
+  rig.cam.connect(rectest::asf_clip().header);
+  ASSERT_EQ(rig.manual.start_manual(rig.cam), 1);
+  rig.manual_until(rig.at(2005, 4, 12, 10, 1, 0), [&] { return !rig.cam.recording().manual_request.load(); });
+  const auto names = rectest::list_names(rig.record_dir());
+  ASSERT_EQ(names.size(), 2u);
+  std::vector<std::size_t> overlaps;
+  EXPECT_TRUE(rig.files_follow_the_stream(rig.record_dir(), &overlaps));
+  ASSERT_EQ(overlaps.size(), 1u);
+  EXPECT_LT(overlaps[0], 12u);
+  ASSERT_EQ(rig.shown().size(), 1u);
+  EXPECT_EQ(rig.shown()[0].text, "space full!");
+}

@@ -32,16 +32,27 @@ std::vector<std::string> list_names(const std::string& dir) {
   return names;
 }
 
-::testing::AssertionResult decodes_cleanly(const std::string& path) {
+::testing::AssertionResult decodes_cleanly(const std::string& path, bool allow_no_keyframe_start) {
   const RunResult r = run({"ffmpeg", "-nostdin", "-v", "error", "-i", path, "-f", "null", "-"});
   if (r.status != 0) return ::testing::AssertionFailure() << "ffmpeg exit " << r.status << ": " << r.err;
   std::istringstream lines(r.err);
   std::string line;
   while (std::getline(lines, line)) {
-    if (line.find("first frame is no keyframe") != std::string::npos) continue;
+    if (allow_no_keyframe_start && line.find("first frame is no keyframe") != std::string::npos) continue;
     if (!line.empty()) return ::testing::AssertionFailure() << "ffmpeg: " << line;
   }
   return ::testing::AssertionSuccess();
+}
+
+std::vector<bool> video_key_frames(const std::string& path) {
+  const RunResult r = run({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=key_frame",
+                           "-of", "csv=p=0", path});
+  std::vector<bool> keys;
+  std::istringstream lines(r.out);
+  std::string line;
+  while (std::getline(lines, line))
+    if (!line.empty()) keys.push_back(line[0] == '1');
+  return keys;
 }
 
 std::vector<std::string> probe_streams(const std::string& path) {
@@ -100,6 +111,22 @@ AsfClip make_clip() {
   for (std::size_t p = data_start; p + clip.packet_size <= data_end; p += clip.packet_size)
     clip.packets.emplace_back(d.begin() + static_cast<long>(p), d.begin() + static_cast<long>(p + clip.packet_size));
   if (clip.packet_size == 0 || clip.packets.size() < 20) throw std::runtime_error("unexpected test clip layout");
+  // Where the key frames begin, as ffmpeg's demultiplexer sees it: a video
+  // packet's position is that of the data packet holding its first byte.
+  clip.key_start.assign(clip.packets.size(), false);
+  const RunResult probe = run({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "packet=pos,flags",
+                               "-of", "csv=p=0", path});
+  std::istringstream lines(probe.out);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const std::size_t comma = line.find(',');
+    if (comma == std::string::npos || line.find('K', comma) == std::string::npos) continue;
+    const std::size_t pos = std::stoul(line.substr(0, comma));
+    if (pos >= data_start && (pos - data_start) / clip.packet_size < clip.packets.size())
+      clip.key_start[(pos - data_start) / clip.packet_size] = true;
+  }
+  if (std::count(clip.key_start.begin(), clip.key_start.end(), true) < 5)
+    throw std::runtime_error("ffprobe found too few key frames in the test clip");
   return clip;
 }
 
@@ -126,6 +153,21 @@ const AsfClip& asf_clip() {
   }
   if (packet_count) *packet_count = body / clip.packet_size;
   return ::testing::AssertionSuccess();
+}
+
+std::vector<std::size_t> clip_indices(const std::vector<std::uint8_t>& file) {
+  const AsfClip& clip = asf_clip();
+  std::vector<std::size_t> out;
+  if (!is_header_and_whole_packets(file)) return out;
+  for (std::size_t off = clip.header.size(); off < file.size(); off += clip.packet_size) {
+    for (std::size_t i = 0; i < clip.packets.size(); ++i) {
+      if (std::equal(clip.packets[i].begin(), clip.packets[i].end(), file.begin() + static_cast<long>(off))) {
+        out.push_back(i);
+        break;
+      }
+    }
+  }
+  return out;
 }
 
 // ---- failing file system ----
@@ -164,6 +206,10 @@ std::uint64_t FailingFileSystem::write_all(int fd, const iovec* parts, int count
 
 bool FailingFileSystem::remove(const std::string& path) {
   ++removals;
+  if (refuse_remove.load()) {
+    errno = EACCES;
+    return false;
+  }
   return real().remove(path);
 }
 
@@ -196,19 +242,22 @@ int FakeCamera::start_stream() {
 }
 
 void FakeCamera::connect(const std::vector<std::uint8_t>& header) {
-  for (int i = 0; i < 3; ++i) (void)rec_.writer(i).SetHeader(header.data(), static_cast<std::uint32_t>(header.size()));
+  rec_.SetHeader(header.data(), static_cast<std::uint32_t>(header.size()));
   header_len.store(static_cast<std::uint32_t>(header.size()));
   dead.store(false);
   connected.store(true);
 }
 
-void FakeCamera::feed(const std::vector<std::uint8_t>& packet, std::uint32_t tick) {
+void FakeCamera::feed(const std::vector<std::uint8_t>& packet, bool key_start, std::uint32_t tick) {
   if (!connected.load()) return;
-  for (int i = 0; i < 3; ++i) {
-    record::RecordingWriter& w = rec_.writer(i);
-    if (w.IsOpen()) w.AddPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), tick);
-    else w.ClearQueue();
-  }
+  // ffmpeg's packets are not laid out as the cameras' are: a key frame counts
+  // as beginning with the packet's first payload, so files take them whole.
+  rec_.AddPacket(packet.data(), static_cast<std::uint32_t>(packet.size()), tick, key_start ? 14 : 0);
+}
+
+void FakeCamera::feed_clip(std::size_t i, std::uint32_t tick) {
+  const AsfClip& clip = asf_clip();
+  feed(clip.packets[i % clip.packets.size()], clip.key_start[i % clip.packets.size()], tick);
 }
 
 void FakeCamera::lose_connection() {

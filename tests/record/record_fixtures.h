@@ -27,6 +27,7 @@ using test_support::TempDir;
 struct AsfClip {
   std::vector<std::uint8_t> header;
   std::vector<std::vector<std::uint8_t>> packets;
+  std::vector<bool> key_start;  // per packet: a video key frame begins in it (as ffprobe tells)
   std::uint32_t packet_size = 0;
 };
 const AsfClip& asf_clip();
@@ -36,9 +37,12 @@ const AsfClip& asf_clip();
 using test_support::RunResult;
 inline RunResult run(const std::vector<std::string>& argv) { return test_support::run_command(argv); }
 
-// ffmpeg decodes the whole file to nothing without an error (a recording may
-// start at any packet, so "first frame is no keyframe" is allowed).
-::testing::AssertionResult decodes_cleanly(const std::string& path);
+// ffmpeg decodes the whole file to nothing without an error. A file put
+// together from arbitrary packets may start mid-way into a group of
+// pictures; allow_no_keyframe_start lets "first frame is no keyframe" pass.
+::testing::AssertionResult decodes_cleanly(const std::string& path, bool allow_no_keyframe_start = false);
+// ffprobe's key-frame flags of the file's video frames, in order ("1" key).
+std::vector<bool> video_key_frames(const std::string& path);
 // ffprobe's "codec_type:codec_name" of each stream, e.g. "video:mpeg4".
 std::vector<std::string> probe_streams(const std::string& path);
 
@@ -55,6 +59,7 @@ class FailingFileSystem final : public record::FileSystem {
  public:
   std::atomic<std::int64_t> write_budget{-1};  // bytes still writable; -1 unlimited
   std::atomic<bool> refuse_create{false};
+  std::atomic<bool> refuse_remove{false};  // removals fail (a file in use, a read-only folder)
   std::atomic<int> listings{0};
   std::atomic<int> removals{0};
 
@@ -96,7 +101,9 @@ class FakeCamera final : public record::RecordingCamera {
 
   // The stream side.
   void connect(const std::vector<std::uint8_t>& header);  // header arrives, stream delivers
-  void feed(const std::vector<std::uint8_t>& packet, std::uint32_t tick = 0);
+  void feed(const std::vector<std::uint8_t>& packet, bool key_start, std::uint32_t tick = 0);
+  // Packet i of the test clip (taken modulo its length).
+  void feed_clip(std::size_t i, std::uint32_t tick = 0);
   void lose_connection();  // the stream's clean-up
 
   // The motion detector: every cell value of the whole picture set to v.
@@ -133,5 +140,8 @@ class FakeCameraList final : public record::CameraSource {
 // followed by whole packets that are each one of the clip's packets.
 ::testing::AssertionResult is_header_and_whole_packets(const std::vector<std::uint8_t>& file,
                                                        std::size_t* packet_count = nullptr);
+// The clip's index of each packet of a recording (header and whole packets
+// as above; empty when it is not).
+std::vector<std::size_t> clip_indices(const std::vector<std::uint8_t>& file);
 
 }  // namespace rectest

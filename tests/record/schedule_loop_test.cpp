@@ -45,6 +45,9 @@ TEST(ScheduleLoop, WindowAcrossMidnightRecordsInHourlyFiles) {
   EXPECT_EQ(recorded(rig.record_dir()),
             (std::vector<std::string>{"LAN_20050412_233001.asf", "LAN_20050413_003001.asf"}));
   all_whole(rig.record_dir());
+  // The split lost no packet: the second file takes over at the key frame
+  // before it.
+  EXPECT_TRUE(rig.files_follow_the_stream(rig.record_dir()));
   EXPECT_EQ(rec.entries().size(), 1u);  // repeating entries stay
 }
 
@@ -110,6 +113,8 @@ TEST(ScheduleLoop, MotionWindowRecordsFromMotionUntilMotionTimePasses) {
   rig.schedule_until(rig.at(2005, 4, 12, 12, 30, 1));
   EXPECT_FALSE(rec.motion_writer().IsOpen());
   all_whole(rig.motion_dir());
+  EXPECT_TRUE(rig.files_follow_the_stream(rig.motion_dir(), nullptr,
+                                          {"LAN_20050412_102000.asf", "LAN_20050412_112000.asf"}));
 }
 
 TEST(ScheduleLoop, CancelStopsTheWindowButNotTomorrows) {

@@ -22,7 +22,7 @@ class StreamCamera final : public RecordingCamera {
  public:
   StreamCamera(RecordingEnv env, std::uint16_t port) : rec_(env), stream_(0, 5) {
     net::StreamSinks sinks;
-    for (int i = 0; i < 3; ++i) sinks.writers[i] = &rec_.writer(i);
+    sinks.recording = &rec_;
     stream_.set_sinks(sinks);
     stream_.set_cleanup_hook([this] { rec_.on_stream_cleanup(); });
     stream_.set_account({"127.0.0.1", std::to_string(port), "admin", "secret"});

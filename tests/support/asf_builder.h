@@ -191,8 +191,10 @@ inline Bytes pattern(std::size_t n, std::uint32_t seed) {
 
 struct Packets {
   std::vector<Bytes> packets;
-  // For each object, the index of the packet holding its last byte.
+  // For each object, the index of the packet holding its last byte, and of
+  // the one holding its first.
   std::vector<std::size_t> completed_in;
+  std::vector<std::size_t> started_in;
 };
 
 // Cuts the objects into payloads, in order, filling packets as the cameras
@@ -225,6 +227,7 @@ inline Packets packetize(std::uint32_t packet_size, const std::vector<MediaObjec
       if (sent == 0) p.replicated = replicated(static_cast<std::uint32_t>(o.data.size()), o.time_ms);
       p.data.assign(o.data.begin() + static_cast<std::ptrdiff_t>(sent), o.data.begin() + static_cast<std::ptrdiff_t>(sent + n));
       used += payload_bytes(p);
+      if (sent == 0) out.started_in.push_back(out.packets.size());
       current.push_back(std::move(p));
       sent += n;
     } while (sent < o.data.size());

@@ -3,7 +3,7 @@
 // Streams one camera through CameraStream into queue sinks that only count
 // what they get, and prints once a second: whether it is connected, the
 // stream header's size, video frames per second and key frames, audio
-// blocks, data packets a recording would get, and any message the stream
+// blocks, data packets handed to the recording side, and any message the stream
 // would have shown the user. Ends after N seconds (default 10; 0 runs until
 // interrupted) or on Ctrl-C. Exit status 0 when video frames arrived.
 #include <csignal>
@@ -74,12 +74,11 @@ int main(int argc, char** argv) {
   platform::ScopedHeadlessUi ui;
   net::QueueVideoSink video;
   net::QueueAudioSink audio;
-  net::QueuePacketSink recorder;
-  recorder.Open();  // counts what a recording would write
+  net::QueuePacketSink recorder;  // counts the packets handed to the recording side
   net::StreamSinks sinks;
   sinks.video = &video;
   sinks.audio = &audio;
-  sinks.writers[1] = &recorder;
+  sinks.recording = &recorder;
 
   net::CameraStream stream(1, 30);
   stream.set_sinks(sinks);
@@ -108,7 +107,6 @@ int main(int argc, char** argv) {
       ++last_second.packets;
       last_second.packet_bytes += p->length();
     }
-    if (!recorder.IsOpen()) recorder.Open();  // each reconnection closes the "recording"
 
     const auto shown = ui->shown();
     for (; messages_seen < shown.size(); ++messages_seen) {

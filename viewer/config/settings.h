@@ -22,6 +22,7 @@ struct Settings {
   std::int32_t JpegRatio = 0;     // JPEG quality of snapshots
   std::int32_t AutoRun = 0;       // non-zero: start the program with the session
   std::int32_t AutoPlay = 0;      // non-zero: reconnect cameras that were playing at the last exit
+  std::int32_t PreMotion = 0;     // seconds a motion recording begins before the motion, 0 to 30
   std::string MotionPath;         // folder of motion recordings
   std::string RecordPath;         // folder of manual and schedule recordings
   std::string SnapshotPath;       // folder of snapshots

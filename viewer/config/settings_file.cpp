@@ -1,5 +1,6 @@
 #include "viewer/config/settings_file.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -112,6 +113,7 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   s.InstanceTime = 1;
   s.MotionTime = 1;
   s.JpegRatio = 80;
+  s.PreMotion = kDefaultPreMotion;
   lookup_int(map, "Slience", &s.Slience);
   lookup_int(map, "Volume", &s.Volume);
   lookup_int(map, "AutoPlay", &s.AutoPlay);
@@ -127,6 +129,10 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
   lookup_int(map, "InstanceTime", &s.InstanceTime);
   lookup_int(map, "MotionTime", &s.MotionTime);
   lookup_int(map, "JpegRatio", &s.JpegRatio);
+  // Newer than the other keys: files written before it lack it (and get the
+  // default); programs from before it skip it as an unknown key.
+  lookup_int(map, "PreMotion", &s.PreMotion);
+  s.PreMotion = std::clamp(s.PreMotion, 0, kMaxPreMotion);
 
   if (cameras) {
     // Cameras first: schedules are attached to listed cameras.
@@ -168,6 +174,7 @@ std::string compose_settings_file(const Settings& s) {
   append_line(out, "SnapshotPath", path_value(s.SnapshotPath));
   append_line(out, "InstanceTime", std::to_string(s.InstanceTime));
   append_line(out, "MotionTime", std::to_string(s.MotionTime));
+  append_line(out, "PreMotion", std::to_string(s.PreMotion));
   append_line(out, "JpegRatio", std::to_string(s.JpegRatio));
   append_line(out, "DiskLimit", std::to_string(s.DiskLimit));
   append_line(out, "MaxSpace", std::to_string(s.MaxSpace));

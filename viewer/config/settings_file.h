@@ -21,6 +21,10 @@ inline constexpr std::string_view kSettingsFileName = "param.dat";
 // only its owner may read it.
 inline constexpr unsigned kSettingsFileMode = 0600;
 
+// `PreMotion` when the file has none, and the most it may be (seconds).
+inline constexpr int kDefaultPreMotion = 5;
+inline constexpr int kMaxPreMotion = 30;
+
 // What loading and saving need from the camera list. The camera model
 // implements it; the settings code stays free of the model.
 class CameraCatalog {

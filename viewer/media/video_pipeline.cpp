@@ -17,11 +17,6 @@ namespace {
 // without one cannot be decoded and is dropped before the decoder sees it.
 constexpr std::uint8_t kVopStartCode[4] = {0x00, 0x00, 0x01, 0xB6};
 
-// The decoder's own planes, allocated by decoder_create for the largest
-// picture: current Y, Cb, Cr and the references with their borders.
-constexpr std::size_t kDecoderPlaneBytes =
-    std::size_t{640} * 480 * 3 / 2 + std::size_t{704} * 544 + 2 * std::size_t{352} * 272;
-
 bool starts_with_vop(const std::uint8_t* data, std::uint32_t length) {
   return length >= 4 && std::memcmp(data, kVopStartCode, 4) == 0;
 }
@@ -99,7 +94,7 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
     if (!reserve_bytes(yuv_, luma * 3 / 2)) return false;
   }
   if (!reserve_bytes(key_luma_, luma)) return false;
-  decode_bytes_.store(yuv_.size() + key_luma_.size() + kDecoderPlaneBytes + sizeof(DECODER));
+  decode_bytes_.store(yuv_.size() + key_luma_.size() + decoder_allocated_bytes());
   ready_ = true;
   return true;
 }
@@ -436,8 +431,10 @@ void VideoPipeline::publish(const net::MediaFrame& frame, int width, int height)
   }
   sequence_.store(sequence);
   count_latency(frame.arrival_tick());
-  frames_presented_.fetch_add(1);
   if (PictureListener* listener = listener_.load()) listener->picture_published(*this);
+  // Counted once the listener has seen it, so that whoever waits for the
+  // count finds what the listener recorded.
+  frames_presented_.fetch_add(1);
 }
 
 void VideoPipeline::present_decoded() {

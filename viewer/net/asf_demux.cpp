@@ -14,6 +14,9 @@ namespace {
 // Header Object preamble: ID, 64-bit size, 32-bit object count, 2 reserved.
 constexpr std::uint32_t kPreambleBytes = 30;
 constexpr std::uint32_t kDataObjectStartBytes = 50;
+static_assert(StreamBuffers::kPacketBytes >= kPreambleBytes + kStreamWindowBytes + kDataObjectStartBytes,
+              "the packet buffer holds the largest header the window lets through");
+static_assert(StreamBuffers::kReceiveBytes >= kStreamWindowBytes, "every read fits the receive buffer");
 constexpr std::uint32_t kObjectHeadBytes = 24;  // ID and 64-bit size
 // The two header sizes of the cameras' profile: video and audio, or video only.
 constexpr std::uint64_t kHeaderWithAudio = 431;
@@ -90,21 +93,14 @@ int AsfDemux::run(ByteSource& source, const StreamSinks& sinks, StreamBuffers& b
     // Packets must hold their fixed fields and fit the window.
     const bool usable = packet_size_ >= kPacketFixedBytes && packet_size_ <= kStreamWindowBytes;
     while (usable && take(packet, packet_size_)) {
-      // Recording starts with the packet after the one that completed the
-      // first key frame, so that a file never begins mid-way into a picture
-      // it could not show.
-      if (first_key_frame_.load()) {
-        const std::uint32_t now = platform::tick_ms();
-        for (PacketSink* w : sinks_->writers) {
-          if (w == nullptr) continue;
-          if (w->IsOpen()) {
-            w->AddPacket(packet, packet_size_, now);
-          } else {
-            w->ClearQueue();
-          }
-        }
-      }
-      if (!parse_packet(packet) || stopping()) break;
+      const std::uint32_t arrival = platform::tick_ms();
+      if (!parse_packet(packet)) break;
+      // Every packet read whole and sound goes to the recording side, which
+      // decides where a file may begin: at a packet that begins a key frame,
+      // so that no file starts with pictures it could not show. A packet that
+      // ended the stream is not recorded.
+      if (sinks_->recording) sinks_->recording->AddPacket(packet, packet_size_, arrival, packet_key_start_);
+      if (stopping()) break;
     }
   }
   source_ = nullptr;
@@ -151,9 +147,7 @@ bool AsfDemux::read_header() {
   std::memcpy(header + header_size, receive, kDataObjectStartBytes);
   const auto blob_len = static_cast<std::uint32_t>(header_size + kDataObjectStartBytes);
   header_length_.store(blob_len);
-  for (PacketSink* w : sinks_->writers) {
-    if (w) (void)w->SetHeader(header, blob_len);
-  }
+  if (sinks_->recording) sinks_->recording->SetHeader(header, blob_len);
 
   std::memcpy(data_object_, receive, kDataObjectStartBytes);
   packet_size_ = have_file_properties_ ? le32(file_properties_ + kMinPacketSizeOffset) : 0;
@@ -229,41 +223,87 @@ bool AsfDemux::take_stream_properties(const std::uint8_t* object, std::size_t re
   return true;
 }
 
+namespace {
+
+// One payload of a camera packet, as its head describes it.
+struct PayloadHead {
+  std::uint8_t stream = 0;
+  std::uint32_t offset = 0;       // into the media object
+  std::uint8_t replicated = 0;    // bytes of replicated data
+  const std::uint8_t* replicated_data = nullptr;
+  std::uint32_t length = 0;       // of the payload data
+  const std::uint8_t* data = nullptr;
+};
+
+// Reads the payload at *pos of a packet of `size` bytes and moves *pos behind
+// it; false when the payload does not lie within the packet. Replicated data
+// opens a new media object: its first eight bytes are the object's size and
+// presentation time (Advanced Systems Format 1.2, 5.2.3.1); any further
+// bytes are extension data. Lengths 1 to 7 (compressed payloads or a broken
+// packet) are not part of the cameras' profile.
+bool read_payload(const std::uint8_t* packet, std::uint32_t size, std::uint32_t* pos, PayloadHead* head) {
+  std::uint32_t at = *pos;
+  if (size - at < kPayloadHeadBytes) return false;
+  head->stream = packet[at];
+  head->offset = le32(packet + at + 2);
+  head->replicated = packet[at + 6];
+  at += kPayloadHeadBytes;
+  if (head->replicated != 0 && (head->replicated < 8 || size - at < head->replicated)) return false;
+  head->replicated_data = packet + at;
+  at += head->replicated;
+  if (size - at < 2) return false;
+  head->length = le16(packet + at);
+  at += 2;
+  if (size - at < head->length) return false;
+  head->data = packet + at;
+  *pos = at + head->length;
+  return true;
+}
+
+}  // namespace
+
+std::uint32_t packet_from_payload(const std::uint8_t* packet, std::uint32_t size, std::uint32_t payload_at,
+                                  std::uint8_t* out) {
+  if (packet == nullptr || size < kPacketFixedBytes || payload_at <= kPacketFixedBytes || payload_at >= size) return 0;
+  const std::uint32_t payloads = packet[13] & 0x3Fu;
+  std::uint32_t pos = kPacketFixedBytes;
+  std::uint32_t before = payloads;  // payloads ahead of payload_at
+  for (std::uint32_t k = 0; k < payloads; ++k) {
+    if (pos == payload_at) before = k;
+    PayloadHead head;
+    if (!read_payload(packet, size, &pos, &head)) return 0;
+  }
+  if (before == payloads) return 0;
+  // Same size: the bytes taken out become padding at the end, and the
+  // packet's padding length says so.
+  const std::uint32_t removed = payload_at - kPacketFixedBytes;
+  const std::uint32_t kept = pos - payload_at;
+  const std::uint32_t padding = le16(packet + 5) + removed;
+  if (padding > 0xFFFFu) return 0;
+  std::memcpy(out, packet, kPacketFixedBytes);
+  out[5] = static_cast<std::uint8_t>(padding);
+  out[6] = static_cast<std::uint8_t>(padding >> 8);
+  out[13] = static_cast<std::uint8_t>((packet[13] & 0xC0u) | (payloads - before));
+  std::memmove(out + kPacketFixedBytes, packet + payload_at, kept);
+  std::memset(out + kPacketFixedBytes + kept, 0, size - kPacketFixedBytes - kept);
+  return size;
+}
+
 bool AsfDemux::parse_packet(const std::uint8_t* packet) {
   const std::uint32_t size = packet_size_;
   const std::uint32_t payloads = packet[13] & 0x3Fu;
   std::uint32_t pos = kPacketFixedBytes;
+  packet_key_start_ = 0;
   for (std::uint32_t k = 0; k < payloads; ++k) {
     if (stopping()) return false;
-    if (size - pos < kPayloadHeadBytes) return false;
-    const std::uint8_t stream = packet[pos];
-    const std::uint32_t offset = le32(packet + pos + 2);
-    const std::uint8_t replicated = packet[pos + 6];
-    pos += kPayloadHeadBytes;
+    const std::uint32_t head_at = pos;
+    PayloadHead p;
+    if (!read_payload(packet, size, &pos, &p)) return false;
+    const bool new_object = p.replicated != 0;
+    const std::uint32_t object_size = new_object ? le32(p.replicated_data) : 0;
+    const std::uint32_t object_time = new_object ? le32(p.replicated_data + 4) : 0;
 
-    // Replicated data opens a new media object: its first eight bytes are
-    // the object's size and presentation time (Advanced Systems Format 1.2,
-    // 5.2.3.1); any further bytes are extension data and skipped. Lengths 1
-    // to 7 (compressed payloads or a broken packet) are not part of the
-    // cameras' profile.
-    bool new_object = false;
-    std::uint32_t object_size = 0;
-    std::uint32_t object_time = 0;
-    if (replicated != 0) {
-      if (replicated < 8 || size - pos < replicated) return false;
-      object_size = le32(packet + pos);
-      object_time = le32(packet + pos + 4);
-      pos += replicated;
-      new_object = true;
-    }
-    if (size - pos < 2) return false;
-    const std::uint32_t len = le16(packet + pos);
-    pos += 2;
-    if (size - pos < len) return false;
-    const std::uint8_t* data = packet + pos;
-    pos += len;
-
-    if (stream == kStreamVideo || stream == kStreamVideoKey) {
+    if (p.stream == kStreamVideo || p.stream == kStreamVideoKey) {
       if (new_object) {
         if (object_size > kMaxVideoObjectBytes) {
           platform::notify("error video data", "warning");
@@ -273,16 +313,17 @@ bool AsfDemux::parse_packet(const std::uint8_t* packet) {
         video_time_ = object_time;
         video_received_ = 0;
         if (!video_complete_) return false;  // the previous frame never completed
+        if (p.stream == kStreamVideoKey && p.offset == 0 && packet_key_start_ == 0) packet_key_start_ = head_at;
       }
-      if (!video_payload(stream, offset, data, len)) return false;
-    } else if (stream == kStreamAudio) {
+      if (!video_payload(p.stream, p.offset, p.data, p.length)) return false;
+    } else if (p.stream == kStreamAudio) {
       if (new_object) {
         // An unfinished block is dropped.
         audio_size_ = object_size;
         audio_time_ = object_time;
         audio_received_ = 0;
       }
-      if (audio_active_.load() && !audio_payload(offset, data, len)) return false;
+      if (audio_active_.load() && !audio_payload(p.offset, p.data, p.length)) return false;
     } else {
       return false;
     }
@@ -312,7 +353,10 @@ bool AsfDemux::video_payload(std::uint8_t stream, std::uint32_t offset, const st
   if (first_key_frame_.load()) {
     auto f = std::make_unique<MediaFrame>();
     if (f->set(frame, video_size_, video_time_, stream)) {
-      f->set_arrival_tick(platform::tick_ms());
+      // When the packet that completed it came off the network (the time it
+      // waited in the connection's window counts), else now.
+      const std::uint32_t arrived = source_->arrival_tick();
+      f->set_arrival_tick(arrived != 0 ? arrived : platform::tick_ms());
       video->queue().push_back(std::move(f));
     }
   }

@@ -3,9 +3,10 @@
 // After the video request was accepted the camera sends a Header Object, the
 // start of a Data Object and then data packets of one fixed size for as long
 // as the connection lives. The demultiplexer reads the header, sets up the
-// camera's video and audio consumers from it, gives the header to the three
-// recording writers, and then hands every packet to the writers, rebuilds
-// video frames and audio blocks from the packets' payloads and queues them.
+// camera's video and audio consumers from it, gives the header to the
+// camera's recording side, and then rebuilds video frames and audio blocks
+// from the packets' payloads, queues them, and hands every packet to the
+// recording side, marked when it begins a key frame.
 //
 // It reads the cameras' own ASF profile at fixed positions: packets with two
 // bytes of error correction data, several payloads, 8-bit stream number,
@@ -29,8 +30,11 @@ namespace net {
 // made, released by the clean-up after it.
 class StreamBuffers {
  public:
-  static constexpr std::size_t kReceiveBytes = 128000;
-  static constexpr std::size_t kPacketBytes = 128000;  // header and Data Object start, later each packet
+  // Sized to what a connection reads into them: a piece of the header (at
+  // most one window), then the whole header with the Data Object start, then
+  // one packet at a time (at most one window).
+  static constexpr std::size_t kReceiveBytes = kStreamWindowBytes;
+  static constexpr std::size_t kPacketBytes = 30 + kStreamWindowBytes + 50;  // header and Data Object start, later each packet
   static constexpr std::size_t kVideoFrameBytes = 65535;
   static constexpr std::size_t kAudioBlockBytes = 65535;
   static constexpr std::size_t kTotalBytes = kReceiveBytes + kPacketBytes + kVideoFrameBytes + kAudioBlockBytes;
@@ -57,6 +61,17 @@ inline constexpr std::uint8_t kStreamAudio = 0x02;
 inline constexpr std::uint32_t kMaxVideoObjectBytes = 307200;  // 640 x 480
 inline constexpr std::size_t kMaxAudioBlocksWaiting = 3;       // keeps sound close to live
 inline constexpr std::size_t kMaxVideoFramesWaiting = 1024;
+
+// A copy of a camera packet (size bytes) that begins with its payload at
+// payload_at (a byte offset within it): the payloads ahead of that one are
+// left out, the payload count and the padding length say so, and the copy
+// keeps the packet's size. A recording that begins where a key frame does
+// starts with such a copy, so that no player meets the pictures before the
+// key frame. Writes size bytes to out and returns size; 0 when payload_at is
+// not where a payload of the packet begins, or is its first (nothing to take
+// out; out untouched). Any thread.
+[[nodiscard]] std::uint32_t packet_from_payload(const std::uint8_t* packet, std::uint32_t size,
+                                                std::uint32_t payload_at, std::uint8_t* out);
 
 // Flags the demultiplexer polls; owned by the camera's stream.
 struct DemuxControl {
@@ -135,6 +150,7 @@ class AsfDemux {
   std::uint32_t audio_size_ = 0;
   std::uint64_t audio_received_ = 0;
   std::uint32_t audio_time_ = 0;
+  std::uint32_t packet_key_start_ = 0;  // where in the packet being parsed a key frame begins, or 0
 };
 
 }  // namespace net

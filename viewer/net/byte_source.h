@@ -21,6 +21,9 @@ class ByteSource {
   // Returns n, or -1 when the stream has ended or failed (then nothing more
   // can be read). n must be at least 1; a source may refuse large n with -1.
   [[nodiscard]] virtual int read(std::uint8_t* destination, std::uint32_t n) = 0;
+  // Tick (platform::tick_ms) at which the last byte of the latest read
+  // arrived from the network; 0 when the source cannot tell.
+  virtual std::uint32_t arrival_tick() const { return 0; }
 };
 
 // One byte at a time, for the reply's status and header lines.

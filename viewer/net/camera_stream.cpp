@@ -200,9 +200,7 @@ void CameraStream::cleanup() {
   if (connected_.exchange(false)) state_changed_.store(true);
   state_.store(kStatePaused);
   if (cleanup_hook_) cleanup_hook_();
-  for (PacketSink* w : sinks_.writers) {
-    if (w && w->IsOpen()) w->Close();
-  }
+  if (sinks_.recording) sinks_.recording->StreamEnded();
   buffers_.release();
 }
 

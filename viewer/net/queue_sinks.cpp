@@ -39,25 +39,16 @@ void QueueAudioSink::stop() {
   if (running_.exchange(false)) stops_.fetch_add(1);
 }
 
-int QueuePacketSink::SetHeader(const std::uint8_t* bytes, std::uint32_t length) {
+void QueuePacketSink::SetHeader(const std::uint8_t* bytes, std::uint32_t length) {
   std::lock_guard lock(mutex_);
   header_.assign(bytes, bytes + length);
   headers_set_.fetch_add(1);
-  return 1;
 }
 
-void QueuePacketSink::AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick) {
+void QueuePacketSink::AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
+                                std::uint32_t key_frame_at) {
   auto f = std::make_unique<MediaFrame>();
-  if (f->set(bytes, length, arrival_tick, 0)) queue_.push_back(std::move(f));
-}
-
-void QueuePacketSink::ClearQueue() {
-  clears_.fetch_add(1);
-  queue_.clear();
-}
-
-void QueuePacketSink::Close() {
-  if (open_.exchange(false)) closes_.fetch_add(1);
+  if (f->set(bytes, length, arrival_tick, static_cast<int>(key_frame_at))) queue_.push_back(std::move(f));
 }
 
 std::vector<std::uint8_t> QueuePacketSink::header() const {

@@ -88,26 +88,23 @@ class QueueAudioSink final : public AudioSink {
   std::atomic<int> volume_{0};
 };
 
-// A recording writer that queues the packets it is given while "open".
+// A recording side that queues every packet it is given, with the offset
+// of the payload that begins a key frame (or 0) as the marker.
 class QueuePacketSink final : public PacketSink {
  public:
-  int SetHeader(const std::uint8_t* bytes, std::uint32_t length) override;
-  bool IsOpen() const override { return open_.load(); }
-  void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick) override;
-  void ClearQueue() override;
-  void Close() override;
+  void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override;
+  void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
+                 std::uint32_t key_frame_at) override;
+  void StreamEnded() override { ends_.fetch_add(1); }
 
-  void Open() { open_.store(true); }
   FrameQueue& queue() { return queue_; }
   std::vector<std::uint8_t> header() const;
   int headers_set() const { return headers_set_.load(); }
-  int closes() const { return closes_.load(); }
-  int clears() const { return clears_.load(); }
+  int ends() const { return ends_.load(); }
 
  private:
   FrameQueue queue_;
-  std::atomic<bool> open_{false};
-  std::atomic<int> headers_set_{0}, closes_{0}, clears_{0};
+  std::atomic<int> headers_set_{0}, ends_{0};
   mutable std::mutex mutex_;
   std::vector<std::uint8_t> header_;
 };

@@ -1,11 +1,13 @@
 #include "viewer/net/stream_connection.h"
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <system_error>
 
 #include "viewer/net/camera_http.h"
 #include "viewer/platform/http_fetch.h"
+#include "viewer/platform/tick.h"
 #include "viewer/platform/ui_seams.h"
 
 namespace net {
@@ -108,14 +110,17 @@ int StreamConnection::connect_and_request(const std::string& address, const std:
 }
 
 void StreamConnection::start_receiving() {
-  // The first refill reads a whole window.
-  consumed_ = kWindowBytes;
-  consumed_pending_ = true;
   stop_.store(false);
   receive_failed_.store(false);
-  window_.fill(0);
-  data_ready_.reset();
-  need_data_.set();
+  {
+    std::lock_guard lock(window_mutex_);
+    begin_ = 0;
+    end_ = 0;
+    arrivals_.clear();
+    received_ = 0;
+    handed_ = 0;
+    last_arrival_ = 0;
+  }
   try {
     receiver_ = std::thread([this] { receive_loop(); });
   } catch (const std::system_error&) {
@@ -123,42 +128,59 @@ void StreamConnection::start_receiving() {
   }
 }
 
-void StreamConnection::receive_loop() {
-  while (!stop_.load()) {
-    (void)need_data_.wait(platform::kWaitForever);
-    if (stop_.load()) break;
-    if (!refill()) {
-      receive_failed_.store(true);
-      // Wake a reader already waiting for this refill: the stream is over,
-      // and it must not sit out the whole time-out to learn that.
-      data_ready_.set();
-      break;
-    }
+bool StreamConnection::free_space(std::uint32_t* at, std::uint32_t* room) {
+  std::unique_lock lock(window_mutex_);
+  // Wait while the window holds a whole window of unread bytes.
+  space_freed_.wait(lock, [this] { return stop_.load() || aborted_.load() || end_ - begin_ < kWindowBytes; });
+  if (stop_.load() || aborted_.load()) return false;
+  if (end_ == kWindowBytes) {
+    // The free space is in front of the unread bytes: move them there. The
+    // reader copies only under the lock, so it never sees them moving.
+    std::memmove(window_.data(), window_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
   }
+  *at = end_;
+  *room = kWindowBytes - end_;
+  return true;
 }
 
-bool StreamConnection::refill() {
-  if (stop_.load() || aborted_.load() || !socket_.is_open()) return false;
-  if (!consumed_pending_) return true;
-  const std::uint32_t kept = kWindowBytes - consumed_;
-  std::memmove(window_.data(), window_.data() + consumed_, kept);
-  if (socket_.read_exactly(window_.data() + kept, consumed_) != consumed_) return false;
-  consumed_ = 0;
-  consumed_pending_ = false;
-  data_ready_.set();
-  return true;
+void StreamConnection::receive_loop() {
+  for (;;) {
+    std::uint32_t at = 0, room = 0;
+    if (!free_space(&at, &room)) break;
+    // Blocks until the network delivers something; the socket's receive
+    // time-out ends a stalled stream, and close() or abort() shut it down.
+    const std::size_t got = socket_.read_some(window_.data() + at, room);
+    std::lock_guard lock(window_mutex_);
+    if (got == 0) {
+      // Wake a reader already waiting: the stream is over, and it must not
+      // sit out the whole time-out to learn that.
+      receive_failed_.store(true);
+      data_arrived_.notify_all();
+      break;
+    }
+    end_ += static_cast<std::uint32_t>(got);
+    received_ += got;
+    arrivals_.push_back({received_, platform::tick_ms()});
+    data_arrived_.notify_all();
+  }
 }
 
 int StreamConnection::read(std::uint8_t* destination, std::uint32_t n) {
   if (destination == nullptr || n == 0 || n > kWindowBytes) return -1;
-  if (!receiver_.joinable() || !socket_.is_open() || receive_failed_.load()) return -1;
-  if (!data_ready_.wait(static_cast<std::uint32_t>(timeout_s_) * 1000u)) return -1;
-  if (stop_.load() || aborted_.load() || receive_failed_.load()) return -1;
-  std::memcpy(destination, window_.data(), n);
-  consumed_ = n;
-  consumed_pending_ = true;
-  data_ready_.reset();
-  need_data_.set();
+  if (!receiver_.joinable() || !socket_.is_open()) return -1;
+  std::unique_lock lock(window_mutex_);
+  const bool ready = data_arrived_.wait_for(lock, std::chrono::seconds(timeout_s_), [&] {
+    return end_ - begin_ >= n || stop_.load() || aborted_.load() || receive_failed_.load();
+  });
+  if (!ready || stop_.load() || aborted_.load() || end_ - begin_ < n) return -1;
+  std::memcpy(destination, window_.data() + begin_, n);
+  begin_ += n;
+  handed_ += n;
+  while (!arrivals_.empty() && arrivals_.front().end < handed_) arrivals_.pop_front();
+  if (!arrivals_.empty()) last_arrival_ = arrivals_.front().tick;
+  space_freed_.notify_all();
   return static_cast<int>(n);
 }
 
@@ -168,16 +190,17 @@ void StreamConnection::close() {
     std::lock_guard lock(socket_mutex_);
     socket_.shutdown();
   }
-  stop_.store(true);
-  need_data_.set();
-  data_ready_.set();
+  {
+    std::lock_guard lock(window_mutex_);
+    stop_.store(true);
+    space_freed_.notify_all();
+    data_arrived_.notify_all();
+  }
   if (receiver_.joinable()) receiver_.join();
   {
     std::lock_guard lock(socket_mutex_);
     socket_.close();
   }
-  data_ready_.reset();
-  need_data_.reset();
 }
 
 void StreamConnection::abort() {
@@ -187,8 +210,11 @@ void StreamConnection::abort() {
     socket_.shutdown();
     if (fetcher_) fetcher_->cancel();
   }
-  // A reader waiting for the window sees the abort at once.
-  data_ready_.set();
+  // A reader waiting for the window, and a receive thread waiting for
+  // room in it, see the abort at once.
+  std::lock_guard lock(window_mutex_);
+  data_arrived_.notify_all();
+  space_freed_.notify_all();
 }
 
 void StreamConnection::interrupt() {

@@ -1,12 +1,15 @@
-// One camera's HTTP video connection and its look-ahead window.
+// One camera's HTTP video connection and its receive window.
 //
 // start() resolves the camera (through its dynamic-DNS page when the port is
 // empty), connects, sends the video request and reads the reply head. While
-// streaming, a receive thread keeps a 12,800-byte window full; read() hands
-// out the front of the full window and lets the receive thread refill exactly
-// what was taken, so the network read of the next piece overlaps with the
-// parsing of this one. Reader and receive thread alternate strictly through
-// two events, so only one of them touches the window at a time.
+// streaming, a receive thread takes whatever the network delivers into a
+// 12,800-byte window, and read() hands out the front of the window as soon
+// as the bytes asked for are there, so the network read of the next piece
+// overlaps with the parsing of this one. A read never waits for more than
+// it asks: a window that had to be full first would hold every picture back
+// by 12,800 bytes of stream (170 ms at 600 kbit/s, over a second for a
+// camera sending little). The window's indices are shared under one lock;
+// the receive thread writes into free space the reader never touches.
 //
 // Threads: start(), read() and close() belong to one owner thread (the
 // camera's stream thread). abort(), interrupt(), is_dead() and is_closed()
@@ -15,6 +18,8 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -50,10 +55,11 @@ class StreamConnection final : public ByteSource {
   [[nodiscard]] int start(const std::string& address, const std::string& port, const std::string& user,
                           const std::string& password);
 
-  // Copies the next n bytes of the stream (1 <= n <= 12,800) once the window
-  // is full, waiting at most the time-out; n, or -1 when the stream failed,
+  // Copies the next n bytes of the stream (1 <= n <= 12,800) once they have
+  // arrived, waiting at most the time-out; n, or -1 when the stream failed,
   // timed out, was closed or aborted. Owner thread.
   [[nodiscard]] int read(std::uint8_t* destination, std::uint32_t n) override;
+  std::uint32_t arrival_tick() const override { return last_arrival_; }
 
   // Ends the receive thread and closes the socket. Owner thread.
   void close();
@@ -82,7 +88,10 @@ class StreamConnection final : public ByteSource {
   [[nodiscard]] bool resolve_ddns(const std::string& name, std::string& host, int& port);
   void start_receiving();
   void receive_loop();
-  [[nodiscard]] bool refill();
+  // Waits for free space in the window (moving the unread bytes to its
+  // front when they block it) and returns where the next bytes may go and
+  // how many; false when receiving should end. Receive thread.
+  [[nodiscard]] bool free_space(std::uint32_t* at, std::uint32_t* room);
 
   const int timeout_s_;
   platform::TcpSocket socket_;
@@ -94,14 +103,26 @@ class StreamConnection final : public ByteSource {
 
   // Receive side.
   std::thread receiver_;
-  platform::Event data_ready_{platform::Event::Reset::Manual};
-  platform::Event need_data_{platform::Event::Reset::Auto};
   std::atomic<bool> stop_{false};
   std::atomic<bool> receive_failed_{false};
-  // Handed between reader and receive thread by the two events.
-  std::uint32_t consumed_ = 0;
-  bool consumed_pending_ = false;
+  // The unread bytes are window_[begin_, end_). The receive thread writes
+  // beyond end_ without the lock; everything else is under window_mutex_.
+  std::mutex window_mutex_;
+  std::condition_variable data_arrived_;  // the reader waits for bytes
+  std::condition_variable space_freed_;   // the receive thread waits for room
+  std::uint32_t begin_ = 0;
+  std::uint32_t end_ = 0;
   std::array<std::uint8_t, kWindowBytes> window_{};
+  // When the bytes in the window arrived: per refill, the stream offset
+  // just past its bytes and the tick its last byte came in.
+  struct Arrival {
+    std::uint64_t end = 0;
+    std::uint32_t tick = 0;
+  };
+  std::deque<Arrival> arrivals_;
+  std::uint64_t received_ = 0;  // stream bytes taken from the socket
+  std::uint64_t handed_ = 0;    // stream bytes handed to the reader
+  std::uint32_t last_arrival_ = 0;
 };
 
 }  // namespace net

@@ -1,5 +1,5 @@
 // What the demultiplexer feeds: a camera's video pipeline, its audio output
-// and its three recording writers. The stream side only knows these
+// and its recording side. The stream side only knows these
 // interfaces; the media and recording libraries implement them, and the
 // camera wires its own objects in. All calls come from the camera's stream
 // thread unless a method says otherwise.
@@ -56,23 +56,29 @@ class AudioSink {
   virtual void resume() = 0;
 };
 
-// One recording writer as the stream sees it.
+// A camera's recording side as the stream sees it: it keeps recent packets
+// and feeds the camera's open recordings from them.
 class PacketSink {
  public:
   virtual ~PacketSink() = default;
-  // The Header Object followed by the 50-byte Data Object header.
-  virtual int SetHeader(const std::uint8_t* bytes, std::uint32_t length) = 0;
-  virtual bool IsOpen() const = 0;
-  virtual void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick) = 0;
-  virtual void ClearQueue() = 0;
-  virtual void Close() = 0;
+  // Each connection's header: the Header Object followed by the 50-byte Data
+  // Object header.
+  virtual void SetHeader(const std::uint8_t* bytes, std::uint32_t length) = 0;
+  // One whole data packet as read, the tick of its arrival, and where in it
+  // a key frame begins: the byte offset of the payload that holds the first
+  // piece of a video object on stream byte 0x81, or 0 when none does.
+  virtual void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
+                         std::uint32_t key_frame_at) = 0;
+  // The connection ended (the stream's clean-up): open recordings are closed
+  // and kept packets dropped.
+  virtual void StreamEnded() = 0;
 };
 
 // The consumers of one camera's stream. Any of them may be null in tests.
 struct StreamSinks {
   VideoSink* video = nullptr;
   AudioSink* audio = nullptr;
-  PacketSink* writers[3] = {nullptr, nullptr, nullptr};  // schedule, manual, motion
+  PacketSink* recording = nullptr;
 };
 
 }  // namespace net

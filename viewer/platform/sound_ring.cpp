@@ -90,6 +90,24 @@ void RingSoundBuffer::reach(std::size_t offset) {
     if (p.offset == offset) signals_->raise(p.signal);
 }
 
+std::int64_t RingSoundBuffer::ns_to_next_notification() const {
+  std::lock_guard lock(mutex_);
+  if (!playing_ || format_.sample_rate <= 0 || format_.block_align() <= 0) return -1;
+  const std::size_t size = ring_.size();
+  std::size_t nearest = 0;
+  for (const SoundNotification& p : points_) {
+    if (p.offset >= size) continue;
+    const std::size_t distance = p.offset > cursor_ ? p.offset - cursor_ : p.offset + size - cursor_;
+    if (nearest == 0 || distance < nearest) nearest = distance;
+  }
+  if (nearest == 0) return -1;
+  constexpr std::int64_t kNsPerSecond = 1'000'000'000;
+  const std::int64_t frames = static_cast<std::int64_t>(nearest / static_cast<std::size_t>(format_.block_align()));
+  // Rounded up to the frame, less the time already played towards it.
+  const std::int64_t ns = (frames * kNsPerSecond + format_.sample_rate - 1) / format_.sample_rate - pending_ns_;
+  return ns > 0 ? ns : 0;
+}
+
 void RingSoundBuffer::advance_ns(std::int64_t ns, std::vector<std::uint8_t>* out) {
   std::lock_guard lock(mutex_);
   if (!playing_ || ns <= 0) return;

@@ -36,6 +36,11 @@ class RingSoundBuffer : public SoundBuffer {
   // while stopped. Any thread.
   void advance_ns(std::int64_t ns, std::vector<std::uint8_t>* out);
 
+  // Nanoseconds of playing until the cursor reaches its next notification
+  // offset; -1 while stopped or without notifications. A back end sleeps
+  // that long instead of moving the cursor in small steps. Any thread.
+  std::int64_t ns_to_next_notification() const;
+
   // The ring as it is now, for tests.
   std::vector<std::uint8_t> contents() const;
   // Makes the following writes report Lost until restore(), as a device

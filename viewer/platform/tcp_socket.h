@@ -58,6 +58,10 @@ class TcpSocket {
   // Receives exactly n bytes: n, or 0 when the peer closed, an error occurred
   // or the receive time-out passed (the bytes already received are lost).
   [[nodiscard]] std::size_t read_exactly(void* buffer, std::size_t n);
+  // Receives what has arrived, at least one byte and at most n, waiting
+  // for it at most the receive time-out; 0 when the peer closed, on an
+  // error or the time-out.
+  [[nodiscard]] std::size_t read_some(void* buffer, std::size_t n);
 
   // Waits up to timeout_s seconds until the socket can take data and sends
   // what it takes now: bytes sent, or 0 on time-out or error.

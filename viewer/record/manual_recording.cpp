@@ -103,7 +103,17 @@ bool ManualRecorder::open_next_file(RecordingCamera& camera, const RecordingSett
   // again costs nothing and keeps the recording going.
   (void)env_.fs->make_directory(directory);
   const LocalTime now = env_.clock->local_now();
-  if (w.Open(join_path(directory, manual_file_name(camera.location(), now))) <= 0) return false;
+  const std::string path = join_path(directory, manual_file_name(camera.location(), now));
+  if (w.IsOpen()) {
+    // The next file of a running recording begins at the key frame before
+    // this moment, and the current one is written up to the switch, so no
+    // packet falls between the two. Not possible yet: this file goes on.
+    const int turned = w.Turnover(path);
+    if (turned < 0) write_failed = true;
+    if (turned <= 0) return false;
+  } else if (w.Open(path) <= 0) {
+    return false;
+  }
   rec.recording_indicator.store(true);
   // The header goes in at once so that even a file that gets no packet
   // before it is closed is a valid (empty) recording of this connection.
@@ -138,8 +148,9 @@ void ManualRecorder::serve(RecordingCamera& camera, const RecordingSettings& set
       // file, so that the next pass can delete this one ("overwrite oldest").
       // A file smaller than one reclaim step is kept, or a tiny quota would
       // turn files over on every pass.
-      if (quota == kQuotaOnlyCurrent && w.IsOpen() && w.length() > kReclaimStepBytes) w.Close();
-      if (!w.IsOpen()) (void)open_next_file(camera, settings, write_failed);
+      if (quota == kQuotaOnlyCurrent && w.IsOpen() && w.length() > kReclaimStepBytes)
+        (void)open_next_file(camera, settings, write_failed);
+      if (!w.IsOpen() && !write_failed) (void)open_next_file(camera, settings, write_failed);
 
       if (w.IsOpen()) {
         std::string file_stamp = w.file_stamp();
@@ -159,10 +170,7 @@ void ManualRecorder::serve(RecordingCamera& camera, const RecordingSettings& set
           end_recording(camera);
           after.redraw = after.reset_button = true;
         } else {
-          if (now - file_start >= kFileSeconds) {
-            w.Close();
-            (void)open_next_file(camera, settings, write_failed);
-          }
+          if (now - file_start >= kFileSeconds) (void)open_next_file(camera, settings, write_failed);
           if (!write_failed && w.Flush() < 0) write_failed = true;
         }
       }

@@ -1,9 +1,17 @@
 #include "viewer/record/recording_camera.h"
 
+#include <algorithm>
+
 namespace record {
 
+std::uint32_t pre_motion_ms(const RecordingSettings& settings) {
+  if (settings.PreMotion <= 0) return 0;
+  return std::min(static_cast<std::uint32_t>(settings.PreMotion), kMaxKeepMs / 1000) * 1000;
+}
+
 CameraRecording::CameraRecording(RecordingEnv env)
-    : env_(env), writers_{RecordingWriter(env), RecordingWriter(env), RecordingWriter(env)} {}
+    : env_(env),
+      writers_{RecordingWriter(env, &packets_), RecordingWriter(env, &packets_), RecordingWriter(env, &packets_)} {}
 
 int CameraRecording::add_entry(int kind, int day, int start, int duration) {
   std::lock_guard lock(mutex_);
@@ -84,6 +92,7 @@ void CameraRecording::on_stream_cleanup() {
   motion_recording.store(false);
   for (RecordingWriter& w : writers_)
     if (w.IsOpen()) w.Close();
+  packets_.end_stream();
 }
 
 void CameraRecording::flush_and_close_all() {

@@ -1,9 +1,11 @@
 // What recording needs to know about a camera, and the recording state each
 // camera owns.
 //
-// CameraRecording is the concrete per-camera state: the three writers
-// (schedule, manual, motion), the recording flags, the schedule entries and
-// the window being served. A camera object owns one for its whole life.
+// CameraRecording is the concrete per-camera state: the packet buffer and
+// the three writers it feeds (schedule, manual, motion), the recording flags,
+// the schedule entries and the window being served. A camera object owns one
+// for its whole life; it is also what the camera's stream hands its header
+// and packets to.
 //
 // RecordingCamera is the small interface through which the recording loops
 // reach the rest of a camera (identity, stream, motion cells, its pop-up
@@ -16,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "viewer/net/stream_sinks.h"
 #include "viewer/record/motion_zones.h"
+#include "viewer/record/packet_buffer.h"
 #include "viewer/record/recording_writer.h"
 #include "viewer/record/schedule.h"
 
@@ -35,7 +39,11 @@ struct RecordingSettings {
   int MaxMotSpace = 0;       // quota of a camera's folder under MotionPath, MB
   int WriteStop = 0;         // 1: stop recording at the quota; otherwise delete the oldest files
   int JpegRatio = 80;        // snapshot JPEG quality (low 8 bits)
+  int PreMotion = 5;         // seconds a motion recording begins before the motion; 0 off
 };
+
+// The seconds of PreMotion as milliseconds, within 0 and kMaxKeepMs.
+std::uint32_t pre_motion_ms(const RecordingSettings& settings);
 
 class SettingsSource {
  public:
@@ -65,7 +73,7 @@ class SharedRecordingSettings final : public SettingsSource {
 
 enum WriterIndex : int { kScheduleWriter = 0, kManualWriter = 1, kMotionWriter = 2 };
 
-class CameraRecording {
+class CameraRecording final : public net::PacketSink {
  public:
   explicit CameraRecording(RecordingEnv env = {});
   CameraRecording(const CameraRecording&) = delete;
@@ -75,6 +83,17 @@ class CameraRecording {
   RecordingWriter& schedule_writer() { return writers_[kScheduleWriter]; }
   RecordingWriter& manual_writer() { return writers_[kManualWriter]; }
   RecordingWriter& motion_writer() { return writers_[kMotionWriter]; }
+  // The recent packets of the connection, from which files begin.
+  PacketBuffer& packets() { return packets_; }
+
+  // The stream side (stream thread): each connection's header, every packet,
+  // and the end of the connection (as on_stream_cleanup).
+  void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override { packets_.set_header(bytes, length); }
+  void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
+                 std::uint32_t key_frame_at) override {
+    packets_.add(bytes, length, arrival_tick, key_frame_at);
+  }
+  void StreamEnded() override { on_stream_cleanup(); }
 
   // Serialises the decisions about this camera's recordings (the manual and
   // schedule loops, the user's actions, the schedule dialogs). Never held
@@ -116,10 +135,11 @@ class CameraRecording {
   // before asking "the process is recording, stop?"); false when none.
   bool active_reference_entry(ScheduleEntry* out);
 
-  // The stream's clean-up after a connection ended: closes the open writers
-  // and clears the recording indicator and the motion-recording flag. The
-  // manual request stays, so a manual recording goes on when the stream is
-  // back. Stream thread; takes no recording lock of the camera.
+  // The stream's clean-up after a connection ended: closes the open writers,
+  // drops the kept packets and clears the recording indicator and the
+  // motion-recording flag. The manual request stays, so a manual recording
+  // goes on when the stream is back. Stream thread; takes no recording lock
+  // of the camera.
   void on_stream_cleanup();
 
   // Writes what is queued and closes every writer (shutdown, after the loops
@@ -128,6 +148,7 @@ class CameraRecording {
 
  private:
   RecordingEnv env_;
+  PacketBuffer packets_;  // before the writers, which detach from it when destroyed
   RecordingWriter writers_[3];
   std::mutex mutex_;
   ScheduleTable schedule_;

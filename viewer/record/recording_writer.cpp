@@ -15,7 +15,7 @@ constexpr std::size_t kMaxSpareFrames = 256;
 
 }  // namespace
 
-RecordingWriter::RecordingWriter(RecordingEnv env) : env_(env) {
+RecordingWriter::RecordingWriter(RecordingEnv env, PacketBuffer* source) : env_(env), source_(source) {
   batch_parts_.reserve(kBatchPackets);
   batch_frames_.reserve(kBatchPackets);
 }
@@ -38,7 +38,7 @@ int RecordingWriter::SetHeader(const std::uint8_t* bytes, std::uint32_t length) 
   return 1;
 }
 
-int RecordingWriter::Open(const std::string& path) {
+int RecordingWriter::Open(const std::string& path, std::uint32_t preroll_ms) {
   std::lock_guard lock(mutex_);
   if (fd_ >= 0) return -1;
   const int fd = env_.fs->create_exclusive(path);
@@ -49,11 +49,55 @@ int RecordingWriter::Open(const std::string& path) {
   header_written_ = false;
   write_failed_.store(false, std::memory_order_release);
   open_.store(true, std::memory_order_release);
+  // The header comes with the packets, from the same connection.
+  if (source_ != nullptr) (void)source_->attach(*this, preroll_ms, &header_);
+  return 1;
+}
+
+int RecordingWriter::Turnover(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  if (fd_ < 0) return 0;
+  // Without a key frame to begin the next file at, this one goes on; asked
+  // first so that a long group of pictures does not cost a file per try.
+  if (source_ != nullptr && !source_->has_key_frame_start()) return 0;
+  const int fd = env_.fs->create_exclusive(path);
+  if (fd < 0) return 0;
+  std::vector<std::uint8_t> next_header = header_;
+  std::size_t old_packets = queue_.count();
+  if (source_ != nullptr) {
+    const long before = source_->restart(*this, &next_header);
+    if (before < 0) {
+      env_.fs->close(fd);
+      (void)env_.fs->remove(path);
+      return 0;
+    }
+    old_packets = static_cast<std::size_t>(before);
+  }
+  // The old file takes everything queued up to the switch; what the source
+  // queued behind it belongs to the new file.
+  const int flushed = flush_locked(old_packets);
+  if (flushed < 0) {
+    env_.fs->close(fd);
+    (void)env_.fs->remove(path);
+    return -1;
+  }
+  // Unwritten for want of a header: they must not slip into the new file.
+  if (flushed == 0)
+    for (std::size_t i = 0; i < old_packets; ++i)
+      if (std::unique_ptr<net::MediaFrame> f = queue_.take_front()) recycle(std::move(f));
+  finish_file_locked();
+  fd_ = fd;
+  path_ = path;
+  length_ = 0;
+  header_ = std::move(next_header);
   return 1;
 }
 
 int RecordingWriter::write_header_locked(bool force) {
   if (fd_ < 0) return 0;
+  // Opened between two connections: the header is that of the connection
+  // whose packets followed.
+  if (header_.empty() && source_ != nullptr) (void)source_->header(&header_);
   // Without a stored header nothing counts as written: packets must never
   // reach a file ahead of its header.
   if ((!header_written_ || force) && !header_.empty()) {
@@ -104,7 +148,10 @@ void RecordingWriter::ClearQueue() {
 
 int RecordingWriter::Flush() {
   std::lock_guard lock(mutex_);
-  std::size_t pending = queue_.count();
+  return flush_locked(queue_.count());
+}
+
+int RecordingWriter::flush_locked(std::size_t pending) {
   if (pending == 0 || fd_ < 0) return 0;
   if (!header_written_) {
     const int r = write_header_locked(false);
@@ -170,11 +217,19 @@ int RecordingWriter::fail_locked(std::uint64_t good_length) {
 
 void RecordingWriter::close_locked() {
   if (fd_ < 0) return;
+  if (source_ != nullptr) {
+    source_->detach(*this);
+    ClearQueue();
+  }
+  open_.store(false, std::memory_order_release);
+  finish_file_locked();
+}
+
+void RecordingWriter::finish_file_locked() {
   const std::int64_t actual = env_.fs->length(fd_);
   const std::uint64_t length = actual >= 0 ? static_cast<std::uint64_t>(actual) : length_;
   env_.fs->close(fd_);
   fd_ = -1;
-  open_.store(false, std::memory_order_release);
   header_written_ = false;
   file_stamp_.clear();
   const std::string path = std::move(path_);

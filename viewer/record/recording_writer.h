@@ -4,7 +4,13 @@
 // followed by whole data packets exactly as received, in arrival order.
 // Nothing is parsed or patched.
 //
-// Threads: the stream thread stores the header and queues packet copies; a
+// A writer of a camera is fed by the camera's PacketBuffer: opening a file
+// attaches it, so the file begins with the connection's header and the kept
+// packets from a key-frame start, followed by the live packets; Turnover
+// moves on to the next file without losing a packet. A writer without a
+// buffer (tests, tools) is given its header and packets directly.
+//
+// Threads: the stream thread queues packet copies (through the buffer); a
 // recording thread (or the user-interface thread for manual start and stop)
 // opens, flushes and closes; the stream's clean-up closes too. Every
 // operation on the file runs under the writer's own lock, so a Close from one
@@ -21,10 +27,10 @@
 #include <vector>
 
 #include "viewer/net/media_frame.h"
-#include "viewer/net/stream_sinks.h"
 #include "viewer/record/analysis_tool.h"
 #include "viewer/record/clock.h"
 #include "viewer/record/file_system.h"
+#include "viewer/record/packet_buffer.h"
 
 namespace record {
 
@@ -40,21 +46,37 @@ struct RecordingEnv {
 // alone is larger) and are deleted when closed.
 inline constexpr std::int64_t kSmallestKeptFile = 231;
 
-class RecordingWriter final : public net::PacketSink {
+class RecordingWriter final {
  public:
-  explicit RecordingWriter(RecordingEnv env = {});
-  ~RecordingWriter() override;
+  // source: the camera's packet buffer that feeds the files, or nullptr when
+  // the owner hands header and packets over itself. It must outlive the
+  // writer.
+  explicit RecordingWriter(RecordingEnv env = {}, PacketBuffer* source = nullptr);
+  ~RecordingWriter();
   RecordingWriter(const RecordingWriter&) = delete;
   RecordingWriter& operator=(const RecordingWriter&) = delete;
 
   // Stores a copy of the stream header, replacing any earlier one, and drops
-  // packets still queued from the previous connection; returns 1. Stream
-  // thread, when a connection's header has arrived.
-  int SetHeader(const std::uint8_t* bytes, std::uint32_t length) override;
+  // packets still queued from the previous connection; returns 1. For a
+  // writer without a source, when a connection's header has arrived.
+  int SetHeader(const std::uint8_t* bytes, std::uint32_t length);
 
   // Creates path exclusively. -1 when a file is already open, 0 when it
   // cannot be created (it exists, or the folder is missing), 1 on success.
-  [[nodiscard]] int Open(const std::string& path);
+  // With a source the file is fed from it: it begins with the connection's
+  // header and the kept packets from the newest key-frame start at least
+  // preroll_ms before the newest packet, or with the next key-frame start
+  // when none is kept. Recording threads and the user-interface thread.
+  [[nodiscard]] int Open(const std::string& path, std::uint32_t preroll_ms = 0);
+
+  // Moves on to a new file at path without losing a packet: everything
+  // queued for the open file is written to it and it is finished as by
+  // Close; the new file begins at the newest kept key-frame start, so the
+  // two share the packets since then. 1 done; 0 nothing changed (no file
+  // open, no key-frame start kept yet, or path cannot be created): the open
+  // file goes on and the caller tries again later; -1 a write to the old file
+  // failed (it is cut back and closed as by Flush, and no new file is left).
+  [[nodiscard]] int Turnover(const std::string& path);
 
   // Writes the stored header at the current position unless it was already
   // written to this file (force writes it again). 0 when no file is open or
@@ -62,10 +84,10 @@ class RecordingWriter final : public net::PacketSink {
   // (the file is then closed, see Flush).
   [[nodiscard]] int WriteHeader(bool force);
 
-  // Queues a copy of one data packet. Stream thread.
-  void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick) override;
-  // Drops every queued packet. Stream thread, while the writer is closed.
-  void ClearQueue() override;
+  // Queues a copy of one data packet. Stream thread (through the source).
+  void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick);
+  // Drops every queued packet.
+  void ClearQueue();
 
   // Writes the packets queued when it starts (header first, if not yet
   // written). 1 when it wrote, 0 when there was nothing to write (no file, no
@@ -74,12 +96,13 @@ class RecordingWriter final : public net::PacketSink {
   // writer's failure flag is set for the caller to report.
   [[nodiscard]] int Flush();
 
-  bool IsOpen() const override { return open_.load(std::memory_order_acquire); }
+  bool IsOpen() const { return open_.load(std::memory_order_acquire); }
 
   // Finishes the file: one of 230 bytes or less is deleted; otherwise the
-  // analysis tool is started for it. Queued packets are not written. Clears
-  // the header-written flag and the file stamp. Any thread.
-  void Close() override;
+  // analysis tool is started for it. Queued packets are not written (with a
+  // source they are dropped and the feed stops). Clears the header-written
+  // flag and the file stamp. Any thread.
+  void Close();
 
   // Full path of the open file (empty while closed).
   std::string path() const;
@@ -113,14 +136,17 @@ class RecordingWriter final : public net::PacketSink {
 
  private:
   void close_locked();
+  void finish_file_locked();
   int fail_locked(std::uint64_t good_length);
   int write_header_locked(bool force);
+  int flush_locked(std::size_t pending);
   std::unique_ptr<net::MediaFrame> spare_frame();
   void recycle(std::unique_ptr<net::MediaFrame> frame);
 
   RecordingEnv env_;
+  PacketBuffer* const source_;
 
-  mutable std::mutex mutex_;  // the file, path, header, stamps
+  mutable std::mutex mutex_;  // the file, path, header, stamps; taken before the source's lock
   int fd_ = -1;
   std::atomic<bool> open_{false};
   std::string path_;

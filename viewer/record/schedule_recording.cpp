@@ -25,6 +25,21 @@ bool close_writer(CameraRecording& rec, RecordingWriter& w) {
   return was_open;
 }
 
+bool has_motion_entry(const ScheduleTable& table) {
+  for (int i = 0; i < kMaxScheduleEntries; ++i)
+    if (table.slot(i).in_use && table.slot(i).entry.is_motion()) return true;
+  return false;
+}
+
+// The file of a schedule or motion recording (root: RecordPath or
+// MotionPath), named from now; its folder is made if missing.
+std::string recording_path(FileSystem& fs, const std::string& root, RecordingCamera& camera, Clock& clock,
+                           std::int64_t now) {
+  const std::string directory = camera_directory(root, camera.mac());
+  (void)fs.make_directory(directory);
+  return join_path(directory, schedule_file_name(camera.location(), clock.local(now)));
+}
+
 }  // namespace
 
 ScheduleRecorder::ScheduleRecorder(RecordingEnv env, CameraSource& cameras, SettingsSource& settings,
@@ -49,10 +64,16 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
     if (after.message != nullptr) notifier_.post(after.message, kCaptionWarning);
   };
 
+  // Over the quota with only the file being written in its folder.
+  bool quota_turnover = false;
+
   // Choose the window and check it is still open and within the quota.
   {
     std::lock_guard lock(rec.mutex());
     const std::int64_t now = clock.now();
+    // A camera with a motion window keeps PreMotion seconds of its stream,
+    // so that a motion recording can begin before the motion that opened it.
+    rec.packets().set_keep_ms(has_motion_entry(table) ? pre_motion_ms(settings) : 0);
     if (st.active_entry < 0) {
       const int ref = st.active_reference;
       if (ref >= 0 && table.slot(ref).entry.cancelled) {
@@ -107,16 +128,8 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       finish();
       return;
     }
-    if (quota == kQuotaOnlyCurrent && own.IsOpen() && own.length() > kReclaimStepBytes) {
-      // Start the next file so that the next pass can delete this one; a
-      // motion recording carries on without waiting for new motion.
-      close_writer(rec, own);
-      if (entry.is_motion()) {
-        rec.motion_recording.store(false);
-        st.motion_continues = true;
-      }
-      after.redraw = true;
-    }
+    // Start the next file (below) so that the next pass can delete this one.
+    quota_turnover = quota == kQuotaOnlyCurrent && own.IsOpen() && own.length() > kReclaimStepBytes;
   }
 
   // Connect the camera if its window is current; the wait and the stream
@@ -151,12 +164,22 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
     const bool may_open = !rec.manual_request.load() && !rec.recording_indicator.load() && now >= st.hold_until;
     bool write_failed = false;
 
+    // The next file of the recording in w (hourly, or for the quota), named
+    // from now: it takes over without a gap, or on a later pass when no key
+    // frame to begin it at is kept yet.
+    auto turn_over = [&](RecordingWriter& w, const std::string& root) {
+      const int turned = w.Turnover(recording_path(*env_.fs, root, camera, clock, now));
+      if (turned > 0) st.file_start = now;
+      if (turned < 0) write_failed = true;
+      after.redraw = true;
+    };
+    if (quota_turnover) turn_over(entry.is_motion() ? rec.motion_writer() : rec.schedule_writer(),
+                                  entry.is_motion() ? settings.MotionPath : settings.RecordPath);
+
     if (!entry.is_motion()) {
       RecordingWriter& w = rec.schedule_writer();
       if (!w.IsOpen() && may_open) {
-        const std::string directory = camera_directory(settings.RecordPath, camera.mac());
-        (void)env_.fs->make_directory(directory);
-        if (w.Open(join_path(directory, schedule_file_name(camera.location(), clock.local(now)))) > 0) {
+        if (w.Open(recording_path(*env_.fs, settings.RecordPath, camera, clock, now)) > 0) {
           rec.motion_recording.store(false);
           rec.recording_indicator.store(true);
           st.file_start = now;
@@ -164,17 +187,8 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
           after.redraw = true;
         }
       }
-      if (now - st.file_start >= kFileSeconds) {
-        // Hourly split: the next pass matches the same window again and
-        // opens the next file.
-        st.active_entry = -1;
-        st.continue_window = true;
-        st.file_start = 0;
-        close_writer(rec, w);
-        after.redraw = true;
-      } else if (w.Flush() < 0) {
-        write_failed = true;
-      }
+      if (w.IsOpen() && now - st.file_start >= kFileSeconds) turn_over(w, settings.RecordPath);  // hourly split
+      if (!write_failed && w.Flush() < 0) write_failed = true;
     } else {
       RecordingWriter& w = rec.motion_writer();
       if (!w.IsOpen() && may_open) {
@@ -182,9 +196,9 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
           finish();
           return;  // waiting for motion
         }
-        const std::string directory = camera_directory(settings.MotionPath, camera.mac());
-        (void)env_.fs->make_directory(directory);
-        if (w.Open(join_path(directory, schedule_file_name(camera.location(), clock.local(now)))) > 0) {
+        // New motion: the file reaches back PreMotion seconds before it.
+        const std::uint32_t preroll_ms = st.motion_continues ? 0 : pre_motion_ms(settings);
+        if (w.Open(recording_path(*env_.fs, settings.MotionPath, camera, clock, now), preroll_ms) > 0) {
           rec.motion_recording.store(true);
           rec.recording_indicator.store(true);
           st.file_start = now;
@@ -209,15 +223,8 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
         rec.motion_recording.store(false);
         after.redraw = true;
       } else {
-        if (now - st.file_start >= kFileSeconds) {
-          st.active_entry = -1;
-          st.continue_window = true;
-          st.motion_continues = true;
-          close_writer(rec, w);
-          rec.motion_recording.store(false);
-          after.redraw = true;
-        }
-        if (w.Flush() < 0) write_failed = true;
+        if (w.IsOpen() && now - st.file_start >= kFileSeconds) turn_over(w, settings.MotionPath);  // hourly split
+        if (!write_failed && w.Flush() < 0) write_failed = true;
       }
     }
 

@@ -121,7 +121,7 @@ TEST_F(Stream, FirstBlockPredictsItsDcFrom1024)
     EXPECT_EQ(d->height, 16);
     const mpeg4::MacroblockRecord& mb = d->macroblocks[0];
     // Differential 0 + 1024 / 8 = level 128, reconstructed 1024.
-    EXPECT_EQ(mb.pred[0][0], 1024);
+    EXPECT_EQ(mb.pred_dc[0], 1024);
     EXPECT_EQ(mb.pred_available[0], 0);
     // Block 2 has block 1 as its left neighbour; all DCs tie, so horizontal.
     EXPECT_EQ(mb.direction[1], 1);
@@ -144,10 +144,10 @@ TEST_F(Stream, SecondBlockTakesTheFirstBlocksDc)
     w.stuff();
     ASSERT_EQ(decode(concat(small_vol(), w.bytes())), kDecodeOk);
     const mpeg4::MacroblockRecord& mb = d->macroblocks[0];
-    EXPECT_EQ(mb.pred[0][0], 1064);
+    EXPECT_EQ(mb.pred_dc[0], 1064);
     EXPECT_EQ(mb.direction[1], 1);
-    EXPECT_EQ(mb.pred[1][0], 1064);  // 0 + round(1064 / 8) = 133
-    EXPECT_EQ(mb.pred[2][0], 1064);  // block 3: |FA - FB| = 0 < |FC - FB| = 40, so from block 1 above
+    EXPECT_EQ(mb.pred_dc[1], 1064);  // 0 + round(1064 / 8) = 133
+    EXPECT_EQ(mb.pred_dc[2], 1064);  // block 3: |FA - FB| = 0 < |FC - FB| = 40, so from block 1 above
 }
 
 TEST_F(Stream, TieUsesAlternateVerticalScanAndH263Quantisation)
@@ -198,7 +198,7 @@ TEST_F(Stream, EscapeModeThreeLevels)
         for (int b = 1; b < 6; ++b) put_dc_zero(w, b);
         w.stuff();
         ASSERT_EQ(decode(d->headers_pending ? concat(small_vol(), w.bytes()) : w.bytes()), kDecodeOk);
-        EXPECT_EQ(d->macroblocks[0].pred[0][1], level) << std::hex << field;  // stored before dequantisation
+        EXPECT_EQ(d->macroblocks[0].pred_ac[0][0], level) << std::hex << field;  // stored before dequantisation
     }
 }
 

@@ -78,6 +78,14 @@ void derive_layout(DECODER& d)
 
 using namespace mpeg4;
 
+extern "C" size_t decoder_allocated_bytes()
+{
+    const auto rounded = [](size_t bytes) { return (bytes + kAlign - 1) & ~(kAlign - 1); };
+    return rounded(sizeof(DECODER)) + rounded(sizeof(MacroblockRecord) * kMaxMacroblocks) +
+           rounded(sizeof(MotionVector) * 5 * kMaxMacroblocks) + rounded(kRefLumaBytes) + 2 * rounded(kRefChromaBytes) +
+           rounded(kLumaBytes) + 2 * rounded(kChromaBytes);
+}
+
 extern "C" DECODER* decoder_create()
 {
     void* raw = zalloc(sizeof(DECODER));

@@ -104,4 +104,8 @@ extern "C" {
 // Frees the decoder and all its buffers. Returns -1 for nullptr, else 0.
 int decoder_destroy(DECODER* decoder);
 
+// Bytes one decoder_create allocates: the record, the macroblock and vector
+// tables and the picture planes (for memory figures).
+size_t decoder_allocated_bytes();
+
 }  // extern "C"

@@ -22,10 +22,12 @@ inline bool is_intra(int32_t type) { return type == kIntra || type == kIntraQ; }
 struct MacroblockRecord {
     int32_t col;
     int32_t row;
-    // Per block: reconstructed DC (DC level x DC scaler), then the quantised
+    // Per block: reconstructed DC (DC level x DC scaler), and the quantised
     // levels of the first row (positions 1..7) and of the first column
-    // (positions 8, 16, ..., 56), after prediction.
-    int32_t pred[6][15];
+    // (positions 8, 16, ..., 56), after prediction. Levels are saturated to
+    // 12 bits, so 16 bits hold them exactly; the DC product may not fit.
+    int32_t pred_dc[6];
+    int16_t pred_ac[6][14];
     int32_t quant;          // quantiser of the macroblock, 1..31
     int32_t dquant;         // last quantiser step
     int32_t quant_before;   // quantiser in force when the macroblock started

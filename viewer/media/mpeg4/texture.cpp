@@ -155,7 +155,7 @@ struct Candidate {
 
 inline int32_t candidate_dc(const Candidate& c)
 {
-    return c.mb != nullptr ? c.mb->pred[c.block][0] : kDcPredictorDefault;
+    return c.mb != nullptr ? c.mb->pred_dc[c.block] : kDcPredictorDefault;
 }
 
 // Reads the intra macroblock header of an I-VOP (MCBPC, ac_pred_flag,
@@ -270,10 +270,10 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
 
         // DC and AC prediction.
         const int32_t scaler = luma ? dc_scaler_luma(qp) : dc_scaler_chroma(qp);
-        const int32_t pred_dc = chosen.mb != nullptr ? chosen.mb->pred[chosen.block][0] : kDcPredictorDefault;
+        const int32_t pred_dc = chosen.mb != nullptr ? chosen.mb->pred_dc[chosen.block] : kDcPredictorDefault;
         const int32_t dc_level = saturate(dc_diff + div_round(pred_dc, scaler));
         if (chosen.mb != nullptr && mb.ac_pred_flag) {
-            const int32_t* src = chosen.mb->pred[chosen.block] + (vertical ? 1 : 8);
+            const int16_t* src = chosen.mb->pred_ac[chosen.block] + (vertical ? 0 : 7);
             const int32_t qp_n = chosen.mb->quant;
             for (int k = 1; k < 8; ++k) {
                 const int32_t level = qp_n == qp ? src[k - 1] : div_round(src[k - 1] * qp_n, qp);
@@ -282,11 +282,11 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
             }
             nonzero |= vertical ? kFirstRow : kFirstColumn;
         }
-        int32_t* store = mb.pred[b];
-        store[0] = dc_level * scaler;
+        mb.pred_dc[b] = dc_level * scaler;
+        int16_t* store = mb.pred_ac[b];
         for (int k = 1; k < 8; ++k) {
-            store[k] = blk[k];
-            store[7 + k] = blk[8 * k];
+            store[k - 1] = static_cast<int16_t>(blk[k]);
+            store[6 + k] = static_cast<int16_t>(blk[8 * k]);
         }
 
         // Inverse quantisation; position 0 is the reconstructed DC.

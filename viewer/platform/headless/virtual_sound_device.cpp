@@ -21,10 +21,29 @@ void VirtualSoundBuffer::play_for_ns(std::int64_t ns) {
     advance_ns(ns, nullptr);
     return;
   }
-  std::vector<std::uint8_t> passed;
-  advance_ns(ns, &passed);
+  // Held across the advance: whoever a notification wakes and who then asks
+  // what was played finds every byte up to that notification.
   std::lock_guard lock(played_mutex_);
-  played_.insert(played_.end(), passed.begin(), passed.end());
+  advance_ns(ns, &played_);
+}
+
+void VirtualSoundBuffer::set_position(std::size_t offset) {
+  device_->catch_up();
+  RingSoundBuffer::set_position(offset);
+  device_->poke();
+}
+
+bool VirtualSoundBuffer::play_looping() {
+  device_->catch_up();
+  const bool ok = RingSoundBuffer::play_looping();
+  device_->poke();
+  return ok;
+}
+
+void VirtualSoundBuffer::set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) {
+  device_->catch_up();
+  RingSoundBuffer::set_notifications(target, points);
+  device_->poke();
 }
 
 VirtualSoundDevice::VirtualSoundDevice(Options options) : options_(options) {
@@ -65,16 +84,52 @@ void VirtualSoundDevice::advance_ms(int ms) {
   for (VirtualSoundBuffer* b : buffers_) b->play_for_ns(static_cast<std::int64_t>(ms) * 1'000'000);
 }
 
+void VirtualSoundDevice::catch_up() {
+  if (options_.manual_clock) return;
+  std::lock_guard lock(mutex_);
+  catch_up_locked();
+}
+
+void VirtualSoundDevice::catch_up_locked() {
+  const auto now = std::chrono::steady_clock::now();
+  const std::int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last_).count();
+  last_ = now;
+  for (VirtualSoundBuffer* b : buffers_) b->play_for_ns(ns);
+}
+
+void VirtualSoundDevice::poke() {
+  if (options_.manual_clock) return;
+  {
+    std::lock_guard lock(stop_mutex_);
+    poked_ = true;
+  }
+  stop_changed_.notify_all();
+}
+
 void VirtualSoundDevice::tick_loop() {
-  using Clock = std::chrono::steady_clock;
-  auto last = Clock::now();
+  // The cursors move in real time, but the thread only wakes when a
+  // notification is due (or a buffer changed what is due): a sound card's
+  // interrupts, not a polling loop. Between wakes a cursor reads as where
+  // it was last moved to.
+  constexpr std::int64_t kLongestSleepNs = 1'000'000'000;
+  constexpr std::int64_t kPastDueNs = 100'000;  // wake just after the offset, never just before
+  std::int64_t sleep_ns = kLongestSleepNs;
   std::unique_lock stop_lock(stop_mutex_);
-  while (!stop_changed_.wait_for(stop_lock, std::chrono::milliseconds(2), [this] { return stopping_; })) {
-    const auto now = Clock::now();
-    const std::int64_t ns = std::chrono::duration_cast<std::chrono::nanoseconds>(now - last).count();
-    last = now;
-    std::lock_guard lock(mutex_);
-    for (VirtualSoundBuffer* b : buffers_) b->play_for_ns(ns);
+  for (;;) {
+    stop_changed_.wait_for(stop_lock, std::chrono::nanoseconds(sleep_ns), [this] { return stopping_ || poked_; });
+    if (stopping_) break;
+    poked_ = false;
+    stop_lock.unlock();
+    sleep_ns = kLongestSleepNs;
+    {
+      std::lock_guard lock(mutex_);
+      catch_up_locked();
+      for (VirtualSoundBuffer* b : buffers_) {
+        const std::int64_t due = b->ns_to_next_notification();
+        if (due >= 0) sleep_ns = std::min(sleep_ns, due + kPastDueNs);
+      }
+    }
+    stop_lock.lock();
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -30,6 +31,12 @@ class VirtualSoundBuffer final : public RingSoundBuffer {
 
   // Plays ns nanoseconds (the device's clock).
   void play_for_ns(std::int64_t ns);
+
+  // These change when the next notification is due: the device's clock
+  // thread is told, so that it sleeps exactly until then.
+  void set_position(std::size_t offset) override;
+  bool play_looping() override;
+  void set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) override;
 
  private:
   VirtualSoundDevice* device_;
@@ -64,14 +71,22 @@ class VirtualSoundDevice final : public SoundDevice {
   friend class VirtualSoundBuffer;
   void forget(VirtualSoundBuffer* buffer);
   void tick_loop();
+  // Moves every playing buffer up to now (real-time clock), so that a buffer
+  // about to change starts from the present, not from the last wake.
+  void catch_up();
+  void catch_up_locked();  // mutex_ held
+  // A buffer's next notification may have moved: the clock thread looks again.
+  void poke();
 
   const Options options_;
   mutable std::mutex mutex_;  // the buffer list; taken before any buffer's own lock
   std::vector<VirtualSoundBuffer*> buffers_;
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
   std::atomic<bool> fail_buffers_{false};
   std::mutex stop_mutex_;
   std::condition_variable stop_changed_;
   bool stopping_ = false;
+  bool poked_ = false;
   std::thread ticker_;
 };
 

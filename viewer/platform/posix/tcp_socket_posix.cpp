@@ -130,6 +130,17 @@ bool TcpSocket::connect(const Ipv4Endpoint& endpoint, int timeout_s, const std::
   return true;
 }
 
+std::size_t TcpSocket::read_some(void* buffer, std::size_t n) {
+  const int fd = native_handle();
+  if (fd < 0 || buffer == nullptr || n == 0) return 0;
+  for (;;) {
+    const ssize_t r = ::recv(fd, buffer, n, 0);
+    if (r > 0) return static_cast<std::size_t>(r);
+    if (r < 0 && errno == EINTR) continue;
+    return 0;  // peer closed, error, or the receive time-out
+  }
+}
+
 std::size_t TcpSocket::read_exactly(void* buffer, std::size_t n) {
   const int fd = native_handle();
   if (fd < 0 || buffer == nullptr) return 0;

@@ -53,9 +53,13 @@ void run_on(QObject* context, F&& f) {
   (void)done.load(std::memory_order_acquire);
 }
 
-// How often the bytes the cursor passed go to the sink. PulseAudio keeps
-// about 110 ms queued, so 5 ms steps never let it run dry.
+// How often the bytes the cursor passed go to the sink while the buffer is
+// heard. PulseAudio keeps about 110 ms queued, so 5 ms steps never let it
+// run dry. A silenced buffer sends nothing and wakes only when its next
+// notification is due: at most one camera is heard at a time, and each
+// muted one costs a few wake-ups a second.
 constexpr int kFeedIntervalMs = 5;
+constexpr int kLongestSleepMs = 1000;
 
 // A looping buffer on the speakers. Its cursor runs on the monotonic clock,
 // so notifications come at exactly the pace the camera's writer expects and
@@ -86,10 +90,35 @@ class QtSoundBuffer final : public RingSoundBuffer {
       sink_->setVolume(v <= -10000 ? 0.0
                                    : QAudio::convertVolume(static_cast<float>(v / 100.0),
                                                            QAudio::DecibelVolumeScale, QAudio::LinearVolumeScale));
+      // Heard again: feeding resumes now, not at the next notification.
+      if (timer_) timer_->start(0);
     });
   }
 
+  // These move the next notification: the feeding timer looks again.
+  void set_position(std::size_t offset) override {
+    RingSoundBuffer::set_position(offset);
+    kick();
+  }
+  bool play_looping() override {
+    const bool ok = RingSoundBuffer::play_looping();
+    kick();
+    return ok;
+  }
+  void set_notifications(SoundSignals* target, const std::vector<SoundNotification>& points) override {
+    RingSoundBuffer::set_notifications(target, points);
+    kick();
+  }
+
  private:
+  // Feeds at once, on the device thread, without waiting for it. Queued
+  // behind it, the destructor's close() runs after it.
+  void kick() {
+    QMetaObject::invokeMethod(context_, [this] {
+      if (timer_) timer_->start(0);
+    }, Qt::QueuedConnection);
+  }
+
   bool open_here() {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull()) return false;
@@ -111,6 +140,7 @@ class QtSoundBuffer final : public RingSoundBuffer {
     });
     timer_ = std::make_unique<QTimer>();
     timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setSingleShot(true);
     QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { feed(); });
     clock_.start();
     last_ns_ = 0;
@@ -133,12 +163,21 @@ class QtSoundBuffer final : public RingSoundBuffer {
     passed_.clear();
     advance_ns(now - last_ns_, &passed_);
     last_ns_ = now;
-    if (passed_.empty() || io_ == nullptr) return;
-    // A sound card slower than our clock fills the sink up; what does not
-    // fit is dropped so that the sound stays close to live.
-    const qint64 room = sink_->bytesFree() & ~qint64{1};
-    const qint64 n = std::min<qint64>(room, static_cast<qint64>(passed_.size()));
-    if (n > 0) io_->write(reinterpret_cast<const char*>(passed_.data()), n);
+    const bool heard = volume() > -10000;
+    if (heard && !passed_.empty() && io_ != nullptr) {
+      // A sound card slower than our clock fills the sink up; what does not
+      // fit is dropped so that the sound stays close to live.
+      const qint64 room = sink_->bytesFree() & ~qint64{1};
+      const qint64 n = std::min<qint64>(room, static_cast<qint64>(passed_.size()));
+      if (n > 0) io_->write(reinterpret_cast<const char*>(passed_.data()), n);
+    }
+    int next_ms = kFeedIntervalMs;
+    if (!heard) {
+      const std::int64_t due_ns = ns_to_next_notification();
+      next_ms = due_ns < 0 ? kLongestSleepMs
+                           : static_cast<int>(std::min<std::int64_t>(kLongestSleepMs, due_ns / 1'000'000 + 1));
+    }
+    if (timer_) timer_->start(next_ms);
   }
 
   QObject* const context_;

@@ -125,7 +125,7 @@ bool Camera::wait_connected(std::uint32_t timeout_ms) {
 
 net::StreamSinks Camera::sinks_locked() const {
   net::StreamSinks sinks = media_->sinks();
-  for (int i = 0; i < 3; ++i) sinks.writers[i] = &recording_.writer(i);
+  sinks.recording = &recording_;
   return sinks;
 }
 

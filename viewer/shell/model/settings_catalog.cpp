@@ -114,6 +114,7 @@ record::RecordingSettings recording_settings(const config::Settings& s) {
   r.MaxMotSpace = s.MaxMotSpace;
   r.WriteStop = s.WriteStop;
   r.JpegRatio = s.JpegRatio;
+  r.PreMotion = s.PreMotion;
   return r;
 }
 
