@@ -28,11 +28,9 @@ inline std::string viewer_path() { return std::string(CAMVIEWER_BIN_DIR) + "/vie
 
 // A clip of `seconds` seconds showing one colour (an ffmpeg colour name or
 // 0xRRGGBB), at prefix.m4v, encoded as camsim wants its clips. Every frame
-// is a key frame at the finest quantiser: a still picture then still sends
-// some 50 kB a second, as a camera does. (The stream client fills a
-// 12,800-byte look-ahead before it hands on the first frame; a still clip of
-// a few hundred bytes a second would take half a minute to show.) False
-// when ffmpeg could not make it.
+// is a key frame at the finest quantiser: a still picture then sends some
+// 50 kB a second, as a camera does, and the first frame that arrives is
+// already the whole picture. False when ffmpeg could not make it.
 inline bool make_still_clip(const std::string& prefix, const std::string& colour, int width = 640, int height = 480,
                             int seconds = 1) {
   const std::string source = "color=c=" + colour + ":s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=15";
