@@ -58,6 +58,7 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "bench_clips.h"
 #include "support/camsim.h"
 #include "support/child_process.h"
 #include "support/files.h"
@@ -220,23 +221,6 @@ double our_decode_convert_per_frame(const clipkit::M4vClip& clip) {
   return best;
 }
 
-// Makes a 30 frames/s version of the vga clip in dir; its prefix, or "" when
-// ffmpeg could not make it.
-std::string make_vga30(const test_support::TempDir& dir) {
-  const std::string prefix = dir.file("vga30");
-  const test_support::RunResult made = test_support::run_command(
-      {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-       "testsrc2=size=640x480:rate=30", "-t", "4", "-g", "60", "-b:v", "600k", "-flags:v", "+bitexact", "-c:v",
-       "mpeg4", "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-fflags", "+bitexact", "-f", "m4v",
-       prefix + ".m4v"},
-      test_support::Stderr::Inherit);
-  if (made.status != 0) return "";
-  std::error_code ec;
-  std::filesystem::copy_file(std::string(CAMVIEWER_CLIPS_DIR) + "/vga.g726", prefix + ".g726",
-                             std::filesystem::copy_options::overwrite_existing, ec);
-  return ec ? "" : prefix;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -276,7 +260,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  if (clip_prefix.empty()) clip_prefix = make_vga30(*scratch);
+  if (clip_prefix.empty()) clip_prefix = bench::make_vga30(*scratch);
   if (clip_prefix.empty()) {
     std::fprintf(stderr, "ffmpeg could not make the 30 frames/s clip; using the 15 frames/s one\n");
     clip_prefix = std::string(CAMVIEWER_CLIPS_DIR) + "/vga";

@@ -6,14 +6,15 @@ set -euo pipefail
 packages=(
   # build
   cmake g++ make pkg-config libgtest-dev
-  qt6-base-dev qt6-multimedia-dev libcurl4-openssl-dev libjpeg62-turbo-dev
+  qt6-base-dev qt6-multimedia-dev qt6-svg-dev libcurl4-openssl-dev libjpeg62-turbo-dev
   # runtime
   fonts-liberation xdg-utils
   # tests and benchmarks: references we did not write, fuzzing, display, sound, namespaces
   ffmpeg libavcodec-dev libavutil-dev libswscale-dev libspandsp-dev
   clang libclang-rt-14-dev
   xvfb xauth pulseaudio pulseaudio-utils iproute2 procps
-  openbox xdotool x11-utils imagemagick
+  # the windows on a real X display: window manager, tray host, driving, grabs
+  openbox trayer xdotool imagemagick x11-utils
   desktop-file-utils
   # packaging: the icons are rendered from SVG at build time; the .deb and its checks
   qt6-svg-dev dpkg-dev lintian appstream

@@ -20,12 +20,10 @@ class CameraListTest : public ::testing::Test {
     EXPECT_EQ(list.add_camera(camera_record(n, location)), 1);
     return *list.camera_at(list.count());
   }
-  // Mouse press on list row k, a move, and a release over a cell.
+  // The user picks row k of the first page and drops its camera on a cell.
   DropResult drag_row_to_cell(int row, int cell) {
-    list.left_button_down(20, kListTop + row * kListRowHeight + 3);
-    list.mouse_move(300, 150);
-    const Rect r = kCellRects[cell];
-    return list.left_button_up(r.left + 5, r.top + 5);
+    list.select(list.position_of_row(row));
+    return list.drop(*list.selected_camera(), list.channel_of_cell(cell));
   }
   std::vector<std::string> messages() {
     std::vector<std::string> out;
@@ -145,37 +143,52 @@ TEST_F(CameraListTest, BindResults) {
 TEST_F(CameraListTest, GridPositionsAndPictureRectangles) {
   Camera& one = add(1);
   Camera& five = add(5);
-  ASSERT_EQ(list.drop_on_cell(-1), DropResult::None);
-  list.select(1);
-  ASSERT_EQ(list.drop_on_cell(0), DropResult::Started);  // channel 1
-  list.select(2);
+  ASSERT_EQ(list.drop(one, 0), DropResult::None);
+  ASSERT_EQ(list.drop(one, kChannelCount + 1), DropResult::None);
+  ASSERT_EQ(list.drop(one, list.channel_of_cell(0)), DropResult::Started);  // channel 1
   list.set_grid_position(2);
-  ASSERT_EQ(list.drop_on_cell(2), DropResult::Started);  // channel 5 at position 2
+  ASSERT_EQ(list.drop(five, list.channel_of_cell(2)), DropResult::Started);  // channel 5 at position 2
   EXPECT_EQ(five.channel(), 5);
   EXPECT_EQ(list.cell_of_channel(3), 0);
   EXPECT_EQ(list.cell_of_channel(6), 3);
   EXPECT_EQ(list.cell_of_channel(1), -1);
   EXPECT_EQ(list.channel_label(0), "CHANNEL 3 : ");
   EXPECT_EQ(list.channel_label(2), "CHANNEL 5 : cam5");
-  EXPECT_EQ(five.picture_rect(), kCellRects[2]);
+  EXPECT_EQ(five.picture_rect(), list.cell_rect(2));
+  EXPECT_EQ(five.picture_rect(), kHeadlessCellRects[2]);
   EXPECT_EQ(one.picture_rect(), kOffWindowRect);  // still streaming, unseen
   EXPECT_TRUE(one.running());
 
-  // Track clicks and thumb drags stay within positions 1 to 3.
-  list.track_click(kGridTrack.bottom - 1);
+  // Scrolling stays within positions 1 to 3 and moves the pictures along.
+  list.scroll_grid(1);
   EXPECT_EQ(list.grid_position(), 3);
-  EXPECT_EQ(list.thumb_top(), 264);
-  list.track_click(kGridTrack.bottom - 1);
+  list.scroll_grid(1);
   EXPECT_EQ(list.grid_position(), 3);
-  EXPECT_EQ(five.picture_rect(), kCellRects[0]);
-  list.drag_thumb(0);
+  EXPECT_EQ(five.picture_rect(), list.cell_rect(0));
+  list.scroll_grid(-5);
   EXPECT_EQ(list.grid_position(), 1);
-  EXPECT_EQ(one.picture_rect(), kCellRects[0]);
-  list.drag_thumb(176 + 29);
-  EXPECT_EQ(list.grid_position(), 2);
-  list.drag_thumb(1000);
-  EXPECT_EQ(list.thumb_top(), 264);
+  EXPECT_EQ(one.picture_rect(), list.cell_rect(0));
+  EXPECT_EQ(five.picture_rect(), kOffWindowRect);
+  list.set_grid_position(0);
+  EXPECT_EQ(list.grid_position(), 1);
+  list.set_grid_position(4);
   EXPECT_EQ(list.grid_position(), 3);
+}
+
+TEST_F(CameraListTest, PicturesGoToTheCellsTheWindowGave) {
+  const CellRects cells = {Rect{10, 10, 20, 20}, Rect{30, 10, 40, 20}, Rect{10, 30, 20, 40}, Rect{30, 30, 40, 40}};
+  CameraList own(fakes.factory(), &hooks, {}, cells);
+  own.set_drop_wait_ms(0);
+  ASSERT_EQ(own.add_camera(camera_record(1)), 1);
+  Camera& cam = *own.camera_at(1);
+  ASSERT_EQ(own.drop(cam, 4), DropResult::Started);
+  EXPECT_EQ(cam.picture_rect(), cells[3]);
+  own.scroll_grid(1);  // channels 3 to 6: channel 4 in the top right cell
+  EXPECT_EQ(cam.picture_rect(), cells[1]);
+  // Only what is drawn is converted for a view.
+  EXPECT_TRUE(cam.video().wanted());
+  own.scroll_grid(1);
+  EXPECT_FALSE(cam.video().wanted());
 }
 
 TEST_F(CameraListTest, DoubleClickStartsOnAFreeChannelUntilAllAreUsed) {
@@ -193,7 +206,7 @@ TEST_F(CameraListTest, DoubleClickStartsOnAFreeChannelUntilAllAreUsed) {
   // Every channel is taken, even the camera's own: "All View is full".
   fifth.stop();
   list.start_on_free_channel(fifth);
-  list.double_click_list(20, kListTop + 8 * kListRowHeight - 1);  // row 8: camera 8, already on channel 8
+  list.double_click_row(list.position_of_row(7));  // camera 8, already on channel 8
   ASSERT_EQ(ui->shown().size(), 2u);
   EXPECT_EQ(ui->shown()[0].text, "All View is full");
   EXPECT_FALSE(fifth.running());
@@ -202,10 +215,8 @@ TEST_F(CameraListTest, DoubleClickStartsOnAFreeChannelUntilAllAreUsed) {
 TEST_F(CameraListTest, DropRules) {
   Camera& a = add(1);
   Camera& b = add(2);
-  list.select(1);
   ASSERT_EQ(drag_row_to_cell(0, 1), DropResult::Started);  // a on channel 2
-  EXPECT_EQ(list.drag_state(), 0);
-  EXPECT_EQ(list.drag_x(), 300);
+  EXPECT_EQ(list.selected(), 1);
   EXPECT_TRUE(a.muted());
 
   // Onto a running camera's channel: refused, nothing changes.
@@ -234,21 +245,28 @@ TEST_F(CameraListTest, DropRules) {
   EXPECT_EQ(b.channel(), 4);
   EXPECT_FALSE(b.running());
 
-  // A press that is not followed by a move is no drag.
-  list.left_button_down(20, kListTop + 3);
-  EXPECT_EQ(list.left_button_up(kCellRects[0].left + 1, kCellRects[0].top + 1), DropResult::None);
+  // A camera that left the list cannot be dropped.
+  list.select(2);
+  ui->script_answers({MsgAnswer::Ok});
+  ASSERT_TRUE(list.delete_selected());
+  EXPECT_EQ(list.drop(b, 1), DropResult::None);
+  EXPECT_EQ(list.slot(1), nullptr);
 }
 
 TEST_F(CameraListTest, DropMovesAPopupWindowWithItsCamera) {
   Camera& a = add(1);
-  list.select(1);
-  ASSERT_EQ(list.drop_on_cell(0), DropResult::Started);
+  ASSERT_EQ(list.drop(a, 1), DropResult::Started);
+  // No pop-up before the stream's header has come (no picture size yet).
+  list.double_click_channel(1);
+  EXPECT_FALSE(a.popup());
   fakes.of(a).header = 431;
-  list.double_click_cell(kCellRects[0].left + 2, kCellRects[0].top + 2);
+  list.double_click_channel(2);  // an empty channel
+  EXPECT_EQ(hooks.popups_opened, 0);
+  list.double_click_channel(1);
   ASSERT_TRUE(a.popup());
   EXPECT_EQ(list.cell_look(0), CellLook::Popup);
   const int starts = fakes.of(a).starts;
-  EXPECT_EQ(list.drop_on_cell(3), DropResult::MovedPopup);
+  EXPECT_EQ(list.drop(a, list.channel_of_cell(3)), DropResult::MovedPopup);
   EXPECT_EQ(hooks.popups_closed, 1);
   EXPECT_EQ(hooks.popups_opened, 2);
   EXPECT_EQ(a.channel(), 4);
@@ -264,7 +282,7 @@ TEST_F(CameraListTest, PagingStopsAtPageThirteen) {
   EXPECT_EQ(rows[0].position, 97);
   EXPECT_EQ(rows[7].position, 104);  // positions 105 and later never show
   EXPECT_EQ(rows[7].name, "cam103");
-  EXPECT_EQ(list.position_at(20, kListTop + 7 * kListRowHeight), 104);
+  EXPECT_EQ(list.position_of_row(7), 104);
   for (int i = 0; i < 20; ++i) list.page_up();
   EXPECT_EQ(list.list_page(), 1);
 }
@@ -300,18 +318,20 @@ TEST_F(CameraListTest, AtMostOneCameraIsAudible) {
 TEST_F(CameraListTest, VideoToggleAndRecordingMark) {
   Camera& a = add(1);
   a.set_channel(3);
-  list.video_toggle(a);
+  list.click(2, ListControl::VideoToggle);  // an empty row: nothing
+  EXPECT_FALSE(a.running());
+  list.click(1, ListControl::VideoToggle);
   EXPECT_TRUE(a.running());
   EXPECT_EQ(list.slot(3), &a);
 
   a.recording().recording_indicator = true;
-  list.video_toggle(a);
+  list.click(1, ListControl::VideoToggle);
   ASSERT_EQ(ui->shown().size(), 1u);
   EXPECT_EQ(ui->shown()[0].text, "The cam is recording now, please delete the schedule first!");
   EXPECT_EQ(ui->shown()[0].caption, "waring");
   EXPECT_TRUE(a.running());
   EXPECT_EQ(list.visible_rows()[0].mark, RecordingMark::Red);
-  list.recording_mark_click(a);
+  list.click(1, ListControl::RecordingMark);
   EXPECT_EQ(list.visible_rows()[0].mark, RecordingMark::Hidden);
 
   list.video_toggle(a);

@@ -27,6 +27,23 @@ extern char** environ;
 
 namespace test_support {
 
+// Our environment with changes: each "NAME=VALUE" of set replaces or adds
+// that variable, each NAME of unset removes it.
+inline std::vector<std::string> environment_with(const std::vector<std::string>& set,
+                                                 const std::vector<std::string>& unset = {}) {
+  const auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = name_of(entry);
+    const bool replaced = std::any_of(set.begin(), set.end(), [&](const std::string& s) { return name_of(s) == name; });
+    const bool removed = std::find(unset.begin(), unset.end(), name) != unset.end();
+    if (!replaced && !removed) env.push_back(entry);
+  }
+  env.insert(env.end(), set.begin(), set.end());
+  return env;
+}
+
 namespace detail {
 
 // Owns the two ends of a pipe made close-on-exec, so a child started by
@@ -60,8 +77,10 @@ struct Pipe {
 
 // Starts argv[0] (looked up on PATH unless it holds a '/') with the given
 // descriptors as its stdout and stderr; -1 leaves the stream as ours, -2
-// sends it to /dev/null. Returns the child's id, or -1.
-inline pid_t spawn(const std::vector<std::string>& argv, int out_fd, int err_fd) {
+// sends it to /dev/null. env, when given, is the child's whole environment
+// (environment_with()); else it gets ours. Returns the child's id, or -1.
+inline pid_t spawn(const std::vector<std::string>& argv, int out_fd, int err_fd,
+                   const std::vector<std::string>* env = nullptr) {
   if (argv.empty()) return -1;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -74,8 +93,13 @@ inline pid_t spawn(const std::vector<std::string>& argv, int out_fd, int err_fd)
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  std::vector<char*> envp;
+  if (env) {
+    for (const std::string& e : *env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+  }
   pid_t pid = -1;
-  if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  if (::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env ? envp.data() : environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
@@ -102,12 +126,13 @@ enum class Stderr { Capture, Inherit, Discard };
 
 // Runs argv to its end and returns its exit code and output. Both pipes are
 // drained together, so a child writing much to either never blocks.
-inline RunResult run_command(const std::vector<std::string>& argv, Stderr err_mode = Stderr::Capture) {
+inline RunResult run_command(const std::vector<std::string>& argv, Stderr err_mode = Stderr::Capture,
+                             const std::vector<std::string>* env = nullptr) {
   RunResult r;
   detail::Pipe out, err;
   if (!out.ok() || (err_mode == Stderr::Capture && !err.ok())) return r;
   const int err_fd = err_mode == Stderr::Capture ? err.write_end : err_mode == Stderr::Discard ? -2 : -1;
-  const pid_t pid = detail::spawn(argv, out.write_end, err_fd);
+  const pid_t pid = detail::spawn(argv, out.write_end, err_fd, env);
   out.close_write();
   err.close_write();
   if (pid < 0) return r;
@@ -150,10 +175,11 @@ inline int run_shell(const std::string& command, std::string* output = nullptr) 
 // test's own. Not for use from several threads at once.
 class ChildProcess {
  public:
-  explicit ChildProcess(const std::vector<std::string>& argv) {
+  // env, when given, is the child's whole environment (environment_with()).
+  explicit ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>* env = nullptr) {
     detail::Pipe out;
     if (!out.ok()) return;
-    pid_ = detail::spawn(argv, out.write_end, -1);
+    pid_ = detail::spawn(argv, out.write_end, -1, env);
     out.close_write();
     if (pid_ > 0) std::swap(out_, out.read_end);
   }
@@ -166,6 +192,18 @@ class ChildProcess {
 
   bool started() const { return pid_ > 0 || reaped_; }
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // Whether the child has ended (it is reaped then, and stop() returns its
+  // exit code). Does not wait.
+  bool exited() {
+    if (pid_ <= 0) return reaped_;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    status_ = detail::exit_code(status);
+    pid_ = -1;
+    reaped_ = true;
+    return true;
+  }
 
   // Every line next_line() has handed out so far, each with its newline
   // (and, after finish(), the rest of the output too).

@@ -31,7 +31,7 @@
 #include "viewer/record/snapshot.h"
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/camera_record.h"
-#include "viewer/shell/model/layout.h"
+#include "viewer/shell/model/grid.h"
 
 namespace model {
 

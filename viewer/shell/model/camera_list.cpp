@@ -7,16 +7,13 @@
 namespace model {
 namespace {
 
-constexpr int kThumbTopMax = kGridTrack.bottom - kThumbHeight;
-// Pixels of thumb travel per grid position while dragging.
-constexpr int kThumbDragStep = 29;
-
 bool valid_channel(int channel) { return channel >= 1 && channel <= kChannelCount; }
 
 }  // namespace
 
-CameraList::CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks, record::RecordingEnv env)
-    : hooks_(hooks ? hooks : &default_hooks_) {
+CameraList::CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks, record::RecordingEnv env,
+                       const CellRects& cells)
+    : hooks_(hooks ? hooks : &default_hooks_), cells_(cells) {
   pool_.reserve(kPoolSize);
   for (int i = 0; i < kPoolSize; ++i) pool_.push_back(std::make_unique<Camera>(i, make_connection, env));
 }
@@ -190,7 +187,6 @@ void CameraList::clear_channel_number(int channel) {
 
 void CameraList::set_grid_position(int position) {
   grid_position_ = std::clamp(position, 1, kGridPositions);
-  thumb_top_ = kGridTrack.top + kThumbStep * (grid_position_ - 1);
   reposition_pictures(true);
   hooks().redraw_channels();
 }
@@ -200,33 +196,13 @@ int CameraList::cell_of_channel(int channel) const {
   return cell >= 0 && cell < kVisibleCells ? cell : -1;
 }
 
-int CameraList::cell_at(int x, int y) {
-  for (int k = 0; k < kVisibleCells; ++k) {
-    if (kCellRects[k].contains(x, y)) return k;
-  }
-  return -1;
-}
-
 void CameraList::reposition_pictures(bool skip_stopped) {
   for (int ch = 1; ch <= kChannelCount; ++ch) {
     Camera* c = slots_[ch];
     if (!c || (skip_stopped && !c->running()) || c->channel() == 0 || c->popup()) continue;
     int cell = cell_of_channel(c->channel());
-    c->set_picture_rect(cell >= 0 ? kCellRects[cell] : kOffWindowRect);
+    c->set_picture_rect(cell >= 0 ? cells_[cell] : kOffWindowRect);
   }
-}
-
-void CameraList::track_click(int y) {
-  if (!kGridTrack.contains(kGridTrack.left, y)) return;
-  if (y < thumb_top_) set_grid_position(grid_position_ - 1);
-  else if (y >= thumb_top_ + kThumbHeight) set_grid_position(grid_position_ + 1);
-}
-
-void CameraList::drag_thumb(int top) {
-  thumb_top_ = std::clamp(top, static_cast<int>(kGridTrack.top), kThumbTopMax);
-  grid_position_ = std::min(kGridPositions, (thumb_top_ - kGridTrack.top) / kThumbDragStep + 1);
-  reposition_pictures(true);
-  hooks().redraw_channels();
 }
 
 void CameraList::page_up() {
@@ -243,7 +219,7 @@ std::array<ListRow, kRowsPerPage> CameraList::visible_rows() {
   std::array<ListRow, kRowsPerPage> rows;
   for (int k = 0; k < kRowsPerPage; ++k) {
     ListRow& row = rows[k];
-    row.position = kRowsPerPage * list_page_ - (kRowsPerPage - 1) + k;
+    row.position = position_of_row(k);
     row.selected = row.position == selected_;
     row.camera = camera_at(row.position);
     if (!row.camera) continue;
@@ -257,56 +233,14 @@ std::array<ListRow, kRowsPerPage> CameraList::visible_rows() {
   return rows;
 }
 
-int CameraList::position_at(int x, int y) const {
-  if (!kListArea.contains(x, y)) return 0;
-  return (y - kListTop) / kListRowHeight + kRowsPerPage * list_page_ - (kRowsPerPage - 1);
-}
-
-ListControl CameraList::list_control_at(int x, int y, int* position) const {
-  for (int k = 0; k < kRowsPerPage; ++k) {
-    const int pos = kRowsPerPage * list_page_ - (kRowsPerPage - 1) + k;
-    if (pos > count()) break;
-    if (position) *position = pos;
-    if (row_rect(kRowRecordingMark, k).contains(x, y)) return ListControl::RecordingMark;
-    if (row_rect(kRowAudioToggle, k).contains(x, y)) return ListControl::AudioToggle;
-    if (row_rect(kRowVideoToggle, k).contains(x, y)) return ListControl::VideoToggle;
-  }
-  if (position) *position = 0;
-  return ListControl::None;
-}
-
-void CameraList::left_button_down(int x, int y) {
-  int position = position_at(x, y);
-  if (position == 0) return;
-  drag_x_ = x;
-  drag_y_ = y;
+void CameraList::select(int position) {
   selected_ = position;
   hooks().redraw_list();
-  if (camera_at(position)) drag_state_ = 1;
 }
 
-void CameraList::mouse_move(int x, int y) {
-  if (drag_state_ == 1 && camera_at(selected_)) drag_state_ = 2;
-  if (drag_state_ != 0) {
-    drag_x_ = x;
-    drag_y_ = y;
-  }
-}
-
-DropResult CameraList::left_button_up(int x, int y) {
-  DropResult result = DropResult::None;
-  if (drag_state_ == 2) {
-    int cell = cell_at(x, y);
-    if (cell >= 0) result = drop_on_cell(cell);
-  }
-  drag_state_ = 0;
-  return result;
-}
-
-DropResult CameraList::drop_on_cell(int cell) {
-  Camera* camera = camera_at(selected_);
-  if (!camera || cell < 0 || cell >= kVisibleCells) return DropResult::None;
-  const int target = channel_of_cell(cell);
+DropResult CameraList::drop(Camera& dropped, int target) {
+  Camera* const camera = &dropped;
+  if (!camera->listed() || !valid_channel(target)) return DropResult::None;
 
   if (Camera* occupant = slots_[target]) {
     if (occupant->running()) return DropResult::Refused;
@@ -333,7 +267,7 @@ DropResult CameraList::drop_on_cell(int cell) {
     if (!camera->popup()) place_if_visible(*camera);
     result = DropResult::MovedPopup;
   } else if (camera->start_stream() == 1) {
-    camera->set_picture_rect(kCellRects[cell]);
+    place_if_visible(*camera);
     camera->set_muted(true);
     camera->set_output_volume(kSilentVolume);
     result = DropResult::Started;
@@ -373,11 +307,11 @@ bool CameraList::channel_used_by_listed(int channel) const {
 
 void CameraList::place_if_visible(Camera& camera) {
   int cell = cell_of_channel(camera.channel());
-  if (cell >= 0) camera.set_picture_rect(kCellRects[cell]);
+  if (cell >= 0) camera.set_picture_rect(cells_[cell]);
 }
 
-void CameraList::double_click_list(int x, int y) {
-  Camera* camera = camera_at(position_at(x, y));
+void CameraList::double_click_row(int position) {
+  Camera* camera = camera_at(position);
   if (camera && !camera->popup()) start_on_free_channel(*camera);
 }
 
@@ -407,10 +341,8 @@ void CameraList::start_on_free_channel(Camera& camera) {
   hooks().redraw_all();
 }
 
-void CameraList::double_click_cell(int x, int y) {
-  int cell = cell_at(x, y);
-  if (cell < 0) return;
-  const int channel = channel_of_cell(cell);
+void CameraList::double_click_channel(int channel) {
+  if (!valid_channel(channel)) return;
   Camera* camera = slots_[channel];
   if (!camera || camera->popup()) return;
   // Only a running camera whose stream header has arrived has a picture size
@@ -424,6 +356,10 @@ void CameraList::popup_closed(Camera& camera) {
   camera.set_popup(false);
   reposition_pictures(false);
   hooks().redraw_all();
+}
+
+void CameraList::click(int position, ListControl control) {
+  if (Camera* camera = camera_at(position)) click_list_control(control, *camera);
 }
 
 void CameraList::click_list_control(ListControl control, Camera& camera) {

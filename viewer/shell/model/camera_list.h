@@ -1,13 +1,19 @@
 // The camera list and channel grid of the main window, without drawing: the
 // pool of 128 cameras, the list of pool indices in order of addition, the
-// eight channel slots, the grid position, the list page, the selection and
-// the drag state, and every rule of adding, deleting, binding, dropping,
+// eight channel slots, the grid position, the list page and the selection,
+// and every rule of adding, deleting, binding, dropping,
 // double-clicking and the per-camera list controls.
 //
-// The main window owns one CameraList, draws what it says and feeds it the
-// mouse input (window coordinates). Everything runs on the user-interface
-// thread; the stream and recording threads only read the pool's cameras, and
-// the recording loops take the listed cameras through record::CameraSource.
+// The main window owns one CameraList, draws what it says and tells it what
+// the user did, in the list's own terms: a row selected, a camera dropped on
+// a channel, a control of a row clicked, the grid or the list scrolled. The
+// window turns mouse positions into those calls (its layout module does the
+// hit-testing); nothing here knows a pixel of the skin, except the four cell
+// rectangles the window hands over for the cameras' pictures.
+//
+// Everything runs on the user-interface thread; the stream and recording
+// threads only read the pool's cameras, and the recording loops take the
+// listed cameras through record::CameraSource.
 #pragma once
 
 #include <array>
@@ -21,7 +27,7 @@
 #include "viewer/record/recording_camera.h"
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/model/camera_connection.h"
-#include "viewer/shell/model/layout.h"
+#include "viewer/shell/model/grid.h"
 
 namespace model {
 
@@ -84,8 +90,9 @@ enum class AddOrigin { User, SettingsFile };
 
 class CameraList final : public record::CameraSource {
  public:
+  // cells: where the window that shows the grid draws its four cells.
   explicit CameraList(const ConnectionFactory& make_connection, ShellHooks* hooks = nullptr,
-                      record::RecordingEnv env = {});
+                      record::RecordingEnv env = {}, const CellRects& cells = kHeadlessCellRects);
   ~CameraList() override;
   CameraList(const CameraList&) = delete;
   CameraList& operator=(const CameraList&) = delete;
@@ -130,61 +137,59 @@ class CameraList final : public record::CameraSource {
 
   // --- grid ---
   int grid_position() const { return grid_position_; }
+  // Moves the grid to a position (kept within 1 to 3), places the pictures
+  // and redraws the channels.
   void set_grid_position(int position);
+  // One or more positions down (positive) or up (negative).
+  void scroll_grid(int steps) { set_grid_position(grid_position_ + steps); }
   // Cell (0 to 3) showing the channel at the current grid position, or -1.
   int cell_of_channel(int channel) const;
   int channel_of_cell(int cell) const { return cell + 2 * grid_position_ - 1; }
-  // Cell under a point, or -1.
-  static int cell_at(int x, int y);
+  // Where the window draws cell k's picture (its own coordinates).
+  const Rect& cell_rect(int cell) const { return cells_[cell]; }
   // Places the pictures of the cameras in the channel slots: the cell of a
   // visible channel, else off the window. Cameras without a channel number or
   // shown in a pop-up window are left alone, and stopped ones too when
   // skip_stopped is set.
   void reposition_pictures(bool skip_stopped);
-  int thumb_top() const { return thumb_top_; }
-  // A click on the grid's scroll track above or below the thumb.
-  void track_click(int y);
-  // The thumb dragged to a new top edge (kept inside the track).
-  void drag_thumb(int top);
 
   // --- list paging ---
   int list_page() const { return list_page_; }
   void page_up();
   void page_down();
   bool scroll_buttons_visible() const { return count() > kRowsPerPage; }
+  // List position shown in row k (0 to 7) of the current page; it may lie
+  // past the end of the list (an empty row).
+  int position_of_row(int row) const { return kRowsPerPage * list_page_ - (kRowsPerPage - 1) + row; }
   // The eight rows of the current page.
   std::array<ListRow, kRowsPerPage> visible_rows();
-  // List position under a point of the list area, or 0.
-  int position_at(int x, int y) const;
-  // Which list control of which visible row lies under a point.
-  ListControl list_control_at(int x, int y, int* position) const;
 
-  // --- selection, drag and drop ---
+  // --- selection and drop ---
   int selected() const { return selected_; }
-  void select(int position) { selected_ = position; }
-  int drag_state() const { return drag_state_; }
-  // Where the pointer was last seen during a press or drag; the drag label
-  // (kDragLabel) is drawn there.
-  int drag_x() const { return drag_x_; }
-  int drag_y() const { return drag_y_; }
-  void left_button_down(int x, int y);
-  void mouse_move(int x, int y);
-  DropResult left_button_up(int x, int y);
-  // Drops the selected camera on a cell (0 to 3) of the grid.
-  DropResult drop_on_cell(int cell);
+  // The user clicked a row: it becomes the selected list position (also an
+  // empty row's, which selects no camera).
+  void select(int position);
+  Camera* selected_camera() { return camera_at(selected_); }
+  // Drops a camera on a channel (1 to 8): the rules of dropping a dragged
+  // camera there.
+  DropResult drop(Camera& camera, int channel);
   // How long a drop waits for the camera's stream to run, at most (0: not
   // at all; the windows set that).
   void set_drop_wait_ms(int ms) { drop_wait_ms_ = ms; }
 
   // --- double clicks ---
-  void double_click_list(int x, int y);
+  // On the row showing a list position: starts its camera on a free channel.
+  void double_click_row(int position);
   // Starts a listed camera on a free channel (or its own), muted.
   void start_on_free_channel(Camera& camera);
-  void double_click_cell(int x, int y);
+  // On the cell showing a channel: opens its camera's pop-up window.
+  void double_click_channel(int channel);
   // The pop-up window of a camera was closed.
   void popup_closed(Camera& camera);
 
   // --- per-camera list controls ---
+  // A control of the row showing a list position was clicked.
+  void click(int position, ListControl control);
   void click_list_control(ListControl control, Camera& camera);
   // Audio toggle: makes the camera the only audible one, or mutes it.
   void audio_toggle(Camera& camera);
@@ -226,13 +231,10 @@ class CameraList final : public record::CameraSource {
   std::array<Camera*, kChannelCount + 1> slots_{};  // index 1 to 8
   ShellHooks default_hooks_;
   ShellHooks* hooks_;
+  const CellRects cells_;
   int grid_position_ = 1;
-  int thumb_top_ = kGridTrack.top;
   int list_page_ = 1;
   int selected_ = 0;
-  int drag_state_ = 0;
-  int drag_x_ = 0;
-  int drag_y_ = 0;
   int drop_wait_ms_ = 5000;
 };
 

@@ -29,7 +29,8 @@ record::RecordingEnv with_tool(record::RecordingEnv env, record::AnalysisTool* t
 ViewerCore::ViewerCore(ViewerCoreOptions options)
     : own_tool_(tool_beside_program(options.env)),
       env_(with_tool(options.env, own_tool_.get())),
-      list_(net_connection_factory(options.stream_timeout_s), options.hooks, env_),
+      list_(options.connections ? options.connections : net_connection_factory(options.stream_timeout_s),
+            options.hooks, env_, options.cells),
       catalog_(list_),
       service_(env_, list_, recording_settings_, options.sound) {
   // Before any camera can decode a picture: loading the settings may start
@@ -72,6 +73,12 @@ int ViewerCore::shutdown() {
   media::delete_YUV2RGB_tab();
   platform::release_sound_device();
   return save_result_;
+}
+
+int ViewerCore::save_now() {
+  if (!started_ || shut_down_) return 2;
+  config::build_camera_texts(settings_, catalog_);
+  return config::save_settings(settings_);
 }
 
 void ViewerCore::settings_changed() { recording_settings_.set(recording_settings(settings_)); }

@@ -31,6 +31,11 @@ struct ViewerCoreOptions {
   record::RecordingEnv env = {};
   // The windows around the camera list; nullptr: none.
   ShellHooks* hooks = nullptr;
+  // Where the window showing the grid draws its four cells.
+  CellRects cells = kHeadlessCellRects;
+  // Makes each camera's connection; empty: real network connections (tests
+  // of the windows give fakes).
+  ConnectionFactory connections = {};
   // Plays the snapshot shutter sound; nullptr: silent.
   record::SoundPlayer* sound = nullptr;
 };
@@ -55,6 +60,13 @@ class ViewerCore {
   // when there was nothing to save because start() never ran). Idempotent:
   // later calls return the first result. User-interface thread.
   int shutdown();
+
+  // Writes "param.dat" now (atomically, as at exit), so that a crash or a
+  // power cut loses nothing the user changed: the windows call it after
+  // every change the user makes. Returns 1 saved, 0 failed (after a
+  // message), 2 nothing to save (not started, or shut down already).
+  // User-interface thread.
+  int save_now();
 
   bool started() const { return started_; }
   bool shut_down() const { return shut_down_; }

@@ -1,0 +1,136 @@
+#include "viewer/shell/ui/picture_painter.h"
+
+#include <QPaintDevice>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace ui {
+namespace {
+
+// Samples per block side at the most: a 640-pixel row into 176 pixels
+// covers 3.6 source pixels per output pixel, so 4 already reach every one.
+constexpr int kMaxTaps = 4;
+
+// Rows are added in blocks of a fixed 16 bytes, with restrict: the
+// compiler turns each block into a few vector instructions (at -O2 it does
+// not vectorise a loop of unknown length), and needs no run-time check that
+// the row and the sums overlap.
+constexpr std::size_t kBlock = 16;
+void copy_row(std::uint16_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    for (std::size_t k = 0; k < kBlock; ++k) sums[i + k] = row[i + k];
+  }
+  for (; i < n; ++i) sums[i] = row[i];
+}
+void add_row(std::uint16_t* __restrict sums, const std::uint8_t* __restrict row, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    for (std::size_t k = 0; k < kBlock; ++k) sums[i + k] = static_cast<std::uint16_t>(sums[i + k] + row[i + k]);
+  }
+  for (; i < n; ++i) sums[i] = static_cast<std::uint16_t>(sums[i] + row[i]);
+}
+
+bool picture_ok(const media::Picture& p) {
+  return p.width > 0 && p.height > 0 && p.rgb.size() >= static_cast<std::size_t>(3) * p.width * p.height;
+}
+
+}  // namespace
+
+QRect visible_source(const media::Picture& picture, const model::Rect& source) {
+  const QRect whole(0, 0, picture.width, picture.height);
+  if (source.width() <= 0 || source.height() <= 0) return whole;
+  const QRect area = QRect(QPoint(source.left, source.top), QPoint(source.right - 1, source.bottom - 1)) & whole;
+  return area.isEmpty() ? whole : area;
+}
+
+void scale_down(const media::Picture& picture, const QRect& area, QSize size, QImage* out) {
+  if (out->size() != size || out->format() != QImage::Format_RGB32) *out = QImage(size, QImage::Format_RGB32);
+  const int w = size.width(), h = size.height();
+  if (w <= 0 || h <= 0 || !picture_ok(picture) || area.isEmpty()) return;
+  const int stride = 3 * picture.width;
+  const int cols_per = std::max(1, std::min(kMaxTaps, area.width() / w));
+  const int rows_per = std::max(1, std::min(kMaxTaps, area.height() / h));
+  // The mean of `count` taps as a multiplication (a division per channel
+  // and pixel would cost more than all the additions).
+  const std::uint32_t reciprocal = (65536u + (cols_per * rows_per) / 2) / (cols_per * rows_per);
+  auto mean = [reciprocal](int sum) {
+    return std::min<std::uint32_t>(255, (static_cast<std::uint32_t>(sum) * reciprocal + 32768u) >> 16);
+  };
+  // Output column x covers source columns [x0, x1) of the area; the taps
+  // are spread evenly over them (all of them when there are at most four).
+  // They are byte offsets into a row of the area. Both scratch vectors only
+  // grow: allocated once for the largest picture and target.
+  static thread_local std::vector<std::int32_t> tap_x;
+  static thread_local std::vector<std::uint16_t> column_sums;
+  tap_x.resize(static_cast<std::size_t>(w) * cols_per);
+  std::size_t n = 0;
+  for (int x = 0; x < w; ++x) {
+    const int x0 = static_cast<int>(static_cast<long long>(x) * area.width() / w);
+    const int x1 = static_cast<int>(static_cast<long long>(x + 1) * area.width() / w);
+    const int span = std::max(1, x1 - x0);
+    for (int t = 0; t < cols_per; ++t) tap_x[n++] = 3 * (x0 + t * span / cols_per);
+  }
+  const std::size_t row_bytes = static_cast<std::size_t>(3) * area.width();
+  column_sums.resize(row_bytes);
+  std::uint16_t* sums = column_sums.data();
+  for (int y = 0; y < h; ++y) {
+    // First the tap rows added up, byte by byte over the whole row (a plain
+    // loop the compiler vectorises), then the taps of each output pixel.
+    const int y0 = area.top() + static_cast<int>(static_cast<long long>(y) * area.height() / h);
+    const int y1 = area.top() + static_cast<int>(static_cast<long long>(y + 1) * area.height() / h);
+    const int span = std::max(1, y1 - y0);
+    for (int t = 0; t < rows_per; ++t) {
+      const int sy = y0 + t * span / rows_per;  // picture row, top first
+      const std::uint8_t* row =
+          picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
+      if (t == 0) copy_row(sums, row, row_bytes);
+      else add_row(sums, row, row_bytes);
+    }
+    auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
+    const std::int32_t* taps = tap_x.data();
+    for (int x = 0; x < w; ++x, taps += cols_per) {
+      int b = 0, g = 0, r = 0;
+      for (int tx = 0; tx < cols_per; ++tx) {
+        const std::uint16_t* p = sums + taps[tx];
+        b += p[0];
+        g += p[1];
+        r += p[2];
+      }
+      line[x] = 0xff000000u | (mean(r) << 16) | (mean(g) << 8) | mean(b);
+    }
+  }
+}
+
+void draw_picture(QPainter& painter, const media::Picture& picture, const model::Rect& source, const QRect& target,
+                  QImage* scratch) {
+  if (!picture_ok(picture) || target.isEmpty()) return;
+  const QRect area = visible_source(picture, source);
+  const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+  const QSize device(static_cast<int>(std::lround(target.width() * dpr)),
+                     static_cast<int>(std::lround(target.height() * dpr)));
+  if (device.width() <= area.width() && device.height() <= area.height()) {
+    scale_down(picture, area, device, scratch);
+    scratch->setDevicePixelRatio(dpr);
+    painter.drawImage(target.topLeft(), *scratch);
+    return;
+  }
+  // Made larger: Qt stretches it. The picture is wrapped without a copy
+  // (rows of 3 x width bytes; widths are multiples of 16, so rows stay
+  // 4-byte aligned as QImage wants); memory holds the bottom row first, so
+  // the area's rows are counted from the bottom and drawn flipped.
+  const QImage image(picture.rgb.data(), picture.width, picture.height, 3 * picture.width, QImage::Format_BGR888);
+  const QRectF from(area.left(), picture.height - area.top() - area.height(), area.width(), area.height());
+  painter.save();
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+  painter.translate(target.left(), target.top() + target.height());
+  painter.scale(1, -1);
+  painter.drawImage(QRectF(0, 0, target.width(), target.height()), image, from);
+  painter.restore();
+}
+
+}  // namespace ui
