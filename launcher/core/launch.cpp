@@ -122,10 +122,22 @@ std::string help_page_url(std::string_view folder) {
 
 int make_player_default(const XdgDirs& dirs) { return write_default_app(dirs, kRecordingType, kPlayerEntryId); }
 
+std::string viewer_program_folder(const LaunchContext& ctx) {
+  if (ctx.folder.empty()) return {};
+  std::error_code ec;
+  if (!fs::is_directory(fs::path(ctx.folder) / ".." / kInstalledDataFolder, ec)) return {};
+  return ctx.dirs.data_home + "/" + std::string(kUserDataFolder);
+}
+
 int start_viewer(const LaunchContext& ctx) {
   const std::string viewer = beside(ctx, kViewerProgram);
   if (viewer.empty()) return ENOENT;
-  return start_detached({viewer});
+  const std::string folder = viewer_program_folder(ctx);
+  if (folder.empty()) return start_detached({viewer});
+  // The settings and recordings of one user: private to that user.
+  std::error_code ec;
+  if (fs::create_directories(folder, ec)) fs::permissions(folder, fs::perms::owner_all, ec);
+  return start_detached({viewer, "--folder", folder});
 }
 
 std::string start_failure_message(int error) {

@@ -27,8 +27,12 @@ inline constexpr std::string_view kPlayerEntryId = "asfplay.desktop";
 inline constexpr std::string_view kPlayerProgram = "asfplay";
 inline constexpr std::string_view kPlayerName = "Camera Recording Player";
 inline constexpr std::string_view kViewerProgram = "viewer";
-// Where the help page is installed below the prefix (share/<package>/help).
+// The package's data folder below the prefix; its help page.
+inline constexpr std::string_view kInstalledDataFolder = "share/quorvan-viewer";
 inline constexpr std::string_view kInstalledHelpPage = "share/quorvan-viewer/help/index.html";
+// Below $XDG_DATA_HOME: where an installed viewer keeps param.dat and the
+// recordings of the user.
+inline constexpr std::string_view kUserDataFolder = "quorvan-viewer";
 
 // What the Information dialog shows.
 struct Information {
@@ -98,7 +102,15 @@ struct PlayerCheck {
 
 // --- step 3 -----------------------------------------------------------------
 
-// Starts the viewer beside the launcher without waiting. Returns 0 or the
+// The program folder to hand the viewer (its --folder): empty for a copy
+// that lives in a folder of its own (a build, an unpacked copy), which keeps
+// param.dat and the recordings beside the programs; for an installed copy
+// (the package's data folder next to the programs' folder, where users may
+// not write) the user's own data folder, $XDG_DATA_HOME/quorvan-viewer.
+[[nodiscard]] std::string viewer_program_folder(const LaunchContext& ctx);
+
+// Starts the viewer beside the launcher without waiting (with --folder when
+// viewer_program_folder says so, that folder made first). Returns 0 or the
 // errno of the failed start.
 [[nodiscard]] int start_viewer(const LaunchContext& ctx);
 

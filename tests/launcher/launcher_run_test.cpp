@@ -241,6 +241,29 @@ TEST(LauncherRun, ProgramsInTheCurrentFolderOrRelativePathEntriesAreNeverStarted
   EXPECT_EQ(launcher::find_in_path(".::planted", "viewer"), "");
 }
 
+TEST(LauncherRun, AnInstalledViewerKeepsItsFilesInTheUsersDataFolder) {
+  LauncherDesktop desk;
+  desk.xdg_mime_answering("vlc.desktop");
+  // A build or an unpacked copy: the viewer's folder is its own, no argument.
+  desk.install_viewer();
+  RecordingUi ui;
+  (void)launcher::run_launcher(desk.context(), ui);
+  ASSERT_TRUE(wait_until([&] { return !read_text(desk.file("viewer.ran")).empty(); }, 10000));
+  EXPECT_EQ(read_text(desk.file("viewer.ran")), "\n");
+
+  // Installed: programs in usr/bin beside usr/share/quorvan-viewer.
+  std::filesystem::remove(desk.file("viewer.ran"));
+  const std::string bin = desk.file("usr/bin");
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(desk.file("usr/share/quorvan-viewer/help"));
+  (void)desk.stand_in(bin, "viewer");
+  (void)launcher::run_launcher({bin, launcher::XdgDirs::from_environment()}, ui);
+  ASSERT_TRUE(wait_until([&] { return !read_text(desk.file("viewer.ran")).empty(); }, 10000));
+  EXPECT_EQ(read_text(desk.file("viewer.ran")), "--folder " + desk.data() + "/quorvan-viewer\n");
+  EXPECT_TRUE(std::filesystem::is_directory(desk.data() + "/quorvan-viewer"));
+  EXPECT_TRUE(ui.messages.empty());
+}
+
 TEST(LauncherRun, StartFailureTexts) {
   EXPECT_EQ(launcher::start_failure_message(0), "");
   EXPECT_EQ(launcher::start_failure_message(ENOENT), "The specified file was not found.");
