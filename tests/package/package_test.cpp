@@ -6,6 +6,7 @@
 // carries its period trailer. Each part is skipped, saying why, where the
 // checker it needs is not installed.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "support/child_process.h"
 #include "support/files.h"
 #include "support/wait.h"
+#include "support/x_desktop.h"
 
 namespace {
 
@@ -82,7 +84,8 @@ TEST(Package, DebDependsOnRunTimeLibrariesOnlyAndLintianFindsNoError) {
   const std::string deb = debs[0];
 
   const std::string depends = run_command({"dpkg-deb", "-f", deb, "Depends"}).out;
-  for (const char* needed : {"libc6", "libstdc++6", "libqt6core6", "libqt6widgets6", "libjpeg62-turbo", "xdg-utils"}) {
+  for (const char* needed : {"libc6", "libstdc++6", "libqt6core6", "libqt6widgets6", "libqt6svg6", "libqt6multimedia6",
+                             "libcurl4", "libjpeg62-turbo", "xdg-utils"}) {
     EXPECT_NE(depends.find(needed), std::string::npos) << needed << " missing from: " << depends;
   }
   // What only the tests and benchmarks use never becomes a dependency.
@@ -91,7 +94,8 @@ TEST(Package, DebDependsOnRunTimeLibrariesOnlyAndLintianFindsNoError) {
     EXPECT_EQ(depends.find(test_only), std::string::npos) << test_only << " in: " << depends;
   }
   const std::string contents = run_command({"dpkg-deb", "-c", deb}).out;
-  for (const char* program : {"./usr/bin/quorvan-viewer", "./usr/bin/asfplay", "./usr/bin/asfperiod"}) {
+  for (const char* program : {"./usr/bin/quorvan-viewer", "./usr/bin/viewer", "./usr/bin/asfplay", "./usr/bin/asfperiod",
+                              "./usr/share/quorvan-viewer/help/index.html"}) {
     EXPECT_NE(contents.find(program), std::string::npos) << program;
   }
   for (const char* not_shipped : {"camsim", "asf2yuv", "streamprobe", "viewer-headless", "svgicon", "bench_", "test_"}) {
@@ -109,9 +113,10 @@ TEST(Package, DebDependsOnRunTimeLibrariesOnlyAndLintianFindsNoError) {
 TEST(Package, InstalledDesktopEntriesMetainfoAndIconsPassTheDesktopsChecks) {
   TempDir dir("package-files");
   const std::string root = install_into(dir);
-  for (const char* program : {"quorvan-viewer", "asfplay", "asfperiod"}) {
+  for (const char* program : {"quorvan-viewer", "viewer", "asfplay", "asfperiod"}) {
     EXPECT_TRUE(fs::exists(root + "/usr/bin/" + program)) << program;
   }
+  EXPECT_TRUE(fs::exists(root + "/usr/share/quorvan-viewer/help/index.html"));
   EXPECT_TRUE(fs::exists(root + "/usr/share/doc/quorvan-viewer/copyright"));
   EXPECT_TRUE(fs::exists(root + "/usr/share/doc/quorvan-viewer/changelog.gz"));
 #ifdef CAMVIEWER_ICONS
@@ -141,45 +146,68 @@ TEST(Package, InstalledDesktopEntriesMetainfoAndIconsPassTheDesktopsChecks) {
 }
 
 TEST(Package, InstalledProgramsRunFromTheirFolderOnARecordingWithItsPeriod) {
-  if (!on_path("Xvfb") || !on_path("xdotool")) GTEST_SKIP() << "Xvfb or xdotool is not installed";
+  std::string missing;
+  if (!test_support::XDesktop::available(&missing)) GTEST_SKIP() << missing << " is not installed";
   TempDir dir("package-run");
   const std::string root = install_into(dir);
   const std::string bin = root + "/usr/bin";
 
-  // A recording as the viewer leaves it: the installed analysis tool appends
-  // the period trailer.
-  fs::create_directories(dir.file("Record/00a0b1c2d3e4"));
-  const std::string file = playertest::write_clip_file(dir, "Record/00a0b1c2d3e4/LAN_20240501_100000.asf",
+  // A recording as the viewer leaves it, in the folder an installed viewer
+  // uses for this user: the installed analysis tool appends the period.
+  const std::string data = dir.file("data");
+  const std::string folder = data + "/quorvan-viewer";
+  fs::create_directories(folder + "/Record/00a0b1c2d3e4");
+  const std::string file = playertest::write_clip_file(dir, "data/quorvan-viewer/Record/00a0b1c2d3e4/LAN_20240501_100000.asf",
                                                        playertest::load_clip("qvga"), 4000);
   const std::uintmax_t bare = fs::file_size(file);
   const RunResult period = run_command({bin + "/asfperiod", file + "~KS2024/05/01   10:00,2024/05/01   10:01~1"});
   ASSERT_EQ(period.status, 0) << period.err;
   ASSERT_GT(fs::file_size(file), bare);
+  const std::vector<std::uint8_t> recording = test_support::read_bytes(file);
 
-  ChildProcess xvfb({"Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
-  const std::optional<std::string> number = xvfb.next_line(20000);
-  ASSERT_TRUE(number.has_value()) << "Xvfb did not start";
-  const std::string env = "DISPLAY=:" + *number;
+  test_support::XDesktop desktop;
+  ASSERT_TRUE(desktop.ok()) << desktop.error() << desktop.logs();
 
   // The installed player reads the trailer: its title says the camera
   // folder and the period.
-  // TODO(viewer): once the viewer is installed, start `viewer --folder DIR`
-  // here as well.
-  ChildProcess player({"env", env, bin + "/asfplay", "--folder", dir.path(), file});
-  std::string window;
-  ASSERT_TRUE(wait_until(
-      [&] {
-        const RunResult r = run_command({"env", env, "xdotool", "search", "--onlyvisible", "--name", "asfplay"},
-                                        test_support::Stderr::Discard);
-        window = r.out.substr(0, r.out.find('\n'));
-        return !window.empty();
-      },
-      20000, 100))
-      << "no asfplay window";
-  EXPECT_EQ(run_command({"env", env, "xdotool", "getwindowname", window}).out,
-            "00a0b1c2d3e4: 2024/05/01   10:00 - 2024/05/01   10:01 - asfplay\n");
-  EXPECT_TRUE(player.running());
-  (void)player.stop();
+  {
+    const std::vector<std::string> env = desktop.env();
+    ChildProcess player({bin + "/asfplay", "--folder", folder, file}, &env);
+    const std::optional<unsigned long> window = desktop.wait_window("asfplay$", 20000);
+    ASSERT_TRUE(window.has_value()) << "no asfplay window";
+    std::string name;
+    ASSERT_TRUE(desktop.xdotool({"getwindowname", std::to_string(*window)}, &name));
+    EXPECT_EQ(name, "00a0b1c2d3e4: 2024/05/01   10:00 - 2024/05/01   10:01 - asfplay\n");
+    (void)player.stop();
+  }
+
+  // The installed launcher, as the desktop entry runs it, on desktop folders
+  // of the test's own whose player for .asf files plays the sound: it starts
+  // the installed viewer on this user's folder and ends.
+  const std::string stubs = dir.file("stubs");
+  fs::create_directories(stubs);
+  test_support::write_text(stubs + "/xdg-mime", "#!/bin/sh\necho vlc.desktop\n");
+  fs::permissions(stubs + "/xdg-mime", fs::perms::owner_all);
+  const std::vector<std::string> env = desktop.env({"HOME=" + dir.file("home"), "XDG_DATA_HOME=" + data,
+                                                    "XDG_DATA_DIRS=" + root + "/usr/share",
+                                                    "PATH=" + stubs + ":/usr/bin:/bin"});
+  ChildProcess launcher({bin + "/quorvan-viewer"}, &env);
+  ASSERT_TRUE(launcher.wait_for_exit(std::chrono::milliseconds(20000)));
+  EXPECT_EQ(launcher.stop(), 0);
+  const std::optional<unsigned long> window = desktop.wait_window("^Quorvan Viewer & Recorder$", 30000);
+  ASSERT_TRUE(window.has_value()) << "no viewer window";
+  std::string pid_text;
+  ASSERT_TRUE(desktop.xdotool({"getwindowpid", std::to_string(*window)}, &pid_text));
+  const pid_t viewer = static_cast<pid_t>(std::atol(pid_text.c_str()));
+  ASSERT_GT(viewer, 1);
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(viewer) + "/exe").string(), bin + "/viewer");
+
+  // Ended as the desktop ends it; it leaves its settings in that folder and
+  // the recording as it was.
+  ASSERT_EQ(::kill(viewer, SIGTERM), 0);
+  EXPECT_TRUE(wait_until([&] { return ::kill(viewer, 0) != 0; }, 20000, 50)) << "the viewer did not end";
+  EXPECT_TRUE(fs::exists(folder + "/param.dat"));
+  EXPECT_EQ(test_support::read_bytes(file), recording);
 }
 
 }  // namespace
