@@ -1,7 +1,5 @@
 #include "viewer/shell/ui/popup_windows.h"
 
-#include <QTimer>
-
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/ui/main_window.h"
 #include "viewer/shell/ui/popup_window.h"
@@ -11,7 +9,7 @@ namespace ui {
 PopupWindows::PopupWindows() = default;
 
 PopupWindows::~PopupWindows() {
-  closed_.clear();
+  for (const QPointer<PopupWindow>& w : closed_) delete w.data();
   for (auto& w : windows_) w.reset();
 }
 
@@ -22,7 +20,10 @@ bool PopupWindows::open(model::Camera& camera, int channel) {
   if (PopupWindow* other = window_of(camera); other && other->channel() != channel) other->close();
   std::unique_ptr<PopupWindow>& slot = windows_[channel];
   if (slot && slot->camera() != nullptr && slot->camera() != &camera) slot->close();
-  if (!slot) slot = std::make_unique<PopupWindow>(*this, channel);
+  if (!slot) {
+    slot = std::make_unique<PopupWindow>(*this, channel);
+    slot->setWindowIcon(main_->windowIcon());
+  }
   slot->show_camera(camera);
   return true;
 }
@@ -71,8 +72,10 @@ void PopupWindows::closed(PopupWindow& window) {
   const int channel = window.channel();
   model::Camera* camera = window.release_camera();
   if (channel >= 1 && channel <= model::kChannelCount && windows_[channel].get() == &window) {
-    closed_.push_back(std::move(windows_[channel]));
-    QTimer::singleShot(0, &context_, [this] { closed_.clear(); });
+    PopupWindow* gone = windows_[channel].release();
+    std::erase_if(closed_, [](const QPointer<PopupWindow>& w) { return w.isNull(); });
+    closed_.emplace_back(gone);
+    gone->deleteLater();
   }
   if (camera == nullptr || main_ == nullptr) return;
   // The camera's cell shows it again; stopped cameras are placed too.

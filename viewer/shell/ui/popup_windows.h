@@ -11,7 +11,7 @@
 // attached to (the program declares it first).
 #pragma once
 
-#include <QObject>
+#include <QPointer>
 
 #include <array>
 #include <memory>
@@ -66,10 +66,11 @@ class PopupWindows final : public PopupHost {
   MainWindow* main_ = nullptr;
   // Index 1 to 8.
   std::array<std::unique_ptr<PopupWindow>, model::kChannelCount + 1> windows_;
-  // Closed windows, destroyed when the event loop next runs (a window may
-  // close from inside its own click).
-  std::vector<std::unique_ptr<PopupWindow>> closed_;
-  QObject context_;
+  // Closed windows, deleted later by Qt: a window may close from inside its
+  // own click, or while a message box of its own runs a nested event loop,
+  // and deferred deletion waits until that loop has returned. Whatever is
+  // left when the program ends is deleted here.
+  std::vector<QPointer<PopupWindow>> closed_;
 };
 
 }  // namespace ui
