@@ -13,6 +13,8 @@
 #include <QPoint>
 #include <QRect>
 
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -161,5 +163,26 @@ class ViewerOnDisplay {
   ChildProcess process_;
   std::optional<unsigned long> window_;
 };
+
+// Prints how long each step of a test took (the logs of a slow CI run say
+// where the time went).
+class Steps {
+ public:
+  void operator()(const char* step) {
+    const auto now = std::chrono::steady_clock::now();
+    std::fprintf(stderr, "  %-40s %6.2f s\n", step, std::chrono::duration<double>(now - last_).count());
+    last_ = now;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+// Skips a test where the desktop's programs are not installed.
+#define SKIP_WITHOUT_DISPLAY_TOOLS()                                                              \
+  do {                                                                                            \
+    std::string missing_tool;                                                                     \
+    if (!::test_support::XDesktop::available(&missing_tool)) GTEST_SKIP() << missing_tool << " is not installed"; \
+  } while (0)
 
 }  // namespace test_support

@@ -24,6 +24,8 @@
 #include "viewer/platform/single_instance.h"
 #include "viewer/shell/skin/skinned_dialog.h"
 #include "viewer/shell/ui/main_window.h"
+#include "viewer/shell/ui/popup_windows.h"
+#include "viewer/shell/ui/shutter_sound.h"
 
 namespace {
 
@@ -100,7 +102,14 @@ int main(int argc, char** argv) {
   platform::install_qt_sound_device();
 
   {
-    ui::MainWindow window;
+    // Both outlive the main window, which owns the cameras that use them.
+    ui::ShutterSound shutter;
+    ui::PopupWindows popups;
+    ui::MainWindowOptions options;
+    options.popups = &popups;
+    options.core.sound = &shutter;
+    ui::MainWindow window(options);
+    popups.attach(window);
     main_window = &window;
     backend.set_message_handler([&window](std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
       window.handle_message(msg, wparam, lparam);
