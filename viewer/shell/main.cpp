@@ -23,6 +23,7 @@
 #include "viewer/platform/qt/qt_ui_backend.h"
 #include "viewer/platform/single_instance.h"
 #include "viewer/shell/skin/skinned_dialog.h"
+#include "viewer/shell/ui/dialogs/program_dialogs.h"
 #include "viewer/shell/ui/main_window.h"
 
 namespace {
@@ -100,7 +101,13 @@ int main(int argc, char** argv) {
   platform::install_qt_sound_device();
 
   {
-    ui::MainWindow window;
+    // The dialogs outlive the window: work a closed dialog left running is
+    // joined after the window has gone.
+    ui::ProgramDialogs dialogs;
+    ui::MainWindowOptions options;
+    options.dialogs = &dialogs;
+    ui::MainWindow window(options);
+    dialogs.attach(&window.core());
     main_window = &window;
     backend.set_message_handler([&window](std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
       window.handle_message(msg, wparam, lparam);
