@@ -45,9 +45,11 @@ class CameraDialog final : public HouseDialog {
   // The field order of field().
   enum Field { kName, kMac, kDescription, kAddress, kPort, kUser, kPassword, kFieldCount };
 
+  // Closes the dialog (close button, Escape, Cancel).
+  void reject() override;
+
  protected:
   void paint_content(QPainter& painter, const QRect& dirty) override;
-  void reject() override;
 
  private:
   struct Job;

@@ -32,22 +32,20 @@ const QString& house_style_sheet() {
       "QLineEdit:disabled, QComboBox:disabled, QDateEdit:disabled, QTimeEdit:disabled {"
       "  color: #56616c; border-color: #2c3641; }"
       "QComboBox::drop-down { border: none; width: 16px; }"
-      "QComboBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent;"
-      "  border-right: 4px solid transparent; border-top: 5px solid #cfd8e1; }"
+      "QComboBox::down-arrow { image: url(:/skin/arrow_down.svg); width: 8px; height: 5px; }"
       "QComboBox QAbstractItemView { background: #1c232b; color: #d6dee6; border: 1px solid #4a5867;"
       "  selection-background-color: #1f6f87; selection-color: #ffffff; outline: 0; }"
       "QDateEdit::up-button, QTimeEdit::up-button, QDateEdit::down-button, QTimeEdit::down-button {"
       "  width: 14px; border: none; background: #222a33; }"
-      "QDateEdit::up-arrow, QTimeEdit::up-arrow { width: 0; height: 0; border-left: 3px solid transparent;"
-      "  border-right: 3px solid transparent; border-bottom: 4px solid #cfd8e1; }"
-      "QDateEdit::down-arrow, QTimeEdit::down-arrow { width: 0; height: 0; border-left: 3px solid transparent;"
-      "  border-right: 3px solid transparent; border-top: 4px solid #cfd8e1; }"
+      "QDateEdit::up-arrow, QTimeEdit::up-arrow { image: url(:/skin/arrow_up.svg); width: 8px; height: 5px; }"
+      "QDateEdit::down-arrow, QTimeEdit::down-arrow { image: url(:/skin/arrow_down.svg); width: 8px; height: 5px; }"
       "QCalendarWidget QWidget { background: #1c232b; color: #d6dee6; alternate-background-color: #222a33; }"
       "QCalendarWidget QToolButton { background: #222a33; color: #d6dee6; border: none; padding: 2px 6px; }"
       "QCalendarWidget QAbstractItemView:enabled { selection-background-color: #1f6f87; selection-color: #ffffff; }"
       "QListWidget, QTreeWidget { background: #0c1015; color: #d6dee6; border: 1px solid #2c3641;"
       "  selection-background-color: #1f6f87; selection-color: #ffffff; outline: 0; }"
       "QListWidget:disabled, QTreeWidget:disabled { color: #56616c; }"
+      "QHeaderView { background: #222a33; }"
       "QHeaderView::section { background: #222a33; color: #7d8a97; border: none;"
       "  border-right: 1px solid #2c3641; border-bottom: 1px solid #2c3641; padding: 1px 4px; }"
       "QCheckBox, QRadioButton { color: #d6dee6; spacing: 6px; background: transparent; }"
@@ -154,15 +152,17 @@ void HouseDialog::paint_skin(QPainter& painter, const QRect& dirty) {
 
   painter.setFont(skin::font(13, 700));
   for (const Label& g : groups_) {
-    painter.setPen(skin::kPanelLine);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(QRectF(g.rect).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
-    if (g.text.isEmpty()) continue;
     const QFontMetrics fm(painter.font());
     const QRect title(g.rect.left() + 10, g.rect.top() - fm.height() / 2, fm.horizontalAdvance(g.text) + 8,
                       fm.height());
-    // The title sits in a gap of the frame's top line.
-    painter.fillRect(title, skin::kBodyTop.darker(115));
+    // The frame, with a gap in its top line for the title.
+    painter.save();
+    if (!g.text.isEmpty()) painter.setClipRegion(QRegion(rect()).subtracted(QRegion(title)), Qt::IntersectClip);
+    painter.setPen(skin::kPanelLine);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(QRectF(g.rect).adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
+    painter.restore();
+    if (g.text.isEmpty()) continue;
     painter.setPen(skin::kTextDim);
     painter.drawText(title, Qt::AlignCenter | Qt::TextSingleLine, g.text);
   }

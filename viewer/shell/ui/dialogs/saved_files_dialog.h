@@ -55,7 +55,7 @@ class FilesDialog final : public HouseDialog {
   // The walk has ended (all rows shown).
   bool walk_done() const { return walk_done_; }
 
- protected:
+  // Closes the dialog (close button, Escape, Cancel).
   void reject() override;
 
  private:

@@ -58,7 +58,7 @@ UtilityDialog::UtilityDialog(QWidget* parent, config::Settings& settings, model:
 
   add_group(QRect(14, 240, 322, 160), QString());
   add_label(QRect(24, 245, 46, 17), QStringLiteral("Total"));
-  add_label(QRect(24, 262, 80, 17), QStringLiteral("Available"));
+  add_label(QRect(24, 262, 60, 17), QStringLiteral("Free"));
   add_label(QRect(170, 245, 156, 17), QStringLiteral("Disk allocation"), Qt::AlignRight | Qt::AlignVCenter);
   disk_limit_ = new QCheckBox(QStringLiteral("Limit the recording space"), this);
   disk_limit_->setGeometry(24, 282, 300, 20);
@@ -100,7 +100,7 @@ UtilityDialog::UtilityDialog(QWidget* parent, config::Settings& settings, model:
   add_group(QRect(14, 406, 322, 48), QString());
   auto_run_ = new QCheckBox(QStringLiteral("Start the program when I log in"), this);
   auto_run_->setGeometry(24, 412, 300, 18);
-  auto_play_ = new QCheckBox(QStringLiteral("Start video streaming when the program starts"), this);
+  auto_play_ = new QCheckBox(QStringLiteral("Start video streaming at start-up"), this);
   auto_play_->setGeometry(24, 432, 300, 18);
   connect(auto_run_, &QCheckBox::toggled, this, [this](bool on) {
     if (!showing_) model_.auto_run = on;
@@ -181,8 +181,10 @@ void UtilityDialog::paint_content(QPainter& painter, const QRect& dirty) {
   painter.setFont(skin::font(12, 500));
   painter.setPen(skin::kTextBright);
   const model::DiskSpace& disk = model_.disk();
-  painter.drawText(kTotalText, Qt::AlignRight | Qt::AlignVCenter, qs(model::megabytes_text(disk.total_mb)));
-  painter.drawText(kAvailableText, Qt::AlignRight | Qt::AlignVCenter, qs(model::megabytes_text(disk.available_mb)));
+  // Right-aligned; a number wider than its place runs on to the left.
+  const int align = Qt::AlignRight | Qt::AlignVCenter | Qt::TextDontClip;
+  painter.drawText(kTotalText, align, qs(model::megabytes_text(disk.total_mb)));
+  painter.drawText(kAvailableText, align, qs(model::megabytes_text(disk.available_mb)));
   painter.restore();
 }
 

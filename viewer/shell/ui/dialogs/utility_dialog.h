@@ -44,9 +44,11 @@ class UtilityDialog final : public HouseDialog {
   // Save as the button does; false when a check kept the dialog open.
   bool save();
 
+  // Closes the dialog (close button, Escape, Cancel).
+  void reject() override;
+
  protected:
   void paint_content(QPainter& painter, const QRect& dirty) override;
-  void reject() override;
 
  private:
   void browse(int index);
