@@ -242,7 +242,16 @@ class XDesktop {
 
   // The pointer, like a hand on a mouse: each step is its own event, with a
   // short pause between steps so that the program sees them apart.
-  void mouse_move(int x, int y) const { (void)xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)}); }
+  void mouse_move(int x, int y) const {
+    // "mousemove --sync" to where the pointer already is waits some fifteen
+    // seconds for a move that never comes: ask first.
+    std::string where;
+    if (xdotool({"getmouselocation", "--shell"}, &where) &&
+        where.find("X=" + std::to_string(x) + "\nY=" + std::to_string(y) + "\n") != std::string::npos) {
+      return;
+    }
+    (void)xdotool({"mousemove", "--sync", std::to_string(x), std::to_string(y)});
+  }
   void mouse_down(int button = 1) const { (void)xdotool({"mousedown", std::to_string(button)}); }
   void mouse_up(int button = 1) const { (void)xdotool({"mouseup", std::to_string(button)}); }
   void click(int x, int y, int button = 1, int repeat = 1) const {
@@ -264,7 +273,13 @@ class XDesktop {
     mouse_up();
     pause();
   }
-  void key(const std::string& keys) const { (void)xdotool({"key", "--clearmodifiers", keys}); }
+  // Keys by their X names, separated by spaces ("Down Down Return").
+  void key(const std::string& keys) const {
+    std::vector<std::string> args = {"key", "--clearmodifiers", "--delay", "60"};
+    std::istringstream names(keys);
+    for (std::string name; names >> name;) args.push_back(name);
+    (void)xdotool(args);
+  }
   static void pause(int ms = 250) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
   // What the screen shows now; a null image when it cannot be grabbed.
@@ -329,7 +344,7 @@ class XDesktop {
           [&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; },
           options_.startup_timeout_ms, 100);
       if (!managed) {
-        error_ = "openbox did not take the screen: " + logs();
+        error_ = "openbox did not take the screen within the time: " + logs();
         return;
       }
     }

@@ -157,7 +157,11 @@ TEST_F(MainWindowTest, TheTrackScrollsTheGridAndTheThumbDrags) {
   EXPECT_EQ(window->thumb_top(), 220);
   EXPECT_EQ(cam(1).picture_rect(), model::kOffWindowRect);
   EXPECT_EQ(cam(3).picture_rect(), (model::Rect{186, 100, 362, 232}));
-  click(QPoint(585, 300));
+  // Clicked again quickly, as a double click: a second step.
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(585, 300), window->mapToGlobal(QPointF(585, 300)),
+                  Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window.get(), &dbl);
+  release(QPoint(585, 300));
   EXPECT_EQ(window->thumb_top(), 264);
   click(QPoint(585, 300));  // on the thumb now: nothing
   EXPECT_EQ(list().grid_position(), 3);

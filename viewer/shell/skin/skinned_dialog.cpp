@@ -66,7 +66,7 @@ void paint_body(QPainter& painter, const QRectF& rect, int corner) {
 
 StripSource text_button_source(QSize size) { return {QStringLiteral("text_button"), size, 3, false}; }
 
-StripSource close_button_source() { return {QStringLiteral("button_exit"), QSize(20, 20), 3, false}; }
+StripSource close_button_source() { return {QStringLiteral("button_close"), QSize(20, 20), 3, false}; }
 
 SkinnedDialog::SkinnedDialog(QWidget* parent, QSize size) : Skinned<QDialog>(parent) {
   setWindowFlag(Qt::Dialog, true);

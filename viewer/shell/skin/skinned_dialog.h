@@ -31,7 +31,7 @@ void paint_body(QPainter& painter, const QRectF& rect, int corner);
 
 // The house look of a standard button with a text on it.
 StripSource text_button_source(QSize size);
-// The close button of dialogs and pop-ups (20 x 20, as on the main window).
+// The close button of dialogs (20 x 20, a cross).
 StripSource close_button_source();
 
 class SkinnedDialog : public Skinned<QDialog> {

@@ -163,6 +163,12 @@ bool MainWindow::create(const std::string& program_folder) {
 
 void MainWindow::make_tray() {
   menu_ = std::make_unique<QMenu>();
+  // The house palette (docs/skin.md), also where the desktop's style differs.
+  menu_->setStyleSheet(QStringLiteral(
+      "QMenu { background: #1c232b; color: #d6dee6; border: 1px solid #4a5867; padding: 4px; }"
+      "QMenu::item { padding: 4px 28px 4px 16px; }"
+      "QMenu::item:selected { background: #1f6f87; color: #ffffff; }"));
+  menu_->setFont(skin::font(15, 400));
   connect(menu_->addAction(QStringLiteral("Viewer")), &QAction::triggered, this, [this] { show_from_tray(); });
   connect(menu_->addAction(QStringLiteral("About")), &QAction::triggered, this, [this] { show_about(); });
   connect(menu_->addAction(QStringLiteral("Exit")), &QAction::triggered, this, [this] { request_exit(); });
@@ -559,7 +565,12 @@ void MainWindow::client_double_click(const QPoint& p) {
     user_changed();
     return;
   }
-  if (const int cell = L::cell_at(p); cell >= 0) cameras().double_click_channel(cameras().channel_of_cell(cell));
+  if (const int cell = L::cell_at(p); cell >= 0) {
+    cameras().double_click_channel(cameras().channel_of_cell(cell));
+    return;
+  }
+  // Elsewhere (the grid's track) a quick second click is a second click.
+  client_press(p);
 }
 
 void MainWindow::set_thumb_top(int top) {
