@@ -55,11 +55,7 @@ class CameraDialog : public ::testing::Test {
               return list_accepts_;
             }) {}
 
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui_.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui_->shown_texts(); }
 
   platform::ScopedHeadlessUi ui_;
   std::vector<net::DiscoveredCamera> search_results_;

@@ -62,11 +62,7 @@ std::vector<SavedFileRow> walk_all(const std::string& folder) {
 
 class SavedFilesTest : public ::testing::Test {
  protected:
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui->shown_texts(); }
   platform::ScopedHeadlessUi ui;
   test_support::TempDir root;
   FakeDesktop desktop;

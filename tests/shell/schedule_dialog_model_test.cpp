@@ -70,11 +70,7 @@ class ScheduleDialogTest : public ::testing::Test {
     EXPECT_EQ(list.add_camera(testing_support::camera_record(1)), 1);
     camera = list.camera_at(1);
   }
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui->shown_texts(); }
   // The entry in this slot is being served now (what the schedule loop sets).
   void serving(int slot) {
     std::lock_guard lock(camera->recording().mutex());

@@ -37,11 +37,7 @@ class UtilityTest : public ::testing::Test {
       return DiskSpace{5000, 1000};
     };
   }
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui->shown_texts(); }
 
   platform::ScopedHeadlessUi ui;
   test_support::TempDir root;

@@ -20,6 +20,7 @@
 #include "viewer/shell/model/background_work.h"
 #include "viewer/shell/model/camera_list.h"
 #include "viewer/shell/ui/dialogs/camera_dialog.h"
+#include "viewer/shell/ui/dialogs/desktop_files.h"
 #include "viewer/shell/ui/dialogs/saved_files_dialog.h"
 #include "viewer/shell/ui/dialogs/schedule_dialog.h"
 #include "viewer/shell/ui/dialogs/utility_dialog.h"
@@ -35,11 +36,7 @@ const std::string kInfoReply =
     std::string("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\ncamerainfo=Loading bay") + '\0' +
     "00:0f:a0:12:bc:ff" + '\0' + "Dock" + '\0';
 
-std::vector<std::string> texts(platform::ScopedHeadlessUi& ui) {
-  std::vector<std::string> out;
-  for (const auto& s : ui->shown()) out.push_back(s.text);
-  return out;
-}
+std::vector<std::string> texts(platform::ScopedHeadlessUi& ui) { return ui->shown_texts(); }
 
 void click_button(HouseDialog& dialog, const char* label) {
   skin::SkinButton* b = dialog.button(QString::fromLatin1(label));
@@ -415,6 +412,57 @@ TEST(UtilityDialogTest, FieldsFollowTheRulesAndSaveStores) {
   EXPECT_EQ(settings.MotionTime, 1);
   EXPECT_EQ(settings.InstanceTime, 10);
   EXPECT_TRUE(fs::is_directory(root / "elsewhere"));
+}
+
+// The desktop's services, standing in on PATH: xdg-mime names a player for
+// the ASF types and, once told, a file manager; xdg-open notes its argument.
+class DesktopFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    old_path_ = qgetenv("PATH");
+    old_bus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");  // no file manager on a bus here
+    ASSERT_TRUE(test_support::write_text(
+        bin / "xdg-mime", "#!/bin/sh\n[ \"$1 $2\" = 'query default' ] || exit 1\ncase \"$3\" in\n"
+                          "video/x-ms-asf) echo player.desktop ;;\n"
+                          "inode/directory) [ -f '" + (bin / "has-files") + "' ] && echo files.desktop ;;\nesac\nexit 0\n"));
+    ASSERT_TRUE(test_support::write_text(bin / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + (bin / "opened") + "'\n"));
+    fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + old_path_);
+  }
+  void TearDown() override {
+    qputenv("PATH", old_path_);
+    if (!old_bus_.isEmpty()) qputenv("DBUS_SESSION_BUS_ADDRESS", old_bus_);
+  }
+  std::string opened() {
+    std::string text;
+    (void)QTest::qWaitFor([&] { return !(text = test_support::read_text(bin / "opened")).empty(); }, 5000);
+    return text;
+  }
+
+  test_support::TempDir bin;
+  QByteArray old_path_, old_bus_;
+  DesktopFiles desktop;
+};
+
+TEST_F(DesktopFilesTest, APlayerOrAFileManagerOnlyWhenTheDesktopNamesOne) {
+  EXPECT_TRUE(DesktopFiles::mime_types("/r/x.asf.bak").contains("video/x-ms-asf"));
+  EXPECT_EQ(DesktopFiles::default_application("video/x-ms-asf"), "player.desktop");
+  EXPECT_TRUE(desktop.has_player("/r/cam/20240307_090000.asf"));
+  EXPECT_FALSE(desktop.has_player("/r/cam/notes.txt"));
+
+  EXPECT_TRUE(desktop.open_file("/r/cam/20240307_090000.asf"));
+  EXPECT_EQ(opened(), "/r/cam/20240307_090000.asf");
+  fs::remove(bin / "opened");
+
+  // No application for folders: no file manager, and nothing started.
+  EXPECT_FALSE(desktop.show_folder("/r/snapshots"));
+  QTest::qWait(100);
+  EXPECT_FALSE(fs::exists(bin / "opened"));
+  ASSERT_TRUE(test_support::write_text(bin / "has-files", ""));
+  EXPECT_TRUE(desktop.show_folder("/r/snapshots"));
+  EXPECT_EQ(opened(), "/r/snapshots");
 }
 
 }  // namespace
