@@ -101,9 +101,11 @@ class ViewerOnDisplay {
   static constexpr int kHeight = 448;
 
   // Starts `viewer --folder folder` on the desktop; extra_env adds
-  // NAME=VALUE entries (PATH with a fake xdg-open, say).
-  ViewerOnDisplay(const XDesktop& desktop, const std::string& folder, const std::vector<std::string>& extra_env = {})
-      : desktop_(desktop), env_(desktop.env(extra_env)), process_({viewer_path(), "--folder", folder}, &env_) {}
+  // NAME=VALUE entries (PATH with a fake xdg-open, say). prefix goes before
+  // the program on the command line ("ip netns exec NAME", say).
+  ViewerOnDisplay(const XDesktop& desktop, const std::string& folder, const std::vector<std::string>& extra_env = {},
+                  const std::vector<std::string>& prefix = {})
+      : desktop_(desktop), env_(desktop.env(extra_env)), process_(command(prefix, folder), &env_) {}
 
   ChildProcess& process() { return process_; }
   const std::vector<std::string>& env() const { return env_; }
@@ -158,6 +160,11 @@ class ViewerOnDisplay {
   }
 
  private:
+  static std::vector<std::string> command(std::vector<std::string> prefix, const std::string& folder) {
+    prefix.insert(prefix.end(), {viewer_path(), "--folder", folder});
+    return prefix;
+  }
+
   const XDesktop& desktop_;
   std::vector<std::string> env_;
   ChildProcess process_;
