@@ -31,11 +31,7 @@ class CameraDialogCamsim : public ::testing::Test {
       : list_(connections_.factory()),
         dialog_(model::CameraDialogModel::for_program(discovery_, list_, nullptr)) {}
 
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui_.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui_->shown_texts(); }
 
   platform::ScopedHeadlessUi ui_;
   testing_support::FakeConnections connections_;  // the dialog never starts a camera

@@ -55,11 +55,7 @@ class CameraDialog : public ::testing::Test {
               return list_accepts_;
             }) {}
 
-  std::vector<std::string> texts() {
-    std::vector<std::string> out;
-    for (const auto& s : ui_.get().shown()) out.push_back(s.text);
-    return out;
-  }
+  std::vector<std::string> texts() { return ui_->shown_texts(); }
 
   platform::ScopedHeadlessUi ui_;
   std::vector<net::DiscoveredCamera> search_results_;
@@ -263,6 +259,84 @@ TEST_F(CameraDialog, TestThatBringsAnotherNameMakesSaveAsk) {
   ui_->script_answers({MsgAnswer::No});
   EXPECT_EQ(model_.save(), 0);
   EXPECT_EQ(texts().front(), "all recording directory will be changed too!");
+}
+
+TEST_F(CameraDialog, TestThatBringsAnotherMacMakesSaveAskToo) {
+  // Same name, another device answering at the address: its MAC names other
+  // recording folders, so Save asks as it does for a new name.
+  const CameraRecord camera{"Dock", "127.0.0.1", "80", "000FA012BC00", "d", "admin", "pw"};
+  model_.open(CameraDialogMode::EditLan, &camera);
+  pages_["http://127.0.0.1:80/util/util2.cgi"] = kInfoBody;  // name "Dock", MAC 000fa012bcff
+  model_.test();
+  ASSERT_EQ(model_.fields().name, "Dock");
+  ui_->script_answers({MsgAnswer::No});
+  EXPECT_EQ(model_.save(), 0);
+  EXPECT_TRUE(saved_.empty());
+  EXPECT_EQ(texts().back(), "all recording directory will be changed too!");
+
+  ui_->script_answers({MsgAnswer::Yes});
+  EXPECT_EQ(model_.save(), 1);
+  ASSERT_EQ(saved_.size(), 1u);
+  EXPECT_EQ(saved_[0].mac, "000fa012bcff");
+  // Saved: the camera now has that MAC, and saving again asks nothing.
+  ui_->clear();
+  EXPECT_EQ(model_.save(), 1);
+  EXPECT_EQ(texts(), std::vector<std::string>{"Save Successful."});
+
+  // A stored MAC in upper case is the same MAC: no question.
+  const CameraRecord upper{"Dock", "127.0.0.1", "80", "000FA012BCFF", "d", "admin", "pw"};
+  model_.open(CameraDialogMode::EditLan, &upper);
+  ui_->clear();
+  EXPECT_EQ(model_.save(), 1);
+  EXPECT_EQ(texts(), std::vector<std::string>{"Save Successful."});
+}
+
+TEST_F(CameraDialog, SlowStepsSplitForAWorkerGiveTheSameOutcome) {
+  // begin: reads the fields (and warns on the UI thread); run: network only,
+  // with the fetch it is handed; finish: fills the fields.
+  model_.open(CameraDialogMode::AddByAddress);
+  model::ConnectionTestInput input;
+  EXPECT_FALSE(model_.begin_test(&input));
+  EXPECT_EQ(texts(), std::vector<std::string>{"please enter the address of cam"});
+
+  model_.fields().address = "localhost";
+  model_.fields().port = "8080";
+  ASSERT_TRUE(model_.begin_test(&input));
+  // The fields change while the test runs; the test uses what it was given.
+  model_.fields().port = "9";
+  std::vector<std::string> asked;
+  const model::ConnectionTestResult result = model::CameraDialogModel::run_test(
+      input, [&](const std::string& url) -> std::optional<std::string> {
+        asked.push_back(url);
+        return kInfoBody;
+      });
+  EXPECT_EQ(asked, std::vector<std::string>{"http://127.0.0.1:8080/util/util2.cgi"});
+  EXPECT_EQ(model_.fields().name, "");  // nothing written before finish
+  model_.finish_test(result);
+  EXPECT_EQ(model_.fields().name, "Dock");
+  EXPECT_EQ(model_.result_list(), std::vector<std::string>{"Connection successful."});
+  model_.fields().user = "admin";
+  EXPECT_EQ(model_.finish_test_and_add(), 1);
+  ASSERT_EQ(added_.size(), 1u);
+  EXPECT_EQ(added_[0].location, 1);
+
+  // A fetch that gives nothing (cancelled, timed out) is a failed connection.
+  model_.finish_test(model::CameraDialogModel::run_test(
+      input, [](const std::string&) -> std::optional<std::string> { return std::nullopt; }));
+  EXPECT_EQ(model_.result_list(), std::vector<std::string>{"Connection fail."});
+
+  // The search: run with the given searcher, then listed and the first selected.
+  search_results_ = {found("000000000002", "Gate", "192.0.2.11"), found("000000000001", "Yard", "192.0.2.10")};
+  model_.switch_mode(CameraDialogMode::AddFound);
+  model::SearchResult found_now = model::CameraDialogModel::run_search(model_.searcher());
+  EXPECT_TRUE(model_.result_list().empty());
+  model_.finish_search(std::move(found_now));
+  EXPECT_EQ(model_.result_list(), (std::vector<std::string>{"Gate", "Yard"}));
+  EXPECT_EQ(model_.fields().address, "192.0.2.11");
+  // An abandoned search hands over nothing: the list shows no camera.
+  model_.finish_search({});
+  EXPECT_TRUE(model_.result_list().empty());
+  EXPECT_EQ(model_.found_count(), 0);
 }
 
 TEST_F(CameraDialog, SwitchingToAddByAddressDropsWhatTheSearchFilledIn) {

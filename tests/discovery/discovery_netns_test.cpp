@@ -139,6 +139,16 @@ TEST_F(DiscoveryNetns, CameraAnsweringEveryRequestIsListedOnceWithItsData) {
   EXPECT_EQ(at_1200, 2);
 }
 
+TEST_F(DiscoveryNetns, CancelledSearchEndsAtOnceWithNothing) {
+  // The camera answers, but the search is cancelled before its listening
+  // would end: it returns at once, with no cameras.
+  auto camera = start_responder({"10,0011223344aa,Lobby,Hall"});
+  const Found f = run_search({"--cancel-after-ms", "300"});
+  EXPECT_EQ(f.count, 0);
+  EXPECT_GE(f.elapsed_ms, 250);
+  EXPECT_LT(f.elapsed_ms, 1500);
+}
+
 TEST_F(DiscoveryNetns, SearchAimedAtOneAddressSendsOnlyThere) {
   auto camera = start_responder({"16,0011223344aa,Lobby,Hall"});
   std::vector<std::string> args = kQuick;

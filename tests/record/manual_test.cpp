@@ -145,7 +145,7 @@ TEST(ManualRecording, RefusedWhileAScheduleWindowIsCurrent) {
   EXPECT_FALSE(rec.motion_writer().IsOpen());
   EXPECT_EQ(rig.manual.record_action(rig.cam), kRecordRefused);
   ASSERT_EQ(rig.ui->shown().size(), 1u);
-  EXPECT_EQ(rig.ui->shown()[0].text, "It's recording now, please remove the schedule or motion recording first.");
+  EXPECT_EQ(rig.ui->shown()[0].text, "It's recording now, please remove the schedule or motion recording first. ");
   EXPECT_FALSE(rec.manual_request);
   EXPECT_FALSE(rectest::exists(rig.record_dir()));
   // Once the user stops the window from the camera list, recording by hand works.

@@ -13,6 +13,8 @@
 #include <QPoint>
 #include <QRect>
 
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,9 +101,11 @@ class ViewerOnDisplay {
   static constexpr int kHeight = 448;
 
   // Starts `viewer --folder folder` on the desktop; extra_env adds
-  // NAME=VALUE entries (PATH with a fake xdg-open, say).
-  ViewerOnDisplay(const XDesktop& desktop, const std::string& folder, const std::vector<std::string>& extra_env = {})
-      : desktop_(desktop), env_(desktop.env(extra_env)), process_({viewer_path(), "--folder", folder}, &env_) {}
+  // NAME=VALUE entries (PATH with a fake xdg-open, say). prefix goes before
+  // the program on the command line ("ip netns exec NAME", say).
+  ViewerOnDisplay(const XDesktop& desktop, const std::string& folder, const std::vector<std::string>& extra_env = {},
+                  const std::vector<std::string>& prefix = {})
+      : desktop_(desktop), env_(desktop.env(extra_env)), process_(command(prefix, folder), &env_) {}
 
   ChildProcess& process() { return process_; }
   const std::vector<std::string>& env() const { return env_; }
@@ -156,10 +160,36 @@ class ViewerOnDisplay {
   }
 
  private:
+  static std::vector<std::string> command(std::vector<std::string> prefix, const std::string& folder) {
+    prefix.insert(prefix.end(), {viewer_path(), "--folder", folder});
+    return prefix;
+  }
+
   const XDesktop& desktop_;
   std::vector<std::string> env_;
   ChildProcess process_;
   std::optional<unsigned long> window_;
 };
+
+// Prints how long each step of a test took (the logs of a slow CI run say
+// where the time went).
+class Steps {
+ public:
+  void operator()(const char* step) {
+    const auto now = std::chrono::steady_clock::now();
+    std::fprintf(stderr, "  %-40s %6.2f s\n", step, std::chrono::duration<double>(now - last_).count());
+    last_ = now;
+  }
+
+ private:
+  std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+// Skips a test where the desktop's programs are not installed.
+#define SKIP_WITHOUT_DISPLAY_TOOLS()                                                              \
+  do {                                                                                            \
+    std::string missing_tool;                                                                     \
+    if (!::test_support::XDesktop::available(&missing_tool)) GTEST_SKIP() << missing_tool << " is not installed"; \
+  } while (0)
 
 }  // namespace test_support

@@ -1,6 +1,7 @@
 #include "viewer/net/discovery.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <poll.h>
@@ -146,9 +147,11 @@ bool search_from(const LocalAddress& local, in_addr broadcast, const DiscoveryOp
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) break;
-      pollfd p{sock.get(), POLLIN, 0};
-      const int ready = ::poll(&p, 1, static_cast<int>(std::min<long long>(left, options.reply_wait_ms)));
+      if (options.cancel && options.cancel->cancelled()) break;
+      pollfd p[2] = {{sock.get(), POLLIN, 0}, {options.cancel ? options.cancel->wait_fd() : -1, POLLIN, 0}};
+      const int ready = ::poll(p, 2, static_cast<int>(std::min<long long>(left, options.reply_wait_ms)));
       if (ready == 0) break;  // quiet for the whole wait: this address is done
+      if (ready > 0 && (p[1].revents & POLLIN)) break;  // cancelled
       if (ready < 0) {
         if (errno == EINTR) continue;
         break;
@@ -215,6 +218,22 @@ std::vector<LocalAddress> local_address_table() {
   return table;
 }
 
+SearchCancel::SearchCancel() {
+  if (::pipe2(fds_, O_CLOEXEC | O_NONBLOCK) != 0) fds_[0] = fds_[1] = -1;
+}
+
+SearchCancel::~SearchCancel() {
+  for (int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void SearchCancel::cancel() {
+  if (cancelled_.exchange(true)) return;
+  // The byte stays unread: the pipe remains readable for every later wait.
+  if (fds_[1] >= 0) (void)!::write(fds_[1], "x", 1);
+}
+
 Discovery::Discovery() = default;
 Discovery::~Discovery() = default;
 
@@ -243,6 +262,7 @@ int Discovery::search(DiscoveredCameraBlock& result, int& count, const Discovery
     // An interface that cannot send (no permission, address gone) is skipped;
     // cameras heard on the others are kept.
     (void)search_from(local, broadcast, options, buffer, found);
+    if (options.cancel && options.cancel->cancelled()) return 0;
   }
 
   if (!merged_) merged_ = std::make_unique<DiscoveredCameraBlock>();

@@ -11,6 +11,7 @@
 #include <netinet/in.h>
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -82,6 +83,28 @@ struct LocalAddress {
 // read.
 [[nodiscard]] std::vector<LocalAddress> local_address_table();
 
+// Ends a running search early, from another thread: the search stops
+// listening at once and returns no cameras. One per search; it is a pipe, so
+// the search waits for it together with its socket.
+class SearchCancel {
+ public:
+  SearchCancel();
+  ~SearchCancel();
+  SearchCancel(const SearchCancel&) = delete;
+  SearchCancel& operator=(const SearchCancel&) = delete;
+
+  // Any thread; later calls do nothing.
+  void cancel();
+  bool cancelled() const { return cancelled_.load(); }
+  // Readable once cancelled (-1 when no pipe could be made: then only the
+  // flag is seen, between waits).
+  int wait_fd() const { return fds_[0]; }
+
+ private:
+  int fds_[2] = {-1, -1};
+  std::atomic<bool> cancelled_{false};
+};
+
 // Where and how long a search asks. The program uses the defaults; tests aim
 // the search elsewhere and shorten the waits.
 struct DiscoveryOptions {
@@ -92,6 +115,9 @@ struct DiscoveryOptions {
   // Upper bound on the listening per interface, so that a host that keeps
   // answering cannot hold the user-interface thread forever.
   int max_listen_ms = 30000;
+  // Set: the search ends as soon as it is cancelled (the camera dialog runs
+  // it on a worker thread and cancels it when the dialog closes).
+  const SearchCancel* cancel = nullptr;
 };
 
 // The search and the merged list it keeps between searches. One object for
@@ -112,7 +138,9 @@ class Discovery {
   // MAC text, each listed once with the data of its first answer; count gets
   // their number. Always returns 0. An interface that cannot send is skipped;
   // what the others found is kept. Blocks for at least
-  // options.reply_wait_ms per interface.
+  // options.reply_wait_ms per interface, unless options.cancel is cancelled
+  // (then count is 0). Runs on whichever thread calls it, one search per
+  // object at a time.
   [[nodiscard]] int search(DiscoveredCameraBlock& result, int& count, const DiscoveryOptions& options = {});
 
  private:

@@ -14,8 +14,9 @@ namespace record {
 inline constexpr const char* kMsgSpaceFull = "space full!";
 inline constexpr const char* kMsgWriteFailed = "disk write failed, recording stopped!";
 inline constexpr const char* kMsgNameExists = "file name already exist!";
+// The pop-up window's record button says this one with a trailing blank.
 inline constexpr const char* kMsgRecordingNow =
-    "It's recording now, please remove the schedule or motion recording first.";
+    "It's recording now, please remove the schedule or motion recording first. ";
 inline constexpr const char* kCaptionWarning = "warning";
 
 class Notifier {

@@ -23,7 +23,10 @@
 #include "viewer/platform/qt/qt_ui_backend.h"
 #include "viewer/platform/single_instance.h"
 #include "viewer/shell/skin/skinned_dialog.h"
+#include "viewer/shell/ui/dialogs/program_dialogs.h"
 #include "viewer/shell/ui/main_window.h"
+#include "viewer/shell/ui/popup_windows.h"
+#include "viewer/shell/ui/shutter_sound.h"
 
 namespace {
 
@@ -100,7 +103,19 @@ int main(int argc, char** argv) {
   platform::install_qt_sound_device();
 
   {
-    ui::MainWindow window;
+    // All three outlive the main window, which owns the cameras that use
+    // them; work a closed dialog left running is joined after the window
+    // has gone.
+    ui::ProgramDialogs dialogs;
+    ui::ShutterSound shutter;
+    ui::PopupWindows popups;
+    ui::MainWindowOptions options;
+    options.popups = &popups;
+    options.dialogs = &dialogs;
+    options.core.sound = &shutter;
+    ui::MainWindow window(options);
+    popups.attach(window);
+    dialogs.attach(&window.core());
     main_window = &window;
     backend.set_message_handler([&window](std::uint32_t msg, std::uintptr_t wparam, std::uintptr_t lparam) {
       window.handle_message(msg, wparam, lparam);

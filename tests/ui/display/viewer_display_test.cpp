@@ -84,25 +84,6 @@ class StillCameras {
   std::unique_ptr<CamsimProcess> camsim_;
 };
 
-// Prints how long each step took (the logs of a slow CI run say where).
-class Steps {
- public:
-  void operator()(const char* step) {
-    const auto now = Clock::now();
-    std::fprintf(stderr, "  %-40s %6.2f s\n", step, std::chrono::duration<double>(now - last_).count());
-    last_ = now;
-  }
-
- private:
-  Clock::time_point last_ = Clock::now();
-};
-
-#define SKIP_WITHOUT_DISPLAY_TOOLS()                                            \
-  do {                                                                          \
-    std::string missing;                                                        \
-    if (!XDesktop::available(&missing)) GTEST_SKIP() << missing << " is not installed"; \
-  } while (0)
-
 // The channel each camera has in param.dat's CamInfo, in list order.
 std::vector<int> saved_channels(const config::KeyValueMap& kv) {
   std::vector<int> channels;

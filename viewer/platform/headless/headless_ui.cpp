@@ -60,6 +60,12 @@ std::vector<HeadlessUi::Shown> HeadlessUi::shown() const {
   return shown_;
 }
 
+std::vector<std::string> HeadlessUi::shown_texts() const {
+  std::vector<std::string> out;
+  for (const Shown& s : shown()) out.push_back(s.text);
+  return out;
+}
+
 std::vector<HeadlessUi::Posted> HeadlessUi::posted() const {
   std::lock_guard lock(mutex_);
   return posted_;

@@ -43,6 +43,8 @@ class HeadlessUi final : public UiBackend {
   void close_notices();
 
   std::vector<Shown> shown() const;
+  // The texts of shown(), in order.
+  std::vector<std::string> shown_texts() const;
   std::vector<Posted> posted() const;
   void clear();
 

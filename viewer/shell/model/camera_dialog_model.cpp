@@ -75,12 +75,14 @@ void CameraDialogModel::open(CameraDialogMode mode, const CameraRecord* camera) 
   adding_ = mode == CameraDialogMode::AddFound || mode == CameraDialogMode::AddByAddress;
   fields_ = {};
   saved_name_.clear();
+  saved_mac_.clear();
   location_ = 0;
   result_list_.clear();
   if (!adding_ && camera != nullptr) {
     fields_ = {camera->name, camera->mac, camera->description, camera->address, camera->port, camera->user,
                camera->password};
     saved_name_ = camera->name;
+    saved_mac_ = normalize_mac(camera->mac).value_or(camera->mac);
     location_ = camera->location;
   }
   mode_ = mode;
@@ -129,20 +131,25 @@ void CameraDialogModel::set_result(const char* line) {
 }
 
 void CameraDialogModel::test() {
+  ConnectionTestInput input;
+  if (!begin_test(&input)) return;
+  finish_test(run_test(input, fetch_));
+}
+
+bool CameraDialogModel::begin_test(ConnectionTestInput* input) {
   if (fields_.address.empty()) {
     (void)platform::ask("please enter the address of cam", "warning");
-    return;
+    return false;
   }
-  const long port = port_value(fields_.port);
-  if (port >= kPortLimit) {
-    set_result(kPortNotCorrect);
-    return;
-  }
-  const std::optional<std::string> ip = look_up_ipv4(fields_.address);
-  if (!ip) {
-    set_result(kAddressNotCorrect);
-    return;
-  }
+  *input = {fields_.address, fields_.port};
+  return true;
+}
+
+ConnectionTestResult CameraDialogModel::run_test(const ConnectionTestInput& input, const Fetch& fetch) {
+  const long port = port_value(input.port);
+  if (port >= kPortLimit) return {kPortNotCorrect, std::nullopt};
+  const std::optional<std::string> ip = look_up_ipv4(input.address);
+  if (!ip) return {kAddressNotCorrect, std::nullopt};
 
   std::string base;
   if (port > 0) {
@@ -150,33 +157,45 @@ void CameraDialogModel::test() {
   } else {
     // No port: the address names a dynamic-DNS entry whose page tells where
     // the camera is now.
-    const std::optional<std::string> page = fetch_ ? fetch_("http://" + fields_.address) : std::nullopt;
+    const std::optional<std::string> page = fetch ? fetch("http://" + input.address) : std::nullopt;
     std::string host, port_text;
     if (!page || !net::parse_ddns_reply(*page, host, port_text) || net::parse_port_text(port_text) <= 0) {
-      set_result(kConnectionFail);
-      return;
+      return {kConnectionFail, std::nullopt};
     }
     base = host + ":" + std::to_string(net::parse_port_text(port_text));
   }
 
   const std::optional<std::string> reply =
-      fetch_ ? fetch_("http://" + base + std::string(net::kCameraInfoPath)) : std::nullopt;
-  const std::optional<net::CameraInfo> info = reply ? net::parse_camera_info(*reply) : std::nullopt;
-  if (!info) {
-    set_result(kConnectionFail);
-    return;
-  }
-  fields_.description = info->description;
-  fields_.mac = info->mac;
-  fields_.name = info->name;
-  set_result(kConnectionSuccessful);
+      fetch ? fetch("http://" + base + std::string(net::kCameraInfoPath)) : std::nullopt;
+  std::optional<net::CameraInfo> info = reply ? net::parse_camera_info(*reply) : std::nullopt;
+  if (!info) return {kConnectionFail, std::nullopt};
+  return {kConnectionSuccessful, std::move(info)};
 }
 
-void CameraDialogModel::search() {
+void CameraDialogModel::finish_test(const ConnectionTestResult& result) {
+  if (result.info) {
+    fields_.description = result.info->description;
+    fields_.mac = result.info->mac;
+    fields_.name = result.info->name;
+  }
+  set_result(result.line ? result.line : kConnectionFail);
+}
+
+void CameraDialogModel::search() { finish_search(run_search(search_)); }
+
+SearchResult CameraDialogModel::run_search(const Search& search) {
+  SearchResult result;
+  result.block = std::make_unique<net::DiscoveredCameraBlock>();
+  if (search) (void)search(*result.block, result.count);
+  result.count = std::clamp(result.count, 0, static_cast<int>(net::kMaxDiscoveredCameras));
+  return result;
+}
+
+void CameraDialogModel::finish_search(SearchResult result) {
+  // The dialog keeps one block from its first search on.
   if (!found_) found_ = std::make_unique<net::DiscoveredCameraBlock>();
-  found_count_ = 0;
-  if (search_) (void)search_(*found_, found_count_);
-  found_count_ = std::clamp(found_count_, 0, static_cast<int>(net::kMaxDiscoveredCameras));
+  found_count_ = result.block ? std::clamp(result.count, 0, static_cast<int>(net::kMaxDiscoveredCameras)) : 0;
+  if (found_count_ > 0) std::copy_n(result.block->begin(), found_count_, found_->begin());
   result_list_.clear();
   for (int i = 0; i < found_count_; ++i) result_list_.emplace_back((*found_)[i].name);
   if (found_count_ > 0) select(0);
@@ -233,6 +252,10 @@ int CameraDialogModel::add() {
 
 int CameraDialogModel::test_and_add() {
   test();
+  return finish_test_and_add();
+}
+
+int CameraDialogModel::finish_test_and_add() {
   // Only a camera that did not answer stops the add; a port or address the
   // test could not use still lets the user keep what an earlier test found.
   if (result_list_.empty() || result_list_.front() == kConnectionFail) {
@@ -249,13 +272,18 @@ int CameraDialogModel::test_and_add() {
 
 int CameraDialogModel::save() {
   if (!texts_acceptable()) return 0;
-  if (fields_.name != saved_name_ &&
+  // The folders of a camera's recordings are named after it: a changed
+  // identity moves them, and the user is asked first.
+  const std::optional<std::string> mac = normalize_mac(fields_.mac);
+  const bool mac_changed = (mac ? *mac : fields_.mac) != saved_mac_;
+  if ((fields_.name != saved_name_ || mac_changed) &&
       platform::ask("all recording directory will be changed too!", "warning", platform::MsgButtons::YesNo) !=
           platform::MsgAnswer::Yes) {
     return 0;
   }
   if (!save_camera_ || save_camera_(record(location_)) != 1) return 0;
   saved_name_ = fields_.name;
+  saved_mac_ = mac ? *mac : fields_.mac;
   (void)platform::ask("Save Successful.", "");
   return 1;
 }

@@ -4,8 +4,12 @@
 //
 // The dialog window copies its edit controls into fields() before every
 // command and shows fields() and result_list() again afterwards. Everything
-// here runs on the user-interface thread and may block it: the connection test
-// for as long as its HTTP fetches take, the search for several seconds.
+// here runs on the user-interface thread. The two slow parts, the connection
+// test (up to two HTTP fetches) and the search (several seconds), come in
+// three steps each so that a window can run the middle one on a worker
+// thread: begin (reads the fields, may warn), run (static: the network
+// only, no fields, no messages) and finish (writes the fields and the result
+// list). test() and search() do all three on the calling thread.
 #pragma once
 
 #include <functional>
@@ -14,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "viewer/net/camera_info.h"
 #include "viewer/net/discovery.h"
 #include "viewer/shell/model/camera_record.h"
 
@@ -48,6 +53,22 @@ struct CameraDialogControls {
   bool port_editable = false;
   bool tabs_enabled = false;  // switching between the two add modes
   bool add = false, search = false, test_and_add = false, test = false, clear = false, save = false;
+};
+
+// What the connection test needs from the fields, and what it found.
+struct ConnectionTestInput {
+  std::string address;
+  std::string port;
+};
+struct ConnectionTestResult {
+  const char* line = nullptr;       // the result line
+  std::optional<net::CameraInfo> info;  // with kConnectionSuccessful
+};
+
+// The cameras a search found.
+struct SearchResult {
+  std::unique_ptr<net::DiscoveredCameraBlock> block;
+  int count = 0;
 };
 
 // Result lines of the connection test, shown alone in the result list.
@@ -92,10 +113,21 @@ class CameraDialogModel {
   // description, MAC and name from it. Its outcome is the one line of the
   // result list; an empty address only shows a warning.
   void test();
+  // Its steps. begin_test: false (after the warning) when there is no
+  // address to test; else the input for run_test.
+  [[nodiscard]] bool begin_test(ConnectionTestInput* input);
+  // The checks, look-ups and fetches, with the given fetch. Any thread.
+  [[nodiscard]] static ConnectionTestResult run_test(const ConnectionTestInput& input, const Fetch& fetch);
+  void finish_test(const ConnectionTestResult& result);
+  const Fetch& fetch() const { return fetch_; }
 
   // Searches the local network, lists the name of every camera found and
   // selects the first.
   void search();
+  // Its steps: run_search on any thread, finish_search on this one.
+  [[nodiscard]] static SearchResult run_search(const Search& search);
+  void finish_search(SearchResult result);
+  const Search& searcher() const { return search_; }
   // Fills the fields from the found camera at index; out of range does nothing.
   void select(int index);
   int found_count() const { return found_count_; }
@@ -103,6 +135,11 @@ class CameraDialogModel {
   // The commands; each returns 1 when the camera was added or saved.
   [[nodiscard]] int add();
   [[nodiscard]] int test_and_add();
+  // What test_and_add does after its test (a window that ran the test on a
+  // worker calls this when the result is in).
+  [[nodiscard]] int finish_test_and_add();
+  // Asks "all recording directory will be changed too!" when the name or the
+  // MAC (which names the recording folders) differs from the camera's.
   [[nodiscard]] int save();
   void clear();
 
@@ -122,6 +159,7 @@ class CameraDialogModel {
   int location_ = 0;  // of the camera being edited
   CameraDialogFields fields_;
   std::string saved_name_;  // the edited camera's name as the camera list holds it
+  std::string saved_mac_;   // and its MAC
   std::vector<std::string> result_list_;
   std::unique_ptr<net::DiscoveredCameraBlock> found_;  // allocated by the first search, then kept
   int found_count_ = 0;
