@@ -16,6 +16,8 @@ packages=(
   # the windows on a real X display: window manager, tray host, driving, grabs
   openbox trayer xdotool imagemagick x11-utils
   desktop-file-utils
+  # packaging: the .deb and its checks
+  dpkg-dev lintian appstream
 )
 
 missing=()

@@ -1,5 +1,5 @@
-# Fails when a file of the core libraries (or of the player's engine) includes a Qt header.
-set(core_dirs viewer/net viewer/media viewer/record viewer/config viewer/shell/model viewer/platform player/engine)
+# Fails when a file of the core libraries (or of the player's engine or the launcher's core) includes a Qt header.
+set(core_dirs viewer/net viewer/media viewer/record viewer/config viewer/shell/model viewer/platform player/engine launcher/core)
 set(bad "")
 foreach(d ${core_dirs})
   file(GLOB_RECURSE files ${ROOT}/${d}/*.h ${ROOT}/${d}/*.cpp)
