@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -198,6 +199,28 @@ TEST(ProgramFolder, Discovery) {
   EXPECT_EQ(located.program_folder, start.path());
   EXPECT_EQ(located.program_file, platform::running_program_path());  // the running program, absolute
   EXPECT_EQ(located.program_file.substr(located.program_file.rfind('/')), "/test_config");
+}
+
+// An installed program cannot keep its files beside itself; the user's data
+// folder follows the XDG rules and never a relative path.
+TEST(ProgramFolder, TheUsersDataFolder) {
+  const char* saved_data = std::getenv("XDG_DATA_HOME");
+  const char* saved_home = std::getenv("HOME");
+  const std::string data = saved_data ? saved_data : "";
+  const std::string home = saved_home ? saved_home : "";
+  ::setenv("XDG_DATA_HOME", "/data/of/user", 1);
+  ::setenv("HOME", "/home/user", 1);
+  EXPECT_EQ(user_data_folder(), "/data/of/user/quorvan-viewer");
+  ::setenv("XDG_DATA_HOME", "relative/data", 1);
+  EXPECT_EQ(user_data_folder(), "/home/user/.local/share/quorvan-viewer");
+  ::unsetenv("XDG_DATA_HOME");
+  EXPECT_EQ(user_data_folder(), "/home/user/.local/share/quorvan-viewer");
+  ::setenv("HOME", "", 1);
+  EXPECT_EQ(user_data_folder(), "");
+  // A folder this user may write stays the program's folder (the build tree).
+  EXPECT_EQ(default_start_folder(), platform::running_program_path().substr(0, platform::running_program_path().rfind('/')));
+  if (saved_data) ::setenv("XDG_DATA_HOME", data.c_str(), 1);
+  if (saved_home) ::setenv("HOME", home.c_str(), 1);
 }
 
 // The files in a folder whose names start with prefix.

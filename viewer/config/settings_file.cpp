@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
@@ -193,8 +195,28 @@ std::string settings_file_path(const std::string& program_folder) {
   return program_folder + "/" + std::string(kSettingsFileName);
 }
 
+std::string user_data_folder() {
+  std::string base;
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+    base = data;
+  } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.local/share";
+  } else {
+    return {};
+  }
+  return base + "/" + std::string(kUserDataFolderName);
+}
+
 std::string default_start_folder() {
   std::string folder = parent_folder(platform::running_program_path());
+  // An installed program lives in a folder its users cannot write (/usr/bin):
+  // param.dat and the recordings would be lost at every save. The user's
+  // own data folder takes their place, made on first use.
+  if (!folder.empty() && ::access(folder.c_str(), W_OK) != 0) {
+    const std::string own = user_data_folder();
+    std::error_code ec;
+    if (!own.empty() && (fs::is_directory(own, ec) || fs::create_directories(own, ec))) return own;
+  }
   if (!folder.empty()) return folder;
   std::error_code ec;
   fs::path cwd = fs::current_path(ec);

@@ -58,8 +58,15 @@ class CameraCatalog {
 // program_folder + "/param.dat".
 [[nodiscard]] std::string settings_file_path(const std::string& program_folder);
 
+// The user's own data folder for the program's files when its own folder
+// cannot hold them: $XDG_DATA_HOME/quorvan-viewer (~/.local/share when unset);
+// empty when neither names an absolute folder.
+inline constexpr std::string_view kUserDataFolderName = "quorvan-viewer";
+[[nodiscard]] std::string user_data_folder();
+
 // Where the program looks for "param.dat" first: the folder of the running
-// program file (the current directory when that cannot be told).
+// program file (the current directory when that cannot be told), or the
+// user's data folder when this user cannot write the program's folder.
 [[nodiscard]] std::string default_start_folder();
 
 // Finds the program folder, starting in start_folder:
