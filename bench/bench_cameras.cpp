@@ -48,8 +48,8 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -291,8 +291,8 @@ int main(int argc, char** argv) {
       // An idle camera is left connected for the whole run.
       streams.push_back(std::make_unique<net::CameraStream>(0, idle ? 60 : 5));
       streams.back()->set_sinks(media.back()->sinks());
-      streams.back()->set_account({"127.0.0.1", std::to_string(camsim.ports()[static_cast<std::size_t>(i)]),
-                                   "admin", "admin"});
+      streams.back()->set_account(
+          {"127.0.0.1", std::to_string(camsim.ports()[static_cast<std::size_t>(i)]), "admin", "admin"});
       if (streams.back()->start() != net::kStartOk) {
         std::fprintf(stderr, "camera %d did not start\n", i);
         return 1;

@@ -16,12 +16,38 @@ namespace bench {
 // one runs at 15.
 inline std::string make_vga30(const test_support::TempDir& dir) {
   const std::string prefix = dir.file("vga30");
-  const test_support::RunResult made = test_support::run_command(
-      {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-       "testsrc2=size=640x480:rate=30", "-t", "4", "-g", "60", "-b:v", "600k", "-flags:v", "+bitexact", "-c:v",
-       "mpeg4", "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-fflags", "+bitexact", "-f", "m4v",
-       prefix + ".m4v"},
-      test_support::Stderr::Inherit);
+  const test_support::RunResult made = test_support::run_command({"ffmpeg",
+                                                                  "-hide_banner",
+                                                                  "-loglevel",
+                                                                  "error",
+                                                                  "-nostdin",
+                                                                  "-y",
+                                                                  "-f",
+                                                                  "lavfi",
+                                                                  "-i",
+                                                                  "testsrc2=size=640x480:rate=30",
+                                                                  "-t",
+                                                                  "4",
+                                                                  "-g",
+                                                                  "60",
+                                                                  "-b:v",
+                                                                  "600k",
+                                                                  "-flags:v",
+                                                                  "+bitexact",
+                                                                  "-c:v",
+                                                                  "mpeg4",
+                                                                  "-threads",
+                                                                  "1",
+                                                                  "-bf",
+                                                                  "0",
+                                                                  "-sc_threshold",
+                                                                  "1000000000",
+                                                                  "-fflags",
+                                                                  "+bitexact",
+                                                                  "-f",
+                                                                  "m4v",
+                                                                  prefix + ".m4v"},
+                                                                 test_support::Stderr::Inherit);
   if (made.status != 0) return "";
   std::error_code ec;
   std::filesystem::copy_file(std::string(CAMVIEWER_CLIPS_DIR) + "/vga.g726", prefix + ".g726",

@@ -55,7 +55,8 @@ class Camsim {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::vector<std::string> args = {camsim_path(), "--port", "0", "--user", kUser, "--password", kPassword, "--fast", clip};
+    std::vector<std::string> args = {camsim_path(), "--port",  "0",      "--user", kUser,
+                                     "--password",  kPassword, "--fast", clip};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

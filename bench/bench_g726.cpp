@@ -13,7 +13,6 @@ extern "C" {
 #include "bench/bench_timing.h"
 #include "viewer/media/g726/g726.h"
 
-
 int main() {
   // Camera audio blocks are 400 bytes (1,600 samples, 200 ms). Random codes
   // keep the predictor busy like speech does.

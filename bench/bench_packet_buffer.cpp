@@ -171,8 +171,8 @@ int main() {
       slot = (slot + 1) % 256;
     }
   };
-  const auto rates = bench::best_rates({{add_all, static_cast<double>(packets.size())},
-                                        {copy_all, static_cast<double>(packets.size())}});
+  const auto rates = bench::best_rates(
+      {{add_all, static_cast<double>(packets.size())}, {copy_all, static_cast<double>(packets.size())}});
   const double add_ns = 1e9 / rates[0];
   const double copy_ns = 1e9 / rates[1];
   const double packets_per_s = static_cast<double>(packets.size()) * 1000.0 / stream_ms;

@@ -32,9 +32,7 @@ constexpr int kWriters = 8;
 constexpr std::uint32_t kPacket = 3200;
 constexpr int kPacketsEach = 4000;  // 12.8 MB per writer
 
-double seconds_since(Clock::time_point t0) {
-  return std::chrono::duration<double>(Clock::now() - t0).count();
-}
+double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
 
 std::uint32_t now_us() {
   return static_cast<std::uint32_t>(

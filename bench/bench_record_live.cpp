@@ -234,8 +234,9 @@ bool check_recording(const fs::path& path, const std::vector<std::uint8_t>& stre
   head.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
   bool ok = parse_head(head, &header_length, &packet_size);
   if (!ok) *why = "does not start with an ASF header and a Data Object";
-  if (ok && (stream_head.size() < header_length ||
-             !std::equal(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(header_length), stream_head.begin()))) {
+  if (ok &&
+      (stream_head.size() < header_length ||
+       !std::equal(head.begin(), head.begin() + static_cast<std::ptrdiff_t>(header_length), stream_head.begin()))) {
     ok = false;
     *why = "its header is not the one the camera sends";
   }
@@ -277,8 +278,8 @@ bool check_recording(const fs::path& path, const std::vector<std::uint8_t>& stre
 
 // The streams of a file as ffprobe lists them ("audio:adpcm_g726 video:mpeg4").
 std::string probe_streams(const fs::path& path) {
-  const std::string cmd = "ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 '" +
-                          path.string() + "' 2>/dev/null";
+  const std::string cmd =
+      "ffprobe -v error -show_entries stream=codec_type,codec_name -of csv=p=0 '" + path.string() + "' 2>/dev/null";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(cmd.c_str(), "r"), ::pclose);
   if (!pipe) return "";
   std::vector<std::string> streams;
@@ -381,7 +382,8 @@ int main(int argc, char** argv) {
     } else if (a == "--paced") {
       paced = true;
     } else {
-      std::fprintf(stderr, "usage: bench_record_live [--seconds N] [--reference-seconds N] [--clip PREFIX] [--paced]\n");
+      std::fprintf(stderr,
+                   "usage: bench_record_live [--seconds N] [--reference-seconds N] [--clip PREFIX] [--paced]\n");
       return 2;
     }
   }

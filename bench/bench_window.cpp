@@ -283,10 +283,12 @@ bool window_turn(const std::string& folder, const std::string& param, int second
   out->counts = {c1.dropped - c0.dropped, c1.presented - c0.presented};
   out->cell_repaints_per_second = (cell_repaints - repaints0) / wall;
   // Clicks still going finish while the window runs.
-  run_until([&] {
-    std::lock_guard lock(mutex);
-    return static_cast<int>(latencies.size()) >= clicks;
-  }, 60000);
+  run_until(
+      [&] {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(latencies.size()) >= clicks;
+      },
+      60000);
   clicking.store(false);
   clicker.join();
   out->latencies_ms = latencies;

@@ -31,8 +31,8 @@ int main() {
   std::vector<std::uint8_t> rgb(kWidth * kHeight * 3);
 
   media::init_YUV2RGB_tab();
-  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight, AV_PIX_FMT_BGR24,
-                                   SWS_POINT, nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight, AV_PIX_FMT_BGR24, SWS_POINT,
+                                   nullptr, nullptr, nullptr);
   if (sws == nullptr) {
     std::fprintf(stderr, "libswscale refused the conversion\n");
     return 1;
@@ -45,8 +45,7 @@ int main() {
 
   const std::vector<double> fps = bench::best_rates({
       {[&] { media::ConvertYUVtoRGB(yuv.data(), rgb.data(), kWidth, kHeight); }, 1.0},
-      {[&] { media::ConvertYUVtoRGB_with(media::YuvToRgbPath::Table, yuv.data(), rgb.data(), kWidth, kHeight); },
-       1.0},
+      {[&] { media::ConvertYUVtoRGB_with(media::YuvToRgbPath::Table, yuv.data(), rgb.data(), kWidth, kHeight); }, 1.0},
       {[&] { sws_scale(sws, src, src_stride, 0, kHeight, dst, dst_stride); }, 1.0},
   });
   sws_freeContext(sws);

@@ -48,14 +48,20 @@ std::string player_entry_text(std::string_view player_path) {
   // copy is not on PATH.
   return "[Desktop Entry]\n"
          "Type=Application\n"
-         "Name=" + std::string(kPlayerName) + "\n"
+         "Name=" +
+         std::string(kPlayerName) +
+         "\n"
          "GenericName=Video Player\n"
          "Comment=Play camera recordings with their sound\n"
-         "Exec=" + platform::exec_value_for(player_path) + " %f\n"
+         "Exec=" +
+         platform::exec_value_for(player_path) +
+         " %f\n"
          "Icon=video-x-generic\n"
          "Terminal=false\n"
          "Categories=AudioVideo;Video;Player;\n"
-         "MimeType=" + std::string(kRecordingType) + ";\n"
+         "MimeType=" +
+         std::string(kRecordingType) +
+         ";\n"
          "Keywords=asf;camera;recording;\n";
 }
 
@@ -100,8 +106,9 @@ Information information_for(const PlayerCheck& check, const LaunchContext& ctx, 
                 ", the desktop's player for them: it cannot decode the cameras' sound. ";
   }
   if (player_available) {
-    info.text += ours + " plays them with their sound. To open .asf files with it, use the button below. "
-                        "The help page tells more:";
+    info.text += ours +
+                 " plays them with their sound. To open .asf files with it, use the button below. "
+                 "The help page tells more:";
   } else {
     info.text += "The help page tells how to play them with their sound:";
   }
@@ -142,19 +149,27 @@ int start_viewer(const LaunchContext& ctx) {
 
 std::string start_failure_message(int error) {
   switch (error) {
-    case 0: return {};
-    case ENOENT: return "The specified file was not found.";
+    case 0:
+      return {};
+    case ENOENT:
+      return "The specified file was not found.";
     case ENOTDIR:
     case ELOOP:
-    case ENAMETOOLONG: return "The specified path was not found.";
+    case ENAMETOOLONG:
+      return "The specified path was not found.";
     case EACCES:
-    case EPERM: return "The operating system denied access to the specified file.";
+    case EPERM:
+      return "The operating system denied access to the specified file.";
     case ENOMEM:
-    case EAGAIN: return "There was not enough memory to complete the operation.";
+    case EAGAIN:
+      return "There was not enough memory to complete the operation.";
     case ENOEXEC:
-    case ELIBBAD: return "The .EXE file is invalid (non-Win32 .EXE or error in .EXE image).";
-    case ETXTBSY: return "A sharing violation occurred.";
-    case ELIBACC: return "The specified dynamic-link library was not found.";
+    case ELIBBAD:
+      return "The .EXE file is invalid (non-Win32 .EXE or error in .EXE image).";
+    case ETXTBSY:
+      return "A sharing violation occurred.";
+    case ELIBACC:
+      return "The specified dynamic-link library was not found.";
     default: {
       // A failure is never passed over in silence.
       std::string text = std::strerror(error);

@@ -36,9 +36,9 @@ inline constexpr std::string_view kUserDataFolder = "quorvan-viewer";
 
 // What the Information dialog shows.
 struct Information {
-  std::string text;        // why recorded files lose their sound, and the fix
-  std::string link;        // address of our help page (a file:// URL)
-  std::string button;      // caption of the button that makes our player the default
+  std::string text;               // why recorded files lose their sound, and the fix
+  std::string link;               // address of our help page (a file:// URL)
+  std::string button;             // caption of the button that makes our player the default
   bool can_make_default = false;  // false: our player is not there to be made the default
 };
 

@@ -17,16 +17,16 @@ struct GstPlayer {
 // VLC, Kaffeine (libvlc), Dragon Player (Phonon, whose Debian default
 // back end is VLC), SMPlayer and xine decode with libavcodec and are not here.
 constexpr GstPlayer kGstPlayers[] = {
-    {"org.gnome.totem", "totem"},                    // GNOME Videos, Debian 12's default
-    {"totem", "totem"},                              // the same under its older id
-    {"org.gnome.showtime", "showtime"},              // GNOME's newer video player
-    {"org.xfce.parole", "parole"},                   // Xfce's player
-    {"parole", "parole"},                            // the same under its older id
-    {"com.github.rafostar.clapper", "clapper"},      // GTK 4 player on GStreamer
+    {"org.gnome.totem", "totem"},                      // GNOME Videos, Debian 12's default
+    {"totem", "totem"},                                // the same under its older id
+    {"org.gnome.showtime", "showtime"},                // GNOME's newer video player
+    {"org.xfce.parole", "parole"},                     // Xfce's player
+    {"parole", "parole"},                              // the same under its older id
+    {"com.github.rafostar.clapper", "clapper"},        // GTK 4 player on GStreamer
     {"io.elementary.videos", "io.elementary.videos"},  // elementary OS Videos
-    {"net.baseart.glide", "glide"},                  // Glide
-    {"org.sigxcpu.livi", "livi"},                    // Livi (phones)
-    {"", "gst-play-1.0"},                            // GStreamer's own test player
+    {"net.baseart.glide", "glide"},                    // Glide
+    {"org.sigxcpu.livi", "livi"},                      // Livi (phones)
+    {"", "gst-play-1.0"},                              // GStreamer's own test player
     {"", "gst-launch-1.0"},
 };
 

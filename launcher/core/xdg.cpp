@@ -93,12 +93,24 @@ std::string unescape(std::string_view s) {
       continue;
     }
     switch (s[++i]) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
-      default: out += '\\'; out += s[i];
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      default:
+        out += '\\';
+        out += s[i];
     }
   }
   return out;
@@ -173,7 +185,8 @@ void best_claimant(const std::string& apps_dir, std::string_view mime, std::stri
   for (const fs::path& f : files) {
     if (!is_regular_file(f.string()) || !claims_type(f.string(), mime)) continue;
     long pref = 0;
-    if (std::optional<std::string> p = desktop_entry_value(f.string(), "InitialPreference")) pref = std::atol(p->c_str());
+    if (std::optional<std::string> p = desktop_entry_value(f.string(), "InitialPreference"))
+      pref = std::atol(p->c_str());
     if (pref > best_pref) {
       best_pref = pref;
       std::string id = f.lexically_relative(apps_dir).string();
@@ -389,8 +402,10 @@ int replace_file(const std::string& path, const std::string& text, unsigned mode
   while (done < text.size() && error == 0) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) error = n < 0 ? errno : EIO;
-    else done += static_cast<std::size_t>(n);
+    if (n <= 0)
+      error = n < 0 ? errno : EIO;
+    else
+      done += static_cast<std::size_t>(n);
   }
   if (error == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
   if (error == 0 && ::fsync(fd) != 0) error = errno;

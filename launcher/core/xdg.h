@@ -16,12 +16,12 @@
 namespace launcher {
 
 struct XdgDirs {
-  std::string data_home;               // $XDG_DATA_HOME, default ~/.local/share
-  std::vector<std::string> data_dirs;  // $XDG_DATA_DIRS, default /usr/local/share:/usr/share
-  std::string config_home;             // $XDG_CONFIG_HOME, default ~/.config
+  std::string data_home;                 // $XDG_DATA_HOME, default ~/.local/share
+  std::vector<std::string> data_dirs;    // $XDG_DATA_DIRS, default /usr/local/share:/usr/share
+  std::string config_home;               // $XDG_CONFIG_HOME, default ~/.config
   std::vector<std::string> config_dirs;  // $XDG_CONFIG_DIRS, default /etc/xdg
-  std::vector<std::string> desktops;   // $XDG_CURRENT_DESKTOP, lower case, in order
-  std::string path;                    // $PATH
+  std::vector<std::string> desktops;     // $XDG_CURRENT_DESKTOP, lower case, in order
+  std::string path;                      // $PATH
 
   // Read from the process environment; relative values count as unset.
   [[nodiscard]] static XdgDirs from_environment();

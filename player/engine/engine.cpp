@@ -29,9 +29,9 @@ constexpr int kPacketsPerRound = 16;
 // the sound clock moves on its own, so the wait is looked at again.
 constexpr int kMaxSleepMs = 50;
 constexpr std::size_t kRgbBytes = std::size_t{640} * 480 * 3;
-constexpr int kCodeBits = 2;             // the cameras' G.726 at 16 kbit/s
+constexpr int kCodeBits = 2;                // the cameras' G.726 at 16 kbit/s
 constexpr std::int64_t kUsPerSample = 125;  // 8 kHz
-constexpr std::size_t kPcmChunk = 4096;  // samples decoded per call
+constexpr std::size_t kPcmChunk = 4096;     // samples decoded per call
 
 std::int64_t wall_us() {
   using namespace std::chrono;
@@ -182,9 +182,9 @@ EngineStatus Engine::status() const {
   s.position_ms = position_ms_.load();
   s.duration_ms = std::max(duration_ms_.load(), index_.last_ms());
   s.index_ready = index_.finished();
-  s.index_progress = layout_.packet_count == 0 ? 1.0
-                                               : static_cast<double>(index_.scanned_packets()) /
-                                                     static_cast<double>(layout_.packet_count);
+  s.index_progress = layout_.packet_count == 0
+                         ? 1.0
+                         : static_cast<double>(index_.scanned_packets()) / static_cast<double>(layout_.packet_count);
   s.sound = sound_playing_.load();
   s.pictures = pictures_.load();
   s.no_picture = no_picture_.load();
@@ -401,8 +401,8 @@ bool Engine::feed_pending_sound() {
     // Four 2-bit codes a byte; a block is decoded in pieces when the queue
     // takes only part of it, on the same decoder state.
     const std::size_t bytes = std::min({block_end - pending_pos_, room / 4, kPcmChunk / 4});
-    const int n = media::G726_dec(g726_.get(), kCodeBits, pending_sound_.data() + pending_pos_,
-                                  static_cast<int>(bytes), pcm_.data());
+    const int n = media::G726_dec(g726_.get(), kCodeBits, pending_sound_.data() + pending_pos_, static_cast<int>(bytes),
+                                  pcm_.data());
     const std::int64_t time = mark.time_us + static_cast<std::int64_t>(pending_pos_ - mark.offset) * 4 * kUsPerSample;
     // Samples before the place read from (a seek, a resumed picture) are
     // decoded for the decoder's state but not played.

@@ -36,9 +36,9 @@ namespace player {
 struct PresentedPicture {
   int width = 0;
   int height = 0;
-  std::int64_t time_ms = 0;     // on the recording's timeline
-  std::uint32_t stream_time = 0;  // the presentation time the file gives
-  std::uint64_t number = 0;     // pictures presented since open, from 1
+  std::int64_t time_ms = 0;           // on the recording's timeline
+  std::uint32_t stream_time = 0;      // the presentation time the file gives
+  std::uint64_t number = 0;           // pictures presented since open, from 1
   const std::uint8_t* yuv = nullptr;  // planar 4:2:0, as the decoder wrote it
   const std::uint8_t* rgb = nullptr;  // 24-bit, bottom row first, blue green red
 };
@@ -67,10 +67,10 @@ struct EngineStatus {
   std::int64_t position_ms = 0;  // the picture shown, on the recording's timeline
   std::int64_t duration_ms = 0;  // the latest object time known
   bool index_ready = false;
-  double index_progress = 0;     // 0..1
-  bool sound = false;            // sound is being played
-  std::uint64_t pictures = 0;    // presented since open
-  bool no_picture = false;       // the whole file was read and no picture decoded
+  double index_progress = 0;   // 0..1
+  bool sound = false;          // sound is being played
+  std::uint64_t pictures = 0;  // presented since open
+  bool no_picture = false;     // the whole file was read and no picture decoded
 };
 
 class Engine final : public record::SnapshotSource {
@@ -142,8 +142,8 @@ class Engine final : public record::SnapshotSource {
   class Sink;
 
   struct Mark {
-    std::size_t offset;     // where a block starts in pending_sound_
-    std::int64_t time_us;   // its time on the recording's timeline
+    std::size_t offset;    // where a block starts in pending_sound_
+    std::int64_t time_us;  // its time on the recording's timeline
   };
 
   void play_main();
@@ -181,8 +181,8 @@ class Engine final : public record::SnapshotSource {
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   Requests requests_;
-  std::atomic<std::uint64_t> wakes_{0};     // every reason to look again
-  std::atomic<std::uint64_t> handled_{0};   // the play thread has looked after this many
+  std::atomic<std::uint64_t> wakes_{0};    // every reason to look again
+  std::atomic<std::uint64_t> handled_{0};  // the play thread has looked after this many
   std::atomic<bool> waiting_{false};
 
   // Published for status().
@@ -209,8 +209,8 @@ class Engine final : public record::SnapshotSource {
   bool need_key_ = true;
   bool first_decoded_ = false;
   StreamPosition first_decoded_at_;  // the key frame that decoded with the codec data
-  StreamPosition video_from_;      // video objects starting before this are not wanted
-  std::int64_t sound_from_us_ = 0; // samples before this time are not wanted
+  StreamPosition video_from_;        // video objects starting before this are not wanted
+  std::int64_t sound_from_us_ = 0;   // samples before this time are not wanted
   std::deque<Frame> frames_;
   std::vector<Frame> spare_frames_;
   std::size_t queued_bytes_ = 0;
@@ -220,7 +220,7 @@ class Engine final : public record::SnapshotSource {
   std::size_t pending_pos_ = 0;
   bool end_told_ = false;
   std::vector<std::int16_t> pcm_;
-  bool show_next_ = true;   // present the next picture whatever the clock says
+  bool show_next_ = true;  // present the next picture whatever the clock says
   int steps_ = 0;
   bool moved_while_paused_ = false;
   bool seek_pending_ = false;

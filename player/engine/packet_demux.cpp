@@ -54,39 +54,40 @@ bool PacketDemux::add(Assembly& a, std::uint8_t* buffer, std::uint32_t offset, c
 }
 
 bool PacketDemux::feed(const std::uint8_t* packet, std::uint32_t size, std::uint64_t index, DemuxSink& sink) {
-  const bool ok = size >= asf::kPacketFixedBytes && asf::for_each_payload(packet, size, [&](const asf::Payload& p) {
-    const StreamPosition here{index, p.index};
-    if (p.stream == net::kStreamVideo || p.stream == net::kStreamVideoKey) {
-      if (p.new_object) {
-        // An unfinished frame cannot be shown; the live stream would end here.
-        drop(video_);
-        if (p.object_size > net::kMaxVideoObjectBytes) {
-          ++dropped_objects_;
+  const bool ok =
+      size >= asf::kPacketFixedBytes && asf::for_each_payload(packet, size, [&](const asf::Payload& p) {
+        const StreamPosition here{index, p.index};
+        if (p.stream == net::kStreamVideo || p.stream == net::kStreamVideoKey) {
+          if (p.new_object) {
+            // An unfinished frame cannot be shown; the live stream would end here.
+            drop(video_);
+            if (p.object_size > net::kMaxVideoObjectBytes) {
+              ++dropped_objects_;
+              return true;
+            }
+            video_ = Assembly{true, p.object_size, 0, p.object_time, here};
+          }
+          if (add(video_, video_buffer_.get(), p.offset, p.data, p.length)) {
+            sink.video_frame(
+                {video_buffer_.get(), video_.size, video_.time, p.stream == net::kStreamVideoKey, video_.start});
+            video_ = Assembly{};
+          }
           return true;
         }
-        video_ = Assembly{true, p.object_size, 0, p.object_time, here};
-      }
-      if (add(video_, video_buffer_.get(), p.offset, p.data, p.length)) {
-        sink.video_frame({video_buffer_.get(), video_.size, video_.time, p.stream == net::kStreamVideoKey,
-                          video_.start});
-        video_ = Assembly{};
-      }
-      return true;
-    }
-    if (p.stream == net::kStreamAudio) {
-      if (!audio_) return true;
-      if (p.new_object) {
-        drop(audio_block_);
-        audio_block_ = Assembly{true, p.object_size, 0, p.object_time, here};
-      }
-      if (add(audio_block_, audio_buffer_.get(), p.offset, p.data, p.length)) {
-        sink.audio_block({audio_buffer_.get(), audio_block_.size, audio_block_.time, false, audio_block_.start});
-        audio_block_ = Assembly{};
-      }
-      return true;
-    }
-    return false;  // not a stream of the cameras' profile: the packet is garbage
-  });
+        if (p.stream == net::kStreamAudio) {
+          if (!audio_) return true;
+          if (p.new_object) {
+            drop(audio_block_);
+            audio_block_ = Assembly{true, p.object_size, 0, p.object_time, here};
+          }
+          if (add(audio_block_, audio_buffer_.get(), p.offset, p.data, p.length)) {
+            sink.audio_block({audio_buffer_.get(), audio_block_.size, audio_block_.time, false, audio_block_.start});
+            audio_block_ = Assembly{};
+          }
+          return true;
+        }
+        return false;  // not a stream of the cameras' profile: the packet is garbage
+      });
   if (!ok) {
     ++bad_packets_;
     drop(video_);

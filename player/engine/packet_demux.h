@@ -27,9 +27,9 @@ struct StreamPosition {
 struct DemuxedObject {
   const std::uint8_t* data = nullptr;  // valid during the call only
   std::uint32_t length = 0;
-  std::uint32_t time = 0;              // presentation time, ms
-  bool key = false;                    // video: the completing payload carried the key-frame bit
-  StreamPosition start;                // where its first payload was
+  std::uint32_t time = 0;  // presentation time, ms
+  bool key = false;        // video: the completing payload carried the key-frame bit
+  StreamPosition start;    // where its first payload was
 };
 
 class DemuxSink {

@@ -62,7 +62,7 @@ std::unique_ptr<FileBytes> open_file_bytes(const std::string& path, OpenError* e
     *reason = std::strerror(errno);
     return nullptr;
   }
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     *error = OpenError::NotRegularFile;
@@ -121,25 +121,26 @@ OpenError read_layout(FileBytes& bytes, RecordingLayout* out) {
   bool have_file_properties = false;
   std::uint32_t packet_size = 0;
   asf::VideoFormat format;
-  const bool walked = asf::walk_header_children(body, body_len, asf::le32(preamble + 24), [&](const asf::HeaderChild& c) {
-    if (asf::guid_at(c.object, asf::kHeaderExtensionObject)) return c.readable >= asf::kHeaderExtensionBytes;
-    if (asf::guid_at(c.object, asf::kFilePropertiesObject)) {
-      if (c.readable < asf::kFilePropertiesBytes) return false;
-      packet_size = asf::le32(c.object + asf::kMinPacketSizeOffset);
-      have_file_properties = true;
-      return true;
-    }
-    if (!asf::guid_at(c.object, asf::kStreamPropertiesObject)) return true;
-    if (c.readable < asf::kStreamPropertiesFixed) return false;
-    const std::uint8_t* type = c.object + asf::kStreamTypeOffset;
-    if (asf::guid_at(type, asf::kVideoMedia)) {
-      if (!asf::read_video_format(c, &format)) return false;
-      have_video = true;
-    } else if (asf::guid_at(type, asf::kAudioMedia)) {
-      out->has_audio = true;
-    }
-    return true;
-  });
+  const bool walked =
+      asf::walk_header_children(body, body_len, asf::le32(preamble + 24), [&](const asf::HeaderChild& c) {
+        if (asf::guid_at(c.object, asf::kHeaderExtensionObject)) return c.readable >= asf::kHeaderExtensionBytes;
+        if (asf::guid_at(c.object, asf::kFilePropertiesObject)) {
+          if (c.readable < asf::kFilePropertiesBytes) return false;
+          packet_size = asf::le32(c.object + asf::kMinPacketSizeOffset);
+          have_file_properties = true;
+          return true;
+        }
+        if (!asf::guid_at(c.object, asf::kStreamPropertiesObject)) return true;
+        if (c.readable < asf::kStreamPropertiesFixed) return false;
+        const std::uint8_t* type = c.object + asf::kStreamTypeOffset;
+        if (asf::guid_at(type, asf::kVideoMedia)) {
+          if (!asf::read_video_format(c, &format)) return false;
+          have_video = true;
+        } else if (asf::guid_at(type, asf::kAudioMedia)) {
+          out->has_audio = true;
+        }
+        return true;
+      });
   // The picture must fit the buffers the decoder and the converter are
   // sized for, as the live pipeline requires.
   if (!walked || !have_video || !have_file_properties || format.width <= 0 || format.height <= 0 ||

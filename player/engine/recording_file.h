@@ -45,8 +45,8 @@ class MemoryFileBytes final : public FileBytes {
 
 enum class OpenError {
   None,
-  CannotOpen,          // missing, no permission, ...
-  NotRegularFile,      // a folder, a FIFO, a device
+  CannotOpen,      // missing, no permission, ...
+  NotRegularFile,  // a folder, a FIFO, a device
   Empty,
   NotCameraRecording,  // not an ASF file in the cameras' profile
   NoPackets,           // a header, but not one whole packet behind it
@@ -72,7 +72,7 @@ struct RecordingLayout {
   std::uint64_t packet_count = 0;  // whole packets before the trailer
   std::uint64_t cut_bytes = 0;     // bytes of an unfinished last packet, not read
   bool has_trailer = false;
-  std::string period_start;        // from the trailer, e.g. "2005/04/12   15:30"
+  std::string period_start;  // from the trailer, e.g. "2005/04/12   15:30"
   std::string period_end;
 };
 
@@ -87,8 +87,8 @@ struct RecordingLayout {
 
 // Reads `count` packets from `first` on into destination; returns how many
 // whole packets it read.
-std::uint64_t read_packets(FileBytes& bytes, const RecordingLayout& layout, std::uint64_t first,
-                           std::uint64_t count, std::uint8_t* destination);
+std::uint64_t read_packets(FileBytes& bytes, const RecordingLayout& layout, std::uint64_t first, std::uint64_t count,
+                           std::uint8_t* destination);
 
 // Presentation times of a file, in milliseconds relative to its first media
 // object (the camera's millisecond counter may start anywhere and wrap).

@@ -19,14 +19,12 @@ fs::path absolute_of(const std::string& path) {
 
 }  // namespace
 
-std::string camera_folder_name(const std::string& path) {
-  return absolute_of(path).parent_path().filename().string();
-}
+std::string camera_folder_name(const std::string& path) { return absolute_of(path).parent_path().filename().string(); }
 
 std::string window_title(const std::string& path, const RecordingLayout& layout) {
   std::string folder = camera_folder_name(path);
-  std::string what = layout.has_trailer ? layout.period_start + " - " + layout.period_end
-                                        : absolute_of(path).filename().string();
+  std::string what =
+      layout.has_trailer ? layout.period_start + " - " + layout.period_end : absolute_of(path).filename().string();
   std::string title = folder.empty() ? what : folder + ": " + what;
   return title + " - " + kProgramName;
 }

@@ -66,7 +66,7 @@ class SeekIndex {
   mutable std::mutex mutex_;
   std::vector<KeyEntry> keys_;  // in file order
   std::uint64_t stride_ = 1;
-  std::uint64_t seen_ = 0;      // key frames met by the scan
+  std::uint64_t seen_ = 0;  // key frames met by the scan
   std::uint64_t scanned_ = 0;
   std::int64_t last_ms_ = 0;
   bool finished_ = false;

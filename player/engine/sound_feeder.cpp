@@ -164,8 +164,8 @@ bool SoundFeeder::idle() const {
 
 std::int64_t SoundFeeder::time_at(std::uint64_t byte) const {
   // The last span that starts at or before the byte.
-  auto it = std::upper_bound(spans_.begin(), spans_.end(), byte,
-                             [](std::uint64_t b, const Span& s) { return b < s.byte; });
+  auto it =
+      std::upper_bound(spans_.begin(), spans_.end(), byte, [](std::uint64_t b, const Span& s) { return b < s.byte; });
   if (it != spans_.begin()) --it;
   const std::int64_t samples = static_cast<std::int64_t>((byte - std::min(byte, it->byte)) / kBytesPerSample);
   return it->time_us + samples * kUsPerSample;
@@ -199,7 +199,8 @@ void SoundFeeder::write(std::size_t bytes, bool data) {
       }
       if (new_span) spans_.push_back({written_, time, true});
       std::size_t run = n - done;
-      if (!markers_.empty()) run = std::min<std::size_t>(run, static_cast<std::size_t>(markers_.front().sample - taken_));
+      if (!markers_.empty())
+        run = std::min<std::size_t>(run, static_cast<std::size_t>(markers_.front().sample - taken_));
       for (std::size_t i = 0; i < run; ++i) out[done + i] = queue_[(taken_ + i) % kQueueSamples];
       taken_ += run;
       written_ += run * kBytesPerSample;
@@ -250,7 +251,8 @@ void SoundFeeder::service() {
   }
   // Everything up to a whole buffer ahead of the cursor may be written.
   const std::uint64_t limit = played_ + kBufferBytes;
-  const std::size_t samples = std::min<std::size_t>(queued(), static_cast<std::size_t>((limit - written_) / kBytesPerSample));
+  const std::size_t samples =
+      std::min<std::size_t>(queued(), static_cast<std::size_t>((limit - written_) / kBytesPerSample));
   if (samples > 0) write(samples * kBytesPerSample, true);
   if (queued() == 0) {
     // Nothing to play: the end of the recording's sound (fill the buffer, the

@@ -94,9 +94,9 @@ class SoundFeeder {
   };
 
   void run();
-  void service();                       // mutex_ held
-  void update_cursor();                 // mutex_ held
-  void write(std::size_t bytes, bool data);  // mutex_ held
+  void service();                                  // mutex_ held
+  void update_cursor();                            // mutex_ held
+  void write(std::size_t bytes, bool data);        // mutex_ held
   std::int64_t time_at(std::uint64_t byte) const;  // mutex_ held
   std::size_t queued() const { return static_cast<std::size_t>(pushed_ - taken_); }
 

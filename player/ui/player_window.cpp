@@ -29,7 +29,8 @@ class VideoView final : public QWidget {
       // Turned the right way up into the screen's own 32-bit format in one
       // pass: drawing then copies (or only scales) pixels, with no
       // conversion of Qt's in between.
-      if (frame_.width() != p.width || frame_.height() != p.height) frame_ = QImage(p.width, p.height, QImage::Format_RGB32);
+      if (frame_.width() != p.width || frame_.height() != p.height)
+        frame_ = QImage(p.width, p.height, QImage::Format_RGB32);
       for (int row = 0; row < p.height; ++row) {
         const std::uint8_t* from = p.rgb + static_cast<std::size_t>(p.height - 1 - row) * p.width * 3;
         auto* to = reinterpret_cast<QRgb*>(frame_.scanLine(row));
@@ -104,7 +105,9 @@ class PositionBar final : public QWidget {
   }
 
  private:
-  int clamp_x(int x) const { return std::clamp(x, layout_.groove_left(), layout_.groove_left() + layout_.groove_width()); }
+  int clamp_x(int x) const {
+    return std::clamp(x, layout_.groove_left(), layout_.groove_left() + layout_.groove_width());
+  }
 
   std::function<void(int)> seek_;
   WindowLayout layout_;
@@ -226,9 +229,7 @@ void PlayerWindow::next_speed() {
   engine_->set_speed(speed >= 8 ? 1 : speed * 2);
 }
 
-void PlayerWindow::seek_to_bar_x(int x) {
-  engine_->seek(bar_time_at(layout_, x, engine_->status().duration_ms));
-}
+void PlayerWindow::seek_to_bar_x(int x) { engine_->seek(bar_time_at(layout_, x, engine_->status().duration_ms)); }
 
 void PlayerWindow::take_snapshot() {
   const SnapshotPlace place = snapshot_place(engine_->path(), program_folder_);

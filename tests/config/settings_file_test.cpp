@@ -57,15 +57,17 @@ TEST(LoadSettings, ValuesFromAHandWrittenFile) {
   TempFolder folder;
   write_file(folder / "param.dat",
              "    \r\n"
-             "Volume =5\r\n"           // not the key Volume
-             "JpegRatio=abc\r\n"       // not a number: the default stays
+             "Volume =5\r\n"      // not the key Volume
+             "JpegRatio=abc\r\n"  // not a number: the default stays
              "JpegRatio=10\r\n"
-             "InstanceTime=15 min\r\n" // the number at the start counts
+             "InstanceTime=15 min\r\n"  // the number at the start counts
              "AutoRun=0\r\n"
              "DiskLimit=1\r\n"
              "MaxInsSpace=-20\r\n"
-             "RecordPath=" + folder.path() + "/rec // elsewhere\r\n"
-             "SnapshotPath=");
+             "RecordPath=" +
+                 folder.path() +
+                 "/rec // elsewhere\r\n"
+                 "SnapshotPath=");
   Settings s = settings_in(folder);
   ASSERT_EQ(platform::set_start_with_session(true, "/opt/x/viewer"), 1);
   load_settings(s, nullptr);
@@ -218,7 +220,8 @@ TEST(ProgramFolder, TheUsersDataFolder) {
   ::setenv("HOME", "", 1);
   EXPECT_EQ(user_data_folder(), "");
   // A folder this user may write stays the program's folder (the build tree).
-  EXPECT_EQ(default_start_folder(), platform::running_program_path().substr(0, platform::running_program_path().rfind('/')));
+  EXPECT_EQ(default_start_folder(),
+            platform::running_program_path().substr(0, platform::running_program_path().rfind('/')));
   if (saved_data) ::setenv("XDG_DATA_HOME", data.c_str(), 1);
   if (saved_home) ::setenv("HOME", home.c_str(), 1);
 }
@@ -356,8 +359,7 @@ TEST(LoadSettings, ARelativeProgramFolderBecomesAbsoluteBeforeAnyPathIsStored) {
   EXPECT_EQ(s.RecordPath, s.program_folder + "/Record");
   EXPECT_TRUE(fs::is_directory(s.RecordPath));
   ASSERT_EQ(save_settings(s), 1);
-  EXPECT_NE(read_file(folder / "param.dat").find("\nRecordPath=" + s.program_folder + "/Record\n"),
-            std::string::npos);
+  EXPECT_NE(read_file(folder / "param.dat").find("\nRecordPath=" + s.program_folder + "/Record\n"), std::string::npos);
   ASSERT_EQ(platform::set_start_with_session(false, ""), 1);
 }
 

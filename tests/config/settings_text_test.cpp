@@ -13,14 +13,14 @@ namespace {
 TEST(KeyValueReader, LineEndsCommentsAndKeys) {
   const std::string bytes =
       "    \n"
-      "Slience=3\r\n"                // CR LF
-      "Volume =7\n"                  // a space makes it another key
+      "Slience=3\r\n"  // CR LF
+      "Volume =7\n"    // a space makes it another key
       "JpegRatio=60\n"
-      "JpegRatio=90\n"               // the first occurrence wins
-      "MotionPath=/a/b//comment\n"   // cut at "//"
+      "JpegRatio=90\n"              // the first occurrence wins
+      "MotionPath=/a/b//comment\n"  // cut at "//"
       "no equals sign here\n"
-      "Url=x=y\xFF"                  // 0xFF ends a line; the value keeps its "="
-      "AutoRun=0";                   // no line feed at the end
+      "Url=x=y\xFF"  // 0xFF ends a line; the value keeps its "="
+      "AutoRun=0";   // no line feed at the end
   KeyValueMap map = parse_key_values(bytes);
   EXPECT_EQ(map.at("Slience"), "3");
   EXPECT_EQ(map.count("Volume"), 0u);
@@ -32,9 +32,7 @@ TEST(KeyValueReader, LineEndsCommentsAndKeys) {
   EXPECT_EQ(map.size(), 6u);
 }
 
-TEST(KeyValueReader, CarriageReturnInsideALineIsDropped) {
-  EXPECT_EQ(parse_key_values("Key=a\rb\n").at("Key"), "ab");
-}
+TEST(KeyValueReader, CarriageReturnInsideALineIsDropped) { EXPECT_EQ(parse_key_values("Key=a\rb\n").at("Key"), "ab"); }
 
 TEST(ScanInt, BehavesLikeADecimalScan) {
   std::int32_t v = 42;
@@ -95,7 +93,8 @@ TEST(CameraText, HandWrittenRecords) {
   const std::string old_record =
       "Cam|10.0.0.5|8080|00aabbccddee|desc|u|p%7C|0|2|0|1|1|4|0|0|-300|"
       "1|1|1|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|3\\";
-  std::vector<CamInfo> cams = parse_camera_text(old_record + "Short|h|1|00aabbccddef|d|u|p|1|x\\" + "Lost|h|1|m|d|u|p|0");
+  std::vector<CamInfo> cams =
+      parse_camera_text(old_record + "Short|h|1|00aabbccddef|d|u|p|1|x\\" + "Lost|h|1|m|d|u|p|0");
   ASSERT_EQ(cams.size(), 2u);
   EXPECT_EQ(cams[0].password, "p%7C");  // no marker: an old "%" stays as written
   EXPECT_EQ(cams[0].port, "8080");
@@ -154,11 +153,11 @@ TEST(ScheduleText, RoundTripAndFormat) {
 
 TEST(ScheduleText, HandWrittenRecords) {
   std::vector<CamScheduleRecord> back = parse_schedule_text(
-      "aabbccddeeff0|5|0|1|900|30|1|2|1000|15\\"  // count larger than the entries present
-      "aabbccddeeff1|1|0|3|700\\"                 // incomplete entry
-      "nodigit|1|0|1|1|1\\"                       // key without a location digit
+      "aabbccddeeff0|5|0|1|900|30|1|2|1000|15\\"       // count larger than the entries present
+      "aabbccddeeff1|1|0|3|700\\"                      // incomplete entry
+      "nodigit|1|0|1|1|1\\"                            // key without a location digit
       "aabbccddee001|2|0|4|100|5|0|4|100|5|0|5|1|1\\"  // count smaller than the entries
-      "aabbccddee011|1|0|1|1|1");                 // unterminated
+      "aabbccddee011|1|0|1|1|1");                      // unterminated
   ASSERT_EQ(back.size(), 3u);
   EXPECT_EQ(back[0].entries.size(), 2u);
   EXPECT_EQ(back[0].entries[1], (ScheduleValues{1, 2, 1000, 15}));

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "support/camsim.h"
 #include "shell/fake_connection.h"
+#include "support/camsim.h"
 #include "viewer/platform/headless/headless_ui.h"
 #include "viewer/shell/model/camera.h"
 #include "viewer/shell/model/camera_dialog_model.h"
@@ -28,14 +28,13 @@ std::string port_of(const CamsimProcess& cam) { return std::to_string(cam.port()
 class CameraDialogCamsim : public ::testing::Test {
  protected:
   CameraDialogCamsim()
-      : list_(connections_.factory()),
-        dialog_(model::CameraDialogModel::for_program(discovery_, list_, nullptr)) {}
+      : list_(connections_.factory()), dialog_(model::CameraDialogModel::for_program(discovery_, list_, nullptr)) {}
 
   std::vector<std::string> texts() { return ui_->shown_texts(); }
 
   platform::ScopedHeadlessUi ui_;
   testing_support::FakeConnections connections_;  // the dialog never starts a camera
-  net::Discovery discovery_;  // never searched here: searches run only on test networks
+  net::Discovery discovery_;                      // never searched here: searches run only on test networks
   model::CameraList list_;
   std::unique_ptr<model::CameraDialogModel> dialog_;
 };
@@ -102,8 +101,8 @@ TEST_F(CameraDialogCamsim, WithoutAPortTheDynamicDnsPageLeadsToTheCamera) {
   // address of this process's own keeps parallel runs apart.
   const int pid = static_cast<int>(::getpid());
   const std::string address = "127.78." + std::to_string((pid >> 8) & 0xff) + "." + std::to_string((pid & 0xff) | 1);
-  CamsimProcess cam({"--bind", address, "--port", "0", "--ddns-port", "80", "--name", "Roof", "--mac",
-                             "000e53000009", "small"});
+  CamsimProcess cam(
+      {"--bind", address, "--port", "0", "--ddns-port", "80", "--name", "Roof", "--mac", "000e53000009", "small"});
   if (!cam.ready()) GTEST_SKIP() << "cannot serve port 80 on " << address << " here";
 
   dialog_->open(CameraDialogMode::AddByAddress);

@@ -14,12 +14,15 @@
 namespace {
 
 using namespace std::string_literals;
-using platform::MsgAnswer;
 using model::CameraDialogFields;
 using model::CameraDialogMode;
 using model::CameraRecord;
+using platform::MsgAnswer;
 
-const std::string kInfoBody = "camerainfo=Loading bay\0" "00:0f:a0:12:bc:ff\0" "Dock\0"s;
+const std::string kInfoBody =
+    "camerainfo=Loading bay\0"
+    "00:0f:a0:12:bc:ff\0"
+    "Dock\0"s;
 
 net::DiscoveredCamera found(const char* mac, const char* name, const char* address) {
   net::DiscoveredCamera r{};
@@ -88,7 +91,9 @@ TEST_F(CameraDialog, AnythingButCameraInformationIsAFailedConnection) {
   model_.fields().name = "kept";
   for (const std::optional<std::string>& body :
        {std::optional<std::string>("<html>Not Found</html>"), std::optional<std::string>(),
-        std::optional<std::string>("camerainfo=x\0" "not-a-mac\0" "n"s)}) {
+        std::optional<std::string>("camerainfo=x\0"
+                                   "not-a-mac\0"
+                                   "n"s)}) {
     pages_["http://127.0.0.1:80/util/util2.cgi"] = body;
     model_.test();
     EXPECT_EQ(model_.result_list(), std::vector<std::string>{"Connection fail."});
@@ -245,7 +250,9 @@ TEST_F(CameraDialog, TestAndAddWantsANameAndAnAnswer) {
 
   model_.fields().address = "127.0.0.1";
   model_.fields().port = "80";
-  pages_["http://127.0.0.1:80/util/util2.cgi"] = "camerainfo=d\0" "000fa012bcff\0"s;
+  pages_["http://127.0.0.1:80/util/util2.cgi"] =
+      "camerainfo=d\0"
+      "000fa012bcff\0"s;
   EXPECT_EQ(model_.test_and_add(), 0);
   EXPECT_EQ(texts().back(), "please enter a camera name");
   EXPECT_TRUE(added_.empty());
@@ -305,8 +312,8 @@ TEST_F(CameraDialog, SlowStepsSplitForAWorkerGiveTheSameOutcome) {
   // The fields change while the test runs; the test uses what it was given.
   model_.fields().port = "9";
   std::vector<std::string> asked;
-  const model::ConnectionTestResult result = model::CameraDialogModel::run_test(
-      input, [&](const std::string& url) -> std::optional<std::string> {
+  const model::ConnectionTestResult result =
+      model::CameraDialogModel::run_test(input, [&](const std::string& url) -> std::optional<std::string> {
         asked.push_back(url);
         return kInfoBody;
       });

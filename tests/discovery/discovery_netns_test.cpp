@@ -95,11 +95,30 @@ class DiscoveryNetns : public ::testing::Test {
 const std::vector<std::string> kQuick{"--wait-ms", "1500"};
 
 TEST_F(DiscoveryNetns, FindsTheSimulatedCameras) {
-  test_support::CamsimProcess camsim(
-      {"--bind", "192.0.2.2", "--discovery-port", "916", "--discovery-bind", "0.0.0.0", "--port", "0", "--name",
-       "Yard", "--description", "Back yard", "--mac", "00:0e:53:00:00:22", "small", "--camera",
-       "0:admin:admin:small", "--name", "Gate", "--description", "Main gate", "--mac", "00:0e:53:00:00:11"},
-      TestNetwork::inside(cameras_, {}), std::chrono::seconds(10));
+  test_support::CamsimProcess camsim({"--bind",
+                                      "192.0.2.2",
+                                      "--discovery-port",
+                                      "916",
+                                      "--discovery-bind",
+                                      "0.0.0.0",
+                                      "--port",
+                                      "0",
+                                      "--name",
+                                      "Yard",
+                                      "--description",
+                                      "Back yard",
+                                      "--mac",
+                                      "00:0e:53:00:00:22",
+                                      "small",
+                                      "--camera",
+                                      "0:admin:admin:small",
+                                      "--name",
+                                      "Gate",
+                                      "--description",
+                                      "Main gate",
+                                      "--mac",
+                                      "00:0e:53:00:00:11"},
+                                     TestNetwork::inside(cameras_, {}), std::chrono::seconds(10));
   ASSERT_TRUE(camsim.ready()) << "camsim did not start";
   const Found f = run_search(kQuick);
   ASSERT_EQ(f.count, 2);

@@ -40,7 +40,8 @@ bool parse_answer(const std::string& option, Answer& out) {
   std::vector<unsigned char> b(128, 0);
   b[8] = static_cast<unsigned char>(code & 0xff);
   b[9] = static_cast<unsigned char>(code >> 8);
-  for (int i = 0; i < 6; ++i) b[29 + i] = static_cast<unsigned char>(std::stoul(parts[1].substr(2 * i, 2), nullptr, 16));
+  for (int i = 0; i < 6; ++i)
+    b[29 + i] = static_cast<unsigned char>(std::stoul(parts[1].substr(2 * i, 2), nullptr, 16));
   std::memcpy(&b[35], parts[2].data(), std::min<std::size_t>(parts[2].size(), 17));
   std::memcpy(&b[52], parts[3].data(), std::min<std::size_t>(parts[3].size(), 33));
   b.resize(std::min<std::size_t>(length, b.size()));

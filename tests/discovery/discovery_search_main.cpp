@@ -44,8 +44,7 @@ int main(int argc, char** argv) {
     });
   }
   (void)discovery.search(*block, count, options);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   if (canceller.joinable()) canceller.join();
   for (int i = 0; i < count; ++i) {
     const net::DiscoveredCamera& r = (*block)[i];

@@ -5,6 +5,8 @@
 
 #include <csetjmp>
 #include <cstdio>
+
+// libjpeg needs FILE and size_t declared first.
 #include <jpeglib.h>
 
 #include "integration/integration_util.h"
@@ -83,8 +85,8 @@ JpegInfo decode_jpeg(const std::vector<std::uint8_t>& bytes) {
   }
   const bool clean = error.mgr.num_warnings == 0;
   jpeg_finish_decompress(&cinfo);
-  if (clean) info = {static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height),
-                     cinfo.output_components};
+  if (clean)
+    info = {static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), cinfo.output_components};
   jpeg_destroy_decompress(&cinfo);
   return info;
 }

@@ -83,9 +83,7 @@ inline std::string camera_record(int port, int channel, int sensitivity, const s
 
 // A motion-detection window over the whole of every day, so whatever the
 // time a test runs at, it is current.
-inline std::string all_day_motion_window(const std::string& mac = kMac) {
-  return mac + "0|1|1|1|0|1440\\";
-}
+inline std::string all_day_motion_window(const std::string& mac = kMac) { return mac + "0|1|1|1|0|1440\\"; }
 
 inline std::string param_dat(int port, int sensitivity = 3, const std::string& schedule = "") {
   std::string text = "AutoPlay=1\nAutoRun=0\nInstanceTime=1\nMotionTime=1\nJpegRatio=80\nCamInfo=" +

@@ -54,7 +54,8 @@ class Cameras {
     if (!camsim->ready() || static_cast<int>(camsim->ports().size()) != count) return false;
     std::string text = "AutoPlay=1\nAutoRun=0\nInstanceTime=" + std::to_string(instance_minutes) +
                        "\nMotionTime=1\nJpegRatio=80\nCamInfo=";
-    for (int i = 0; i < count; ++i) text += camera_record(camsim->port(static_cast<std::size_t>(i)), i + 1, 3, mac_of(i));
+    for (int i = 0; i < count; ++i)
+      text += camera_record(camsim->port(static_cast<std::size_t>(i)), i + 1, 3, mac_of(i));
     testing_support::write_file(folder / "param.dat", text + "\n");
     model::ViewerCoreOptions options;
     options.stream_timeout_s = 5;

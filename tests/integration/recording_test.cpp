@@ -63,9 +63,31 @@ TEST(CoreRecording, ManualRecordingIsTheStreamsHeaderAndWholePacketsFfmpegReads)
 bool make_still_clip(const std::string& prefix) {
   const std::vector<std::string> ff = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   std::vector<std::string> video = ff;
-  video.insert(video.end(), {"-f", "lavfi", "-i", "color=gray:size=320x240:rate=15", "-t", "4", "-c:v", "mpeg4",
-                             "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-g", "15", "-b:v", "100k",
-                             "-flags:v", "+bitexact", "-fflags", "+bitexact", "-f", "m4v", prefix + ".m4v"});
+  video.insert(video.end(), {"-f",
+                             "lavfi",
+                             "-i",
+                             "color=gray:size=320x240:rate=15",
+                             "-t",
+                             "4",
+                             "-c:v",
+                             "mpeg4",
+                             "-threads",
+                             "1",
+                             "-bf",
+                             "0",
+                             "-sc_threshold",
+                             "1000000000",
+                             "-g",
+                             "15",
+                             "-b:v",
+                             "100k",
+                             "-flags:v",
+                             "+bitexact",
+                             "-fflags",
+                             "+bitexact",
+                             "-f",
+                             "m4v",
+                             prefix + ".m4v"});
   std::vector<std::string> audio = ff;
   audio.insert(audio.end(), {"-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000", "-t", "4", "-ar", "8000",
                              "-ac", "1", "-c:a", "g726", "-b:a", "16k", "-f", "g726", prefix + ".g726"});
@@ -125,8 +147,7 @@ TEST_P(CoreMotion, MotionNowAndTheMotionWindowFollowThePicture) {
   EXPECT_TRUE(files_in(rig.record_folder()).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Clips, CoreMotion,
-                         ::testing::Values(MotionCase{"Moving", true}, MotionCase{"Still", false}),
+INSTANTIATE_TEST_SUITE_P(Clips, CoreMotion, ::testing::Values(MotionCase{"Moving", true}, MotionCase{"Still", false}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

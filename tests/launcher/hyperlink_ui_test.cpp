@@ -22,7 +22,8 @@ using launcher::ui::HyperlinkLabel;
 const QString kAddress = QStringLiteral("file:///usr/share/quorvan-viewer/help/index.html");
 
 void move_to(QWidget& w, QPoint at) {
-  QMouseEvent move(QEvent::MouseMove, QPointF(at), w.mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), w.mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
   QApplication::sendEvent(&w, &move);
 }
 

@@ -30,9 +30,14 @@ TEST(LauncherProgram, StartsTheViewerFromItsOwnFolderAndEndsFirst) {
   // The viewer keeps running until the test lets it end (or 30 s pass).
   LauncherDesktop::write_script(desk.app() + "/viewer",
                                 "exec >/dev/null 2>&1\n"
-                                ": > '" + desk.file("viewer.started") + "'\n"
-                                "n=0; while [ ! -e '" + release + "' ] && [ $n -lt 600 ]; do /bin/sleep 0.05; n=$((n+1)); done\n"
-                                ": > '" + desk.file("viewer.done") + "'\n");
+                                ": > '" +
+                                    desk.file("viewer.started") +
+                                    "'\n"
+                                    "n=0; while [ ! -e '" +
+                                    release +
+                                    "' ] && [ $n -lt 600 ]; do /bin/sleep 0.05; n=$((n+1)); done\n"
+                                    ": > '" +
+                                    desk.file("viewer.done") + "'\n");
   // The current folder holds a viewer of its own; it must not be the one started.
   const std::string here = std::filesystem::current_path().string();
   std::filesystem::current_path(desk.root());

@@ -31,9 +31,13 @@ TEST(LauncherRun, MissingPlayerEntryIsWrittenAndTheDatabaseUpdateIsNotWaitedFor)
   // The database update holds on until the test lets it go (or 30 s pass).
   const std::string release = desk.file("release");
   LauncherDesktop::write_script(desk.bin() + "/update-desktop-database",
-                                "echo \"$@\" > '" + desk.file("udb.args") + "'\n"
-                                "n=0; while [ ! -e '" + release + "' ] && [ $n -lt 600 ]; do /bin/sleep 0.05; n=$((n+1)); done\n"
-                                ": > '" + desk.file("udb.done") + "'\n");
+                                "echo \"$@\" > '" + desk.file("udb.args") +
+                                    "'\n"
+                                    "n=0; while [ ! -e '" +
+                                    release +
+                                    "' ] && [ $n -lt 600 ]; do /bin/sleep 0.05; n=$((n+1)); done\n"
+                                    ": > '" +
+                                    desk.file("udb.done") + "'\n");
   RecordingUi ui;
   EXPECT_EQ(launcher::run_launcher(desk.context(), ui), 0);
   // Returned while the update still runs.
@@ -132,7 +136,8 @@ TEST(LauncherRun, DefaultThatPlaysTheSoundShowsNothing) {
     if (with_xdg_mime) {
       desk.xdg_mime_answering("mpv.desktop");
     } else {
-      test_support::write_text(desk.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=mpv.desktop\n");
+      test_support::write_text(desk.config() + "/mimeapps.list",
+                               "[Default Applications]\nvideo/x-ms-asf=mpv.desktop\n");
     }
     RecordingUi ui;
     EXPECT_EQ(launcher::run_launcher(desk.context(), ui), 0);
@@ -148,9 +153,10 @@ TEST(LauncherRun, MakeDefaultWritesTheUsersListAndKeepsItsOtherLines) {
   desk.install_viewer();
   LauncherDesktop::write_entry(desk.sysdata(), "org.gnome.Totem.desktop", "Videos",
                                desk.stand_in(desk.bin(), "totem") + " %U", "MimeType=video/x-ms-asf;\n");
-  test_support::write_text(desk.config() + "/mimeapps.list",
-                           "[Added Associations]\nimage/png=eog.desktop;\n\n"
-                           "[Default Applications]\ntext/plain=gedit.desktop\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
+  test_support::write_text(
+      desk.config() + "/mimeapps.list",
+      "[Added Associations]\nimage/png=eog.desktop;\n\n"
+      "[Default Applications]\ntext/plain=gedit.desktop\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
   RecordingUi ui;
   ui.answer_make_default = true;
   (void)launcher::run_launcher(desk.context(), ui);
@@ -284,7 +290,8 @@ TEST(LauncherRun, HelpPageIsTheBuildTreesOrTheInstalledOne) {
   std::filesystem::create_directories(root.file("usr/bin/help"));
   test_support::write_text(root.file("usr/bin/help/index.html"), "<html></html>");
   EXPECT_EQ(launcher::help_page_url(root.file("usr/bin")), "file://" + root.path() + "/usr/bin/help/index.html");
-  EXPECT_EQ(launcher::help_page_url("/opt/my viewer/bin"), "file:///opt/my%20viewer/share/quorvan-viewer/help/index.html");
+  EXPECT_EQ(launcher::help_page_url("/opt/my viewer/bin"),
+            "file:///opt/my%20viewer/share/quorvan-viewer/help/index.html");
 }
 
 TEST(LauncherRun, WrittenEntryMatchesTheInstalledOneExceptForExec) {
@@ -292,12 +299,14 @@ TEST(LauncherRun, WrittenEntryMatchesTheInstalledOneExceptForExec) {
   test_support::TempDir dir("launcher-entry");
   const std::string written = dir.file("asfplay.desktop");
   test_support::write_text(written, launcher::player_entry_text("/opt/a b/asfplay"));
-  for (const char* key : {"Type", "Name", "GenericName", "Comment", "Icon", "Terminal", "Categories", "MimeType", "Keywords"}) {
+  for (const char* key :
+       {"Type", "Name", "GenericName", "Comment", "Icon", "Terminal", "Categories", "MimeType", "Keywords"}) {
     EXPECT_EQ(launcher::desktop_entry_value(written, key), launcher::desktop_entry_value(shipped, key)) << key;
   }
   EXPECT_EQ(launcher::split_exec(*launcher::desktop_entry_value(written, "Exec")),
             (std::vector<std::string>{"/opt/a b/asfplay", "%f"}));
-  if (test_support::run_quiet({"desktop-file-validate", written}) == -1) GTEST_SKIP() << "desktop-file-validate missing";
+  if (test_support::run_quiet({"desktop-file-validate", written}) == -1)
+    GTEST_SKIP() << "desktop-file-validate missing";
   EXPECT_EQ(test_support::run_quiet({"desktop-file-validate", written}), 0);
 }
 

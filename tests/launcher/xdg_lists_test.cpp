@@ -60,36 +60,45 @@ TEST(XdgLists, DefaultAgreesWithXdgUtilsOnEachLayout) {
   const Layout layouts[] = {
       {"claimants only: the highest InitialPreference", [](LauncherDesktop&) {}, "mpv.desktop"},
       {"user's list",
-       [](LauncherDesktop& d) { write_text(d.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=vlc.desktop;\n"); },
+       [](LauncherDesktop& d) {
+         write_text(d.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=vlc.desktop;\n");
+       },
        "vlc.desktop"},
       {"the system's list in its applications folder",
        [](LauncherDesktop& d) {
-         write_text(d.sysdata() + "/applications/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
+         write_text(d.sysdata() + "/applications/mimeapps.list",
+                    "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
        },
        "org.gnome.Totem.desktop"},
       {"user's list before the system's",
        [](LauncherDesktop& d) {
-         write_text(d.sysdata() + "/applications/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
-         write_text(d.config() + "/mimeapps.list", "[Added Associations]\nvideo/x-ms-asf=mpv.desktop;\n\n[Default Applications]\nvideo/x-ms-asf=vlc.desktop\n");
+         write_text(d.sysdata() + "/applications/mimeapps.list",
+                    "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
+         write_text(d.config() + "/mimeapps.list",
+                    "[Added Associations]\nvideo/x-ms-asf=mpv.desktop;\n\n[Default "
+                    "Applications]\nvideo/x-ms-asf=vlc.desktop\n");
        },
        "vlc.desktop"},
       {"the desktop's own list first",
        [](LauncherDesktop& d) {
          d.set("XDG_CURRENT_DESKTOP", "GNOME");
          write_text(d.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=vlc.desktop\n");
-         write_text(d.config() + "/gnome-mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
+         write_text(d.config() + "/gnome-mimeapps.list",
+                    "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
        },
        "org.gnome.Totem.desktop"},
       {"an id that is not installed is passed over",
        [](LauncherDesktop& d) {
-         write_text(d.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=gone.desktop;vlc.desktop;\n");
+         write_text(d.config() + "/mimeapps.list",
+                    "[Default Applications]\nvideo/x-ms-asf=gone.desktop;vlc.desktop;\n");
        },
        // xdg-utils 1.1.3 looks only at the first id of a list and falls back to
        // the claimants; the desktops (GLib, KDE) take the first installed one.
        "vlc.desktop", "mpv.desktop"},
       {"a default for another type does not count",
        [](LauncherDesktop& d) {
-         write_text(d.config() + "/mimeapps.list", "[Default Applications]\nvideo/x-ms-asf-plugin=vlc.desktop\nvideo/mp4=vlc.desktop\n");
+         write_text(d.config() + "/mimeapps.list",
+                    "[Default Applications]\nvideo/x-ms-asf-plugin=vlc.desktop\nvideo/mp4=vlc.desktop\n");
        },
        "mpv.desktop"},
   };
@@ -97,7 +106,8 @@ TEST(XdgLists, DefaultAgreesWithXdgUtilsOnEachLayout) {
     LauncherDesktop desk;
     (void)install_players(desk);
     layout.make(desk);
-    EXPECT_EQ(launcher::default_app_from_lists(launcher::XdgDirs::from_environment(), kAsf), layout.expected) << layout.what;
+    EXPECT_EQ(launcher::default_app_from_lists(launcher::XdgDirs::from_environment(), kAsf), layout.expected)
+        << layout.what;
     EXPECT_EQ(xdg_mime_answer(desk), layout.xdg_mime_expected ? layout.xdg_mime_expected : layout.expected)
         << layout.what << " (xdg-mime)";
   }
@@ -114,14 +124,17 @@ TEST(XdgLists, WrittenDefaultIsWhatXdgUtilsReadsBack) {
                                desk.stand_in(desk.bin(), "asfplay") + " %f", "MimeType=video/x-ms-asf;\n");
   desk.set("XDG_CURRENT_DESKTOP", "XFCE:GNOME");
   // The GNOME list names a default (it would win); the XFCE one has none.
-  write_text(desk.config() + "/gnome-mimeapps.list", "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
+  write_text(desk.config() + "/gnome-mimeapps.list",
+             "[Default Applications]\nvideo/x-ms-asf=org.gnome.Totem.desktop\n");
   write_text(desk.config() + "/xfce-mimeapps.list", "[Default Applications]\nimage/png=ristretto.desktop\n");
   const launcher::XdgDirs dirs = launcher::XdgDirs::from_environment();
   ASSERT_EQ(launcher::write_default_app(dirs, kAsf, "asfplay.desktop"), 0);
-  EXPECT_EQ(test_support::read_text(desk.config() + "/mimeapps.list"), "[Default Applications]\nvideo/x-ms-asf=asfplay.desktop\n");
+  EXPECT_EQ(test_support::read_text(desk.config() + "/mimeapps.list"),
+            "[Default Applications]\nvideo/x-ms-asf=asfplay.desktop\n");
   EXPECT_EQ(test_support::read_text(desk.config() + "/gnome-mimeapps.list"),
             "[Default Applications]\nvideo/x-ms-asf=asfplay.desktop\n");
-  EXPECT_EQ(test_support::read_text(desk.config() + "/xfce-mimeapps.list"), "[Default Applications]\nimage/png=ristretto.desktop\n");
+  EXPECT_EQ(test_support::read_text(desk.config() + "/xfce-mimeapps.list"),
+            "[Default Applications]\nimage/png=ristretto.desktop\n");
   EXPECT_EQ(launcher::default_app_from_lists(dirs, kAsf), "asfplay.desktop");
   if (::access(kRealXdgMime, X_OK) == 0) {
     EXPECT_EQ(xdg_mime_answer(desk), "asfplay.desktop");
@@ -139,7 +152,8 @@ TEST(XdgLists, EntriesAndExecLines) {
   // Found by id, also in a vendor sub-folder; a user's Hidden=true copy deletes it.
   LauncherDesktop::write_entry(desk.sysdata(), "kde4/tool.desktop", "Tool", "tool");
   const launcher::XdgDirs dirs = launcher::XdgDirs::from_environment();
-  EXPECT_EQ(launcher::find_desktop_entry(dirs, "kde4-tool.desktop"), desk.sysdata() + "/applications/kde4/tool.desktop");
+  EXPECT_EQ(launcher::find_desktop_entry(dirs, "kde4-tool.desktop"),
+            desk.sysdata() + "/applications/kde4/tool.desktop");
   EXPECT_EQ(launcher::entry_program(dirs, desk.sysdata() + "/applications/kde4/tool.desktop"), tool);
   LauncherDesktop::write_entry(desk.data(), "kde4-tool.desktop", "Tool", "tool", "Hidden=true\n");
   EXPECT_EQ(launcher::find_desktop_entry(dirs, "kde4-tool.desktop"), "");
@@ -191,7 +205,8 @@ TEST(Hyperlink, FallbackRunsTheWebBrowsersCommand) {
                                "MimeType=text/html;\n");
   EXPECT_EQ(launcher::fallback_command(dirs, "file:///x/a%20b.html"),
             (std::vector<std::string>{browser, "--new-window", "file:///x/a%20b.html"}));
-  LauncherDesktop::write_entry(desk.sysdata(), "browser.desktop", "Browser", "browser --file=%f", "MimeType=text/html;\n");
+  LauncherDesktop::write_entry(desk.sysdata(), "browser.desktop", "Browser", "browser --file=%f",
+                               "MimeType=text/html;\n");
   EXPECT_EQ(launcher::fallback_command(dirs, "file:///x/a%20b.html"),
             (std::vector<std::string>{browser, "--file=/x/a b.html"}));
   LauncherDesktop::write_entry(desk.sysdata(), "browser.desktop", "Browser", "browser", "MimeType=text/html;\n");

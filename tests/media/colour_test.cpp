@@ -82,8 +82,8 @@ TEST_P(ColourPath, BottomRowFirstBgr) {
   const auto rgb = convert(yuv, 16, 16);
   ASSERT_EQ(rgb.size(), 768u);
   EXPECT_EQ(rgb, reference(yuv, 16, 16));
-  EXPECT_EQ(rgb[0], (76309 * 150) >> 16);   // bottom row, Y = 166
-  EXPECT_EQ(rgb[767], 0);                   // top row, Y = 16
+  EXPECT_EQ(rgb[0], (76309 * 150) >> 16);  // bottom row, Y = 166
+  EXPECT_EQ(rgb[767], 0);                  // top row, Y = 16
 }
 
 // Every combination of Y, Cb and Cr: 256 pictures of 512 x 128, Cb along

@@ -116,10 +116,10 @@ TEST_P(G726Rate, AgreesLooselyWithFfmpegDecoder) {
   const auto coded = media_test::encode_g726(dir, "0.5*sin(2*PI*(100+600*t)*t)", 3, bits);
   ASSERT_FALSE(coded.empty());
   const std::string raw = dir.file("ff.raw");
-  ASSERT_EQ(media_test::run("ffmpeg -nostdin -hide_banner -loglevel error -y -f g726 -code_size " +
-                            std::to_string(bits) + " -sample_rate 8000 -i " + dir.file("enc" + std::to_string(bits) +
-                            ".g726") + " -f s16le " + raw),
-            0);
+  ASSERT_EQ(
+      media_test::run("ffmpeg -nostdin -hide_banner -loglevel error -y -f g726 -code_size " + std::to_string(bits) +
+                      " -sample_rate 8000 -i " + dir.file("enc" + std::to_string(bits) + ".g726") + " -f s16le " + raw),
+      0);
   const auto theirs = media_test::read_s16(raw);
   const auto ours = decode_ours(bits, coded, false);
   ASSERT_GE(theirs.size(), ours.size() - 16);

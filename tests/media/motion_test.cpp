@@ -50,9 +50,12 @@ TEST(MotionDetect, ThresholdIsStrictAndEitherDirectionCounts) {
   int n = 0;
   for (int y = 32; y < 48; ++y)
     for (int x = 48; x < 64; ++x, ++n) {
-      if (n < 40) p.at(x, y) = 140;
-      else if (n < 70) p.at(x, y) = 59;
-      else if (n < 90) p.at(x, y) = 141;
+      if (n < 40)
+        p.at(x, y) = 140;
+      else if (n < 70)
+        p.at(x, y) = 59;
+      else if (n < 90)
+        p.at(x, y) = 141;
     }
   const auto cells = p.detect();
   ASSERT_EQ(cells.size(), 21u * 16u);

@@ -47,7 +47,9 @@ struct Rig {
 
 Bytes bytes_of(const net::MediaFrame& f) { return Bytes(f.data(), f.data() + f.length()); }
 
-Bytes stream_of(const Layout& l, const std::vector<Bytes>& packets) { return testasf::join(testasf::header(l), packets); }
+Bytes stream_of(const Layout& l, const std::vector<Bytes>& packets) {
+  return testasf::join(testasf::header(l), packets);
+}
 
 TEST(AsfDemux, QueuesTheStreamsFramesFromTheFirstKeyFrameOn) {
   Rig rig;
@@ -103,10 +105,8 @@ TEST(AsfDemux, RecordingSideGetsTheHeaderAndEveryPacketMarkedWhereAKeyFrameBegin
   const std::vector<MediaObject> objects = {
       {0x01, 10, testasf::pattern(3000, 1)},  // before any key frame
       {0x81, 20, testasf::pattern(3000, 2)},  // begins in the packet that ends the frame before
-      {0x01, 30, testasf::pattern(3000, 3)},
-      {0x02, 35, testasf::pattern(800, 4)},
-      {0x81, 40, testasf::pattern(5000, 5)},
-      {0x01, 50, testasf::pattern(100, 6)},
+      {0x01, 30, testasf::pattern(3000, 3)}, {0x02, 35, testasf::pattern(800, 4)},
+      {0x81, 40, testasf::pattern(5000, 5)}, {0x01, 50, testasf::pattern(100, 6)},
   };
   testasf::Packets p = testasf::packetize(l.packet_size, objects);
   // A packet the demultiplexer cannot read ends the stream and is not
@@ -165,8 +165,10 @@ TEST(AsfDemux, PacketFromAPayloadLeavesOutThePayloadsAheadOfIt) {
   const std::uint32_t padding_before = packet[5] | packet[6] << 8;
   EXPECT_EQ(static_cast<std::uint32_t>(out[5] | out[6] << 8), padding_before + (key_at - 14));
   const std::size_t key_bytes = 7 + 8 + 2 + 300;
-  EXPECT_TRUE(std::equal(packet.begin() + key_at, packet.begin() + static_cast<long>(key_at + key_bytes), out.begin() + 14));
-  EXPECT_TRUE(std::all_of(out.begin() + static_cast<long>(14 + key_bytes), out.end(), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::equal(packet.begin() + key_at, packet.begin() + static_cast<long>(key_at + key_bytes), out.begin() + 14));
+  EXPECT_TRUE(
+      std::all_of(out.begin() + static_cast<long>(14 + key_bytes), out.end(), [](std::uint8_t b) { return b == 0; }));
 
   // Read as a stream, the copy holds just the key frame.
   Rig rig;
@@ -194,7 +196,8 @@ TEST(AsfDemux, HeaderSizes) {
     l.audio = false;
     const Bytes h = testasf::header(l);
     ASSERT_EQ(h.size(), 327u + 50u);
-    const auto p = testasf::packetize(l.packet_size, {{0x81, 1, testasf::pattern(100, 1)}, {0x02, 2, testasf::pattern(800, 2)}});
+    const auto p =
+        testasf::packetize(l.packet_size, {{0x81, 1, testasf::pattern(100, 1)}, {0x02, 2, testasf::pattern(800, 2)}});
     EXPECT_EQ(rig.run(testasf::join(h, p.packets)), -1);
     EXPECT_EQ(rig.demux.header_length(), 377u);
     EXPECT_FALSE(rig.demux.audio_active());
@@ -261,7 +264,8 @@ TEST(AsfDemux, MalformedHeadersEndTheStreamBeforeAnySetUp) {
 
 TEST(AsfDemux, ConsumersThatRefuse) {
   const Layout l;
-  const auto p = testasf::packetize(l.packet_size, {{0x81, 1, testasf::pattern(100, 1)}, {0x02, 2, testasf::pattern(800, 2)}});
+  const auto p =
+      testasf::packetize(l.packet_size, {{0x81, 1, testasf::pattern(100, 1)}, {0x02, 2, testasf::pattern(800, 2)}});
   {
     Rig rig;
     rig.video.set_setup_result(false);
@@ -344,7 +348,8 @@ TEST(AsfDemux, PayloadRules) {
   {
     // Replicated data on a continuation: the frame before was incomplete.
     Rig rig;
-    run_packets({testasf::packet(ps, {video(0x81, 0, testasf::replicated(900, 1), a), video(0x81, 300, testasf::replicated(900, 1), b)}),
+    run_packets({testasf::packet(ps, {video(0x81, 0, testasf::replicated(900, 1), a),
+                                      video(0x81, 300, testasf::replicated(900, 1), b)}),
                  testasf::packet(ps, {video(0x81, 0, testasf::replicated(300, 2), c)})},
                 rig);
     EXPECT_EQ(rig.video.queue().count(), 0u);
@@ -363,8 +368,7 @@ TEST(AsfDemux, PayloadRules) {
     Rig rig;
     Bytes rep16 = testasf::replicated(300, 5);
     rep16.resize(16, 0xEE);
-    run_packets({testasf::packet(ps, {video(0x81, 0, rep16, a)}),
-                 testasf::packet(ps, {video(0x81, 0, Bytes(3, 0), b)}),
+    run_packets({testasf::packet(ps, {video(0x81, 0, rep16, a)}), testasf::packet(ps, {video(0x81, 0, Bytes(3, 0), b)}),
                  testasf::packet(ps, {video(0x01, 0, testasf::replicated(300, 6), c)})},
                 rig);
     auto frames = rig.drain(rig.video.queue());
@@ -405,9 +409,9 @@ TEST(AsfDemux, VideoSizeLimits) {
     // 307,200 is announced without complaint, but nothing may be placed at
     // or beyond byte 65,535 of the frame.
     Rig rig;
-    rig.run(stream_of(l, {testasf::packet(ps, {payload(0, testasf::replicated(307200, 1), 500)}),
-                          testasf::packet(ps, {payload(65000, {}, 534)}),
-                          testasf::packet(ps, {payload(65534, {}, 1)})}));
+    rig.run(
+        stream_of(l, {testasf::packet(ps, {payload(0, testasf::replicated(307200, 1), 500)}),
+                      testasf::packet(ps, {payload(65000, {}, 534)}), testasf::packet(ps, {payload(65534, {}, 1)})}));
     EXPECT_TRUE(ui->shown().empty());
     EXPECT_EQ(rig.video.queue().count(), 0u);
   }
@@ -425,7 +429,9 @@ TEST(AsfDemux, VideoSizeLimits) {
     // More than 1,024 frames waiting ends the stream.
     Rig rig;
     std::vector<MediaObject> objects;
-    for (int i = 0; i < 1100; ++i) objects.push_back({static_cast<std::uint8_t>(i == 0 ? 0x81 : 0x01), static_cast<std::uint32_t>(i), testasf::pattern(20, i)});
+    for (int i = 0; i < 1100; ++i)
+      objects.push_back(
+          {static_cast<std::uint8_t>(i == 0 ? 0x81 : 0x01), static_cast<std::uint32_t>(i), testasf::pattern(20, i)});
     rig.run(stream_of(l, testasf::packetize(ps, objects).packets));
     EXPECT_EQ(rig.video.queue().count(), 1025u);
   }

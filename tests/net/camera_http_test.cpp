@@ -79,7 +79,7 @@ TEST(ReplyHead, StatusLinesDecide) {
   EXPECT_EQ(head_of(""), ReplyStatus::Retry);
   EXPECT_EQ(head_of("\r\n\r\n"), ReplyStatus::Retry);
   EXPECT_EQ(head_of("HTTP/1.1 200 OK\r\nServer: x\r\n"), ReplyStatus::Retry);  // cut off
-  EXPECT_EQ(head_of("HTTP/1.1 200 OK\r\n\rX"), ReplyStatus::Retry);          // CR without LF
+  EXPECT_EQ(head_of("HTTP/1.1 200 OK\r\n\rX"), ReplyStatus::Retry);            // CR without LF
 }
 
 TEST(ReplyHead, HeaderBlockLimits) {

@@ -217,7 +217,7 @@ TEST_F(CameraStreamTest, RefusalsTellTheUserAndTheMainWindowOnce) {
     EXPECT_EQ(s->connection_state(), net::kStateRefused);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(server.connections(), 1);  // no second attempt
-    s->stop();  // what the main window does on the message
+    s->stop();                           // what the main window does on the message
     EXPECT_EQ(s->connection_state(), net::kStatePaused);
   }
   expect_nothing_left();
@@ -385,10 +385,27 @@ TEST_F(CameraStreamTest, StopReturnsPromptlyInEveryPhase) {
     bool wait_connected;
   };
   const std::vector<Phase> phases = {
-      {"waiting for the reply", [](Conn& c) { c.read_request(); c.sit(); }, false},
-      {"reading the reply head", [](Conn& c) { c.read_request(); c.send(std::string("HTTP/1.1 200 OK\r\n")); c.sit(); }, false},
+      {"waiting for the reply",
+       [](Conn& c) {
+         c.read_request();
+         c.sit();
+       },
+       false},
+      {"reading the reply head",
+       [](Conn& c) {
+         c.read_request();
+         c.send(std::string("HTTP/1.1 200 OK\r\n"));
+         c.sit();
+       },
+       false},
       {"streaming", [](Conn& c) { stream_and_hold(c); }, true},
-      {"waiting for stream bytes", [](Conn& c) { c.read_request(); c.send(reply_head("HTTP/1.1 200 OK")); c.sit(); }, true},
+      {"waiting for stream bytes",
+       [](Conn& c) {
+         c.read_request();
+         c.send(reply_head("HTTP/1.1 200 OK"));
+         c.sit();
+       },
+       true},
   };
   for (const Phase& p : phases) {
     SCOPED_TRACE(p.name);

@@ -129,7 +129,8 @@ bool begins_key_frame(const Bytes& p) {
   std::size_t at = 14;
   for (int n = p[13] & 0x3F; n > 0; --n) {
     const std::uint8_t stream = p[at];
-    const std::uint32_t offset = p[at + 2] | p[at + 3] << 8 | p[at + 4] << 16 | static_cast<std::uint32_t>(p[at + 5]) << 24;
+    const std::uint32_t offset =
+        p[at + 2] | p[at + 3] << 8 | p[at + 4] << 16 | static_cast<std::uint32_t>(p[at + 5]) << 24;
     if (stream == 0x81 && offset == 0) return true;
     at += 7 + p[at + 6];
     const std::uint32_t len = p[at] | p[at + 1] << 8;
@@ -150,9 +151,8 @@ TEST_F(StreamFromCamsim, WhatArrivesIsTheClip) {
   const std::size_t n = clip.video.vops.size();
   // Audio blocks beyond three waiting are dropped by design, and camsim runs
   // as fast as it can, so wait until enough blocks were drained too.
-  ASSERT_TRUE(eventually([&] {
-    return drain.frames() >= 2 * n + 5 && drain.packets().size() >= 50 && drain.blocks().size() >= 5;
-  }));
+  ASSERT_TRUE(eventually(
+      [&] { return drain.frames() >= 2 * n + 5 && drain.packets().size() >= 50 && drain.blocks().size() >= 5; }));
   s->stop();
 
   // Frames: the clip's VOPs in order, looping with running times, key

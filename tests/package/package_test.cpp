@@ -66,7 +66,8 @@ std::pair<std::uint32_t, std::uint32_t> png_size(const std::string& file) {
   const std::vector<std::uint8_t> b = test_support::read_bytes(file);
   if (b.size() < 24 || b[1] != 'P' || b[2] != 'N' || b[3] != 'G') return {0, 0};
   auto be32 = [&](std::size_t at) {
-    return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) | (std::uint32_t(b[at + 2]) << 8) | b[at + 3];
+    return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) | (std::uint32_t(b[at + 2]) << 8) |
+           b[at + 3];
   };
   return {be32(16), be32(20)};
 }
@@ -89,16 +90,17 @@ TEST(Package, DebDependsOnRunTimeLibrariesOnlyAndLintianFindsNoError) {
     EXPECT_NE(depends.find(needed), std::string::npos) << needed << " missing from: " << depends;
   }
   // What only the tests and benchmarks use never becomes a dependency.
-  for (const char* test_only : {"gtest", "gmock", "libavcodec", "libavutil", "libavformat", "libswscale", "spandsp",
-                                "libqt6test", "ffmpeg"}) {
+  for (const char* test_only :
+       {"gtest", "gmock", "libavcodec", "libavutil", "libavformat", "libswscale", "spandsp", "libqt6test", "ffmpeg"}) {
     EXPECT_EQ(depends.find(test_only), std::string::npos) << test_only << " in: " << depends;
   }
   const std::string contents = run_command({"dpkg-deb", "-c", deb}).out;
-  for (const char* program : {"./usr/bin/quorvan-viewer", "./usr/bin/viewer", "./usr/bin/asfplay", "./usr/bin/asfperiod",
-                              "./usr/share/quorvan-viewer/help/index.html"}) {
+  for (const char* program : {"./usr/bin/quorvan-viewer", "./usr/bin/viewer", "./usr/bin/asfplay",
+                              "./usr/bin/asfperiod", "./usr/share/quorvan-viewer/help/index.html"}) {
     EXPECT_NE(contents.find(program), std::string::npos) << program;
   }
-  for (const char* not_shipped : {"camsim", "asf2yuv", "streamprobe", "viewer-headless", "svgicon", "bench_", "test_"}) {
+  for (const char* not_shipped :
+       {"camsim", "asf2yuv", "streamprobe", "viewer-headless", "svgicon", "bench_", "test_"}) {
     EXPECT_EQ(contents.find(not_shipped), std::string::npos) << not_shipped;
   }
 
@@ -157,8 +159,8 @@ TEST(Package, InstalledProgramsRunFromTheirFolderOnARecordingWithItsPeriod) {
   const std::string data = dir.file("data");
   const std::string folder = data + "/quorvan-viewer";
   fs::create_directories(folder + "/Record/00a0b1c2d3e4");
-  const std::string file = playertest::write_clip_file(dir, "data/quorvan-viewer/Record/00a0b1c2d3e4/LAN_20240501_100000.asf",
-                                                       playertest::load_clip("qvga"), 4000);
+  const std::string file = playertest::write_clip_file(
+      dir, "data/quorvan-viewer/Record/00a0b1c2d3e4/LAN_20240501_100000.asf", playertest::load_clip("qvga"), 4000);
   const std::uintmax_t bare = fs::file_size(file);
   const RunResult period = run_command({bin + "/asfperiod", file + "~KS2024/05/01   10:00,2024/05/01   10:01~1"});
   ASSERT_EQ(period.status, 0) << period.err;
@@ -188,9 +190,9 @@ TEST(Package, InstalledProgramsRunFromTheirFolderOnARecordingWithItsPeriod) {
   fs::create_directories(stubs);
   test_support::write_text(stubs + "/xdg-mime", "#!/bin/sh\necho vlc.desktop\n");
   fs::permissions(stubs + "/xdg-mime", fs::perms::owner_all);
-  const std::vector<std::string> env = desktop.env({"HOME=" + dir.file("home"), "XDG_DATA_HOME=" + data,
-                                                    "XDG_DATA_DIRS=" + root + "/usr/share",
-                                                    "PATH=" + stubs + ":/usr/bin:/bin"});
+  const std::vector<std::string> env =
+      desktop.env({"HOME=" + dir.file("home"), "XDG_DATA_HOME=" + data, "XDG_DATA_DIRS=" + root + "/usr/share",
+                   "PATH=" + stubs + ":/usr/bin:/bin"});
   ChildProcess launcher({bin + "/quorvan-viewer"}, &env);
   ASSERT_TRUE(launcher.wait_for_exit(std::chrono::milliseconds(20000)));
   EXPECT_EQ(launcher.stop(), 0);

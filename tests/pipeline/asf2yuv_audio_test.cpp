@@ -91,9 +91,9 @@ TEST(Asf2YuvAudio, BlocksLongerThanTheLiveLimitStayWhole) {
                      &packets);
       ++next_block;
     }
-    packetizer.add({clipkit::kVideoStream, vop.key, vop.time_ms, vop.bytes.data(),
-                    static_cast<std::uint32_t>(vop.bytes.size())},
-                   &packets);
+    packetizer.add(
+        {clipkit::kVideoStream, vop.key, vop.time_ms, vop.bytes.data(), static_cast<std::uint32_t>(vop.bytes.size())},
+        &packets);
   }
   packetizer.flush(&packets);
   for (const auto& p : packets) file.insert(file.end(), p.bytes.begin(), p.bytes.end());
@@ -103,9 +103,9 @@ TEST(Asf2YuvAudio, BlocksLongerThanTheLiveLimitStayWhole) {
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   }
   std::string text;
-  ASSERT_EQ(run(kTool + " --audio " + dir.file("out.s16le") + " " + dir.file("long.asf") + " " + dir.file("out.yuv"),
-                &text),
-            0);
+  ASSERT_EQ(
+      run(kTool + " --audio " + dir.file("out.s16le") + " " + dir.file("long.asf") + " " + dir.file("out.yuv"), &text),
+      0);
   const std::vector<std::vector<std::uint8_t>> sent(blocks.begin(), blocks.begin() + static_cast<long>(next_block));
   EXPECT_NE(text.find("audio_samples: " + std::to_string(next_block * 4000)), std::string::npos) << text;
   EXPECT_EQ(read_bytes(dir.file("out.s16le")), decode_blocks(sent));
@@ -119,8 +119,8 @@ TEST(Asf2YuvAudio, AFileWithoutSoundIsAnError) {
   options.audio = false;
   TempDir dir;
   ASSERT_TRUE(clipkit::write_camera_asf(dir.file("mute.asf"), clip, options, 0, &error)) << error;
-  EXPECT_NE(run(kTool + " --audio " + dir.file("out.s16le") + " " + dir.file("mute.asf") + " " +
-                dir.file("out.yuv") + " 2>/dev/null"),
+  EXPECT_NE(run(kTool + " --audio " + dir.file("out.s16le") + " " + dir.file("mute.asf") + " " + dir.file("out.yuv") +
+                " 2>/dev/null"),
             0);
   EXPECT_TRUE(read_bytes(dir.file("out.s16le")).empty());
   // Without the option the same file is fine, and --audio needs its file.

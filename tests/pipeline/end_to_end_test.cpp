@@ -93,8 +93,7 @@ TEST_P(VideoOnlyCamera, EveryFrameShownOnArrivalAndMatchesFfmpeg) {
   const Reference ref = reference_pictures(name, clip);
   ASSERT_EQ(ref.rgb.size(), clip.vops.size()) << "ffmpeg did not decode the clip";
 
-  tooltest::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "pw", "--no-audio",
-                                  clip_path(name)});
+  tooltest::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "pw", "--no-audio", clip_path(name)});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
   platform::ScopedHeadlessUi ui;
 
@@ -132,8 +131,8 @@ TEST_P(VideoOnlyCamera, EveryFrameShownOnArrivalAndMatchesFfmpeg) {
   EXPECT_EQ(video.frames_held(), 0u);
   double least = 1e9, most = -1e9;
   for (const Presented& p : shown) {
-    const double lag =
-        std::chrono::duration<double, std::milli>(p.at - shown.front().at).count() - (p.time_ms - shown.front().time_ms);
+    const double lag = std::chrono::duration<double, std::milli>(p.at - shown.front().at).count() -
+                       (p.time_ms - shown.front().time_ms);
     least = std::min(least, lag);
     most = std::max(most, lag);
   }
@@ -148,16 +147,15 @@ INSTANTIATE_TEST_SUITE_P(Clips, VideoOnlyCamera, ::testing::Values("qvga", "vga"
 // the newest, and still come out whole, in order and like ffmpeg's.
 TEST(CameraWithSound, PicturesWaitForTheSoundAndMatchFfmpeg) {
   media::init_YUV2RGB_tab();
-  platform::set_sound_device_factory(
-      [] { return std::make_unique<platform::VirtualSoundDevice>(); });
+  platform::set_sound_device_factory([] { return std::make_unique<platform::VirtualSoundDevice>(); });
   const std::string name = "qvga";
   const clipkit::M4vClip clip = load_clip(name);
   ASSERT_FALSE(clip.vops.empty());
   const Reference ref = reference_pictures(name, clip);
   ASSERT_EQ(ref.rgb.size(), clip.vops.size()) << "ffmpeg did not decode the clip";
 
-  tooltest::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "pw", "--packet-size", "12800",
-                                  clip_path(name)});
+  tooltest::CamsimProcess camsim(
+      {"--port", "0", "--user", "admin", "--password", "pw", "--packet-size", "12800", clip_path(name)});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
   platform::ScopedHeadlessUi ui;
 

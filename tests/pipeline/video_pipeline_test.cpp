@@ -159,7 +159,7 @@ TEST_P(BacklogTest, DropsUpToAKeyFrameWithAShortQueue) {
     if (survives_drop) kept.push_back(t);
     t += 10;
   };
-  add(0, kKey, true);   // arms the check
+  add(0, kKey, true);  // arms the check
   add(1, kPlain, true);
   add(0, kKey, false);  // checked: n + 4 frames waiting
   const int n = c.waiting_at_check - 4;

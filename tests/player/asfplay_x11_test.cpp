@@ -36,10 +36,10 @@ bool on_path(const std::string& program) {
 std::vector<std::uint8_t> grab(const std::string& display, const TempDir& dir, int x, int y, int w, int h) {
   const std::string out = dir.file("grab.rgb");
   std::remove(out.c_str());
-  const auto r = run_command({"env", "DISPLAY=" + display, "import", "-window", "root", "-crop",
-                              std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" +
-                                  std::to_string(y),
-                              "-depth", "8", "rgb:" + out});
+  const auto r =
+      run_command({"env", "DISPLAY=" + display, "import", "-window", "root", "-crop",
+                   std::to_string(w) + "x" + std::to_string(h) + "+" + std::to_string(x) + "+" + std::to_string(y),
+                   "-depth", "8", "rgb:" + out});
   EXPECT_EQ(r.status, 0) << r.err;
   return read_bytes(out);
 }
@@ -104,9 +104,10 @@ TEST(AsfplayOnX11, ShowsTheRecordingAndAnswersClicksOnItsControls) {
                    .out.find("window id") != std::string::npos;
       },
       20000, 50))
-      << "openbox did not start " << display << " running " << wm.running() << " xprop: "
-      << run_command({"env", env, "xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).err;
-  ChildProcess player({"env", env, std::string(CAMVIEWER_BIN_DIR) + "/asfplay", "--folder", dir.file("no-viewer-here"), file});
+      << "openbox did not start " << display << " running " << wm.running()
+      << " xprop: " << run_command({"env", env, "xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).err;
+  ChildProcess player(
+      {"env", env, std::string(CAMVIEWER_BIN_DIR) + "/asfplay", "--folder", dir.file("no-viewer-here"), file});
 
   std::string window;
   ASSERT_TRUE(wait_until(
@@ -141,10 +142,10 @@ TEST(AsfplayOnX11, ShowsTheRecordingAndAnswersClicksOnItsControls) {
   const player::ui::Box video = player::ui::picture_box(layout.video, 320, 240);
   ASSERT_EQ(video.w, 320);
   auto click = [&](int cx, int cy) {
-    EXPECT_EQ(run_command({"env", env, "xdotool", "mousemove", std::to_string(x + cx), std::to_string(y + cy), "click",
-                           "1"})
-                  .status,
-              0);
+    EXPECT_EQ(
+        run_command({"env", env, "xdotool", "mousemove", std::to_string(x + cx), std::to_string(y + cy), "click", "1"})
+            .status,
+        0);
   };
   auto screen = [&] { return grab(display, dir, x + video.x, y + video.y, video.w, video.h); };
 

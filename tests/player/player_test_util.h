@@ -42,7 +42,8 @@ inline clipkit::Clip load_clip(const std::string& name) {
 
 // A camera-profile file of the clip from time 0 (it starts with a key frame).
 inline std::string write_clip_file(const TempDir& dir, const std::string& name, const clipkit::Clip& clip,
-                                   std::uint32_t duration_ms = 0, std::uint32_t packet_bytes = clipkit::kDefaultPacketBytes) {
+                                   std::uint32_t duration_ms = 0,
+                                   std::uint32_t packet_bytes = clipkit::kDefaultPacketBytes) {
   clipkit::MuxOptions options;
   options.packet_bytes = packet_bytes;
   std::string error;

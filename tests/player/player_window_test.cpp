@@ -59,7 +59,8 @@ TEST_F(PlayerWindowTest, ShowsThePictureAndItsControlsDriveTheEngine) {
   std::filesystem::create_directories(dir_.file("rec/00a0b1c2d3e4"));
   std::filesystem::create_directories(dir_.file("shots"));
   const std::string file = write_clip_file(dir_, "rec/00a0b1c2d3e4/LAN_20240501_100000.asf", clip, 6000);
-  ASSERT_TRUE(test_support::write_text(dir_.file("param.dat"), "SnapshotPath=" + dir_.file("shots") + "\nJpegRatio=90\n"));
+  ASSERT_TRUE(
+      test_support::write_text(dir_.file("param.dat"), "SnapshotPath=" + dir_.file("shots") + "\nJpegRatio=90\n"));
 
   PlayerWindow window(dir_.path());
   ASSERT_TRUE(window.open(QString::fromStdString(file)));
@@ -72,7 +73,8 @@ TEST_F(PlayerWindowTest, ShowsThePictureAndItsControlsDriveTheEngine) {
   // Pause: the picture stays, and the window shows exactly it, at its own size.
   click(window, window.layout().play);
   QTRY_VERIFY_WITH_TIMEOUT(!engine.status().playing, 5000);
-  QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QPushButton*>(QStringLiteral("play"))->text(), QStringLiteral("Play"), 5000);
+  QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QPushButton*>(QStringLiteral("play"))->text(), QStringLiteral("Play"),
+                            5000);
   QTest::qWait(100);
   const player::ui::Box b = player::ui::picture_box(window.layout().video, 320, 240);
   EXPECT_EQ(b.w, 320);
@@ -107,7 +109,8 @@ TEST_F(PlayerWindowTest, ShowsThePictureAndItsControlsDriveTheEngine) {
 
   // Snapshot: SnapshotPath / camera folder / a JPEG of the picture shown.
   click(window, window.layout().snapshot);
-  EXPECT_TRUE(window.status_text().startsWith(QStringLiteral("Snapshot saved: "))) << window.status_text().toStdString();
+  EXPECT_TRUE(window.status_text().startsWith(QStringLiteral("Snapshot saved: ")))
+      << window.status_text().toStdString();
   const QString path = window.status_text().mid(16);
   EXPECT_TRUE(path.startsWith(QString::fromStdString(dir_.file("shots/00a0b1c2d3e4/"))));
   QImage jpeg;
@@ -118,7 +121,8 @@ TEST_F(PlayerWindowTest, ShowsThePictureAndItsControlsDriveTheEngine) {
   engine.set_speed(8);
   click(window, window.layout().play);
   QTRY_VERIFY_WITH_TIMEOUT(engine.status().at_end, 10000);
-  QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QPushButton*>(QStringLiteral("play"))->text(), QStringLiteral("Play"), 5000);
+  QTRY_COMPARE_WITH_TIMEOUT(window.findChild<QPushButton*>(QStringLiteral("play"))->text(), QStringLiteral("Play"),
+                            5000);
 }
 
 TEST_F(PlayerWindowTest, WhatIsNotARecordingGivesAMessageBox) {

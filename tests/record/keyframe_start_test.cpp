@@ -36,10 +36,31 @@ std::string two_second_clip(int width, int height, int seconds = 4) {
   const std::string t = std::to_string(seconds);
   const std::vector<std::string> ff = {"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y"};
   std::vector<std::string> video = ff;
-  video.insert(video.end(), {"-f", "lavfi", "-i", "testsrc=size=" + size + ":rate=15", "-t", t, "-c:v", "mpeg4",
-                             "-threads", "1", "-bf", "0", "-sc_threshold", "1000000000", "-g", "30", "-b:v",
-                             width >= 320 ? "200k" : "60k", "-flags:v", "+bitexact", "-fflags", "+bitexact", "-f",
-                             "m4v", prefix + ".m4v"});
+  video.insert(video.end(), {"-f",
+                             "lavfi",
+                             "-i",
+                             "testsrc=size=" + size + ":rate=15",
+                             "-t",
+                             t,
+                             "-c:v",
+                             "mpeg4",
+                             "-threads",
+                             "1",
+                             "-bf",
+                             "0",
+                             "-sc_threshold",
+                             "1000000000",
+                             "-g",
+                             "30",
+                             "-b:v",
+                             width >= 320 ? "200k" : "60k",
+                             "-flags:v",
+                             "+bitexact",
+                             "-fflags",
+                             "+bitexact",
+                             "-f",
+                             "m4v",
+                             prefix + ".m4v"});
   std::vector<std::string> audio = ff;
   audio.insert(audio.end(), {"-f", "lavfi", "-i", "sine=frequency=660:sample_rate=8000", "-t", t, "-ar", "8000", "-ac",
                              "1", "-c:a", "g726", "-b:a", "16k", "-f", "g726", prefix + ".g726"});
@@ -215,7 +236,9 @@ class PacedSink final : public net::PacketSink {
   PacedSink(rectest::FakeCamera& cam, SimulatedClock& clock, ScheduleRecorder& loop, std::vector<std::uint32_t> due)
       : cam_(cam), clock_(clock), loop_(loop), due_(std::move(due)), start_ms_(clock.now_ms()) {}
 
-  void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override { cam_.connect(Bytes(bytes, bytes + length)); }
+  void SetHeader(const std::uint8_t* bytes, std::uint32_t length) override {
+    cam_.connect(Bytes(bytes, bytes + length));
+  }
   void AddPacket(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t, std::uint32_t key_at) override {
     const std::uint32_t due = due_.at(count_++);
     cam_.recording().AddPacket(bytes, length, due, key_at);

@@ -65,7 +65,8 @@ TEST(ManualRecording, SplitsHourlyAndEndsAfter90Minutes) {
   ASSERT_EQ(overlaps.size(), 1u);
   std::size_t packets[2] = {};
   for (int i = 0; i < 2; ++i)
-    ASSERT_TRUE(rectest::is_header_and_whole_packets(rectest::read_file(rig.record_dir() + "/" + names[i]), &packets[i]));
+    ASSERT_TRUE(
+        rectest::is_header_and_whole_packets(rectest::read_file(rig.record_dir() + "/" + names[i]), &packets[i]));
   EXPECT_NEAR(static_cast<double>(packets[0]), 1800.0, 2.0);
   EXPECT_NEAR(static_cast<double>(packets[1] - overlaps[0]), 900.0, 2.0);
   EXPECT_LT(overlaps[0], 12u);  // within one group of pictures
@@ -170,7 +171,7 @@ TEST(ManualRecording, AFailedWriteStopsTheRecordingAndIsReportedOnce) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "disk write failed, recording stopped!");
   std::size_t packets = 0;
-  ASSERT_TRUE(rectest::is_header_and_whole_packets(
-      rectest::read_file(rig.record_dir() + "/LAN_R_20050412_100000.asf"), &packets));
+  ASSERT_TRUE(rectest::is_header_and_whole_packets(rectest::read_file(rig.record_dir() + "/LAN_R_20050412_100000.asf"),
+                                                   &packets));
   EXPECT_EQ(packets, 20u);
 }

@@ -95,8 +95,8 @@ TEST(DiskQuota, ReclaimDeletesOldestFirstAndNeverTheCurrentFile) {
   make_sized(d + "/LAN_20030101_000000.asf", 10, old);  // the oldest, but being written
   EXPECT_EQ(quota.reclaim(d, d + "/LAN_20030101_000000.asf"), kQuotaOk);
   // 2003-01-02 notes, 2004 and 2005-01 recordings: 3,500,000 bytes > 3,000,000.
-  EXPECT_EQ(rectest::list_names(d),
-            (std::vector<std::string>{"LAN_20030101_000000.asf", "LAN_20050601_000000.asf", "LAN_20050701_000000.asf"}));
+  EXPECT_EQ(rectest::list_names(d), (std::vector<std::string>{"LAN_20030101_000000.asf", "LAN_20050601_000000.asf",
+                                                              "LAN_20050701_000000.asf"}));
 
   EXPECT_EQ(quota.reclaim(d, d + "/LAN_20030101_000000.asf"), kQuotaOk);  // frees what is left
   EXPECT_EQ(quota.reclaim(d, d + "/LAN_20030101_000000.asf"), kQuotaOnlyCurrent);
@@ -154,7 +154,7 @@ TEST(DiskQuota, OverwriteKeepsRecordingWithinTheLimit) {
   EXPECT_GE(names.size(), 1u);
   EXPECT_LE(names.size(), 2u);
   EXPECT_LT(largest, 4100000u);  // the limit and a pass's packets
-  EXPECT_GE(seen.size(), 5u);     // 19 MB recorded in files of about 3 MB
+  EXPECT_GE(seen.size(), 5u);    // 19 MB recorded in files of about 3 MB
   for (const auto& n : names) EXPECT_EQ(n.rfind("LAN_R_20050412_10", 0), 0u) << n;
   EXPECT_TRUE(rig.shown().empty());
 }

@@ -43,9 +43,9 @@ int record_plain(const char* out, const std::vector<std::uint8_t>& header, const
   }
 }
 
-int record_pre_motion(const char* out, const std::vector<std::uint8_t>& header, const std::vector<std::uint8_t>& packets,
-                      std::size_t size, const std::vector<std::uint8_t>& keys, std::uint32_t pre_ms, std::size_t open_at,
-                      std::uint32_t step_ms) {
+int record_pre_motion(const char* out, const std::vector<std::uint8_t>& header,
+                      const std::vector<std::uint8_t>& packets, std::size_t size, const std::vector<std::uint8_t>& keys,
+                      std::uint32_t pre_ms, std::size_t open_at, std::uint32_t step_ms) {
   const std::size_t count = packets.size() / size;
   if (keys.size() < count * 4) return 1;
   record::CameraRecording rec;
@@ -54,8 +54,8 @@ int record_pre_motion(const char* out, const std::vector<std::uint8_t>& header, 
   record::RecordingWriter& w = rec.motion_writer();
   for (std::size_t i = 0;; ++i) {
     const std::size_t k = i % count;
-    const std::uint32_t key_at = keys[4 * k] | keys[4 * k + 1] << 8 | keys[4 * k + 2] << 16 |
-                                 static_cast<std::uint32_t>(keys[4 * k + 3]) << 24;
+    const std::uint32_t key_at =
+        keys[4 * k] | keys[4 * k + 1] << 8 | keys[4 * k + 2] << 16 | static_cast<std::uint32_t>(keys[4 * k + 3]) << 24;
     rec.AddPacket(packets.data() + k * size, static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(i * step_ms),
                   key_at);
     if (i == open_at) {
@@ -79,8 +79,7 @@ int main(int argc, char** argv) {
   const std::size_t size = std::strtoul(argv[4], nullptr, 10);
   if (header.empty() || size == 0 || packets.size() < size) return 1;
   if (argc == 5) return record_plain(argv[1], header, packets, size);
-  return record_pre_motion(argv[1], header, packets, size, slurp(argv[5]),
-                           static_cast<std::uint32_t>(std::strtoul(argv[6], nullptr, 10)),
-                           std::strtoul(argv[7], nullptr, 10),
-                           static_cast<std::uint32_t>(std::strtoul(argv[8], nullptr, 10)));
+  return record_pre_motion(
+      argv[1], header, packets, size, slurp(argv[5]), static_cast<std::uint32_t>(std::strtoul(argv[6], nullptr, 10)),
+      std::strtoul(argv[7], nullptr, 10), static_cast<std::uint32_t>(std::strtoul(argv[8], nullptr, 10)));
 }

@@ -20,7 +20,7 @@ void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
 }
 
 bool exists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
@@ -45,8 +45,8 @@ std::vector<std::string> list_names(const std::string& dir) {
 }
 
 std::vector<bool> video_key_frames(const std::string& path) {
-  const RunResult r = run({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=key_frame",
-                           "-of", "csv=p=0", path});
+  const RunResult r = run(
+      {"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "frame=key_frame", "-of", "csv=p=0", path});
   std::vector<bool> keys;
   std::istringstream lines(r.out);
   std::string line;
@@ -56,8 +56,8 @@ std::vector<bool> video_key_frames(const std::string& path) {
 }
 
 std::vector<std::string> probe_streams(const std::string& path) {
-  const RunResult r = run({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name", "-of",
-                           "csv=p=0", path});
+  const RunResult r =
+      run({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name", "-of", "csv=p=0", path});
   std::vector<std::string> streams;
   std::istringstream lines(r.out);
   std::string line;
@@ -87,10 +87,40 @@ std::uint32_t le32(const std::vector<std::uint8_t>& d, std::size_t at) {
 AsfClip make_clip() {
   TempDir dir;
   const std::string path = dir / "clip.asf";
-  const RunResult r = run({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
-                           "testsrc=size=320x240:rate=10", "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=8000",
-                           "-t", "6", "-c:v", "mpeg4", "-g", "10", "-b:v", "200k", "-c:a", "g726", "-b:a", "16k",
-                           "-ar", "8000", "-ac", "1", "-f", "asf", "-packet_size", "3200", path});
+  const RunResult r = run({"ffmpeg",
+                           "-nostdin",
+                           "-v",
+                           "error",
+                           "-y",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "testsrc=size=320x240:rate=10",
+                           "-f",
+                           "lavfi",
+                           "-i",
+                           "sine=frequency=440:sample_rate=8000",
+                           "-t",
+                           "6",
+                           "-c:v",
+                           "mpeg4",
+                           "-g",
+                           "10",
+                           "-b:v",
+                           "200k",
+                           "-c:a",
+                           "g726",
+                           "-b:a",
+                           "16k",
+                           "-ar",
+                           "8000",
+                           "-ac",
+                           "1",
+                           "-f",
+                           "asf",
+                           "-packet_size",
+                           "3200",
+                           path});
   if (r.status != 0) throw std::runtime_error("ffmpeg could not make the test clip: " + r.err);
   const std::vector<std::uint8_t> d = read_file(path);
   AsfClip clip;
@@ -114,8 +144,8 @@ AsfClip make_clip() {
   // Where the key frames begin, as ffmpeg's demultiplexer sees it: a video
   // packet's position is that of the data packet holding its first byte.
   clip.key_start.assign(clip.packets.size(), false);
-  const RunResult probe = run({"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "packet=pos,flags",
-                               "-of", "csv=p=0", path});
+  const RunResult probe = run(
+      {"ffprobe", "-v", "error", "-select_streams", "v", "-show_entries", "packet=pos,flags", "-of", "csv=p=0", path});
   std::istringstream lines(probe.out);
   std::string line;
   while (std::getline(lines, line)) {

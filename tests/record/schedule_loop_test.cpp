@@ -105,16 +105,15 @@ TEST(ScheduleLoop, MotionWindowRecordsFromMotionUntilMotionTimePasses) {
   // Motion that goes on is split every hour without waiting for new motion.
   rig.cam.set_motion_level(100);
   rig.schedule_until(rig.at(2005, 4, 12, 11, 30, 0));
-  EXPECT_EQ(recorded(rig.motion_dir()), (std::vector<std::string>{"LAN_20050412_100000.asf",
-                                                                  "LAN_20050412_102000.asf",
+  EXPECT_EQ(recorded(rig.motion_dir()), (std::vector<std::string>{"LAN_20050412_100000.asf", "LAN_20050412_102000.asf",
                                                                   "LAN_20050412_112000.asf"}));
   EXPECT_FALSE(rectest::exists(rig.record_dir()));
   // The window's end closes the file even in the middle of motion.
   rig.schedule_until(rig.at(2005, 4, 12, 12, 30, 1));
   EXPECT_FALSE(rec.motion_writer().IsOpen());
   all_whole(rig.motion_dir());
-  EXPECT_TRUE(rig.files_follow_the_stream(rig.motion_dir(), nullptr,
-                                          {"LAN_20050412_102000.asf", "LAN_20050412_112000.asf"}));
+  EXPECT_TRUE(
+      rig.files_follow_the_stream(rig.motion_dir(), nullptr, {"LAN_20050412_102000.asf", "LAN_20050412_112000.asf"}));
 }
 
 TEST(ScheduleLoop, CancelStopsTheWindowButNotTomorrows) {

@@ -26,7 +26,7 @@ TEST(Clock, SimulatedCalendarAndWeekdays) {
   const LocalTime l = c.local(t + 1);
   EXPECT_EQ(l.day, 12);
   EXPECT_EQ(l.hour, 0);
-  EXPECT_EQ(c.local(t).weekday, 1);  // Monday
+  EXPECT_EQ(c.local(t).weekday, 1);                             // Monday
   EXPECT_EQ(c.local(at(c, 2005, 4, 17, 12, 0, 0)).weekday, 0);  // Sunday
   // Out-of-range fields carry over, as mktime does.
   EXPECT_EQ(at(c, 2005, 4, 31, 0, 0, 0), at(c, 2005, 5, 1, 0, 0, 0));
@@ -121,9 +121,9 @@ TEST(ScheduleMatch, OneTimeOverlapAndCancelled) {
 
   // Overlapping windows: the one that started earlier is served.
   ScheduleTable o;
-  ASSERT_EQ(add(o, 0, kEveryDay, 1030, 60), 1);  // slot 0, starts later
-  ASSERT_EQ(add(o, 1, kEveryDay, 1000, 120), 1);  // slot 1, starts earlier
-  ASSERT_EQ(add(o, 0, kEveryDay, 1000, 30), 1);   // slot 2, same start as slot 1
+  ASSERT_EQ(add(o, 0, kEveryDay, 1030, 60), 1);                  // slot 0, starts later
+  ASSERT_EQ(add(o, 1, kEveryDay, 1000, 120), 1);                 // slot 1, starts earlier
+  ASSERT_EQ(add(o, 0, kEveryDay, 1000, 30), 1);                  // slot 2, same start as slot 1
   EXPECT_EQ(o.match(c, at(c, 2005, 4, 12, 10, 20, 0)).slot, 1);  // tie: first slot
   EXPECT_EQ(o.match(c, at(c, 2005, 4, 12, 10, 45, 0)).slot, 1);
   EXPECT_EQ(o.match(c, at(c, 2005, 4, 12, 11, 45, 0)).slot, 1);

@@ -46,7 +46,8 @@ namespace {
 std::uint32_t key_frame_at(const std::vector<std::uint8_t>& p) {
   std::uint32_t at = 14;
   for (int n = p[13] & 0x3F; n > 0; --n) {
-    const std::uint32_t offset = p[at + 2] | p[at + 3] << 8 | p[at + 4] << 16 | static_cast<std::uint32_t>(p[at + 5]) << 24;
+    const std::uint32_t offset =
+        p[at + 2] | p[at + 3] << 8 | p[at + 4] << 16 | static_cast<std::uint32_t>(p[at + 5]) << 24;
     if (p[at] == 0x81 && offset == 0 && p[at + 6] != 0) return at;
     const std::uint32_t next = at + 7 + p[at + 6];
     at = next + 2 + (p[next] | p[next + 1] << 8);
@@ -76,8 +77,8 @@ TEST(Shutdown, KilledRecorderLeavesAPlayableFile) {
   EXPECT_GE(n, clip.packets.size() / 2);
   // Trimmed to the clip's length so that timestamps run forward, ffmpeg plays it.
   if (n > clip.packets.size()) {
-    const std::vector<std::uint8_t> first(file.begin(), file.begin() + static_cast<long>(clip.header.size() +
-                                                                                         clip.packets.size() * clip.packet_size));
+    const std::vector<std::uint8_t> first(
+        file.begin(), file.begin() + static_cast<long>(clip.header.size() + clip.packets.size() * clip.packet_size));
     rectest::write_file(out, first);
   }
   EXPECT_TRUE(rectest::decodes_cleanly(out));

@@ -31,8 +31,8 @@ struct Picture : SnapshotSource {
     width = w;
     height = h;
     bgr.assign(static_cast<std::size_t>(w * h * 3), 0);
-    for (int y = 0; y < h; ++y) {      // y counts from the top
-      const int row = h - 1 - y;       // stored bottom-up
+    for (int y = 0; y < h; ++y) {  // y counts from the top
+      const int row = h - 1 - y;   // stored bottom-up
       for (int x = 0; x < w; ++x) {
         std::uint8_t* p = &bgr[static_cast<std::size_t>((row * w + x) * 3)];
         p[2] = static_cast<std::uint8_t>(255 * (h - 1 - y) / (h - 1));  // red fades downwards
@@ -214,7 +214,8 @@ TEST(Snapshot, SoundIsAWaveWithSilenceAtTheEnd) {
   // At 8 kHz, 16 bits: the last 250 ms are silence, and something is heard before.
   const std::size_t tail = 8000 * 2 / 4;
   EXPECT_TRUE(std::all_of(wav.end() - static_cast<long>(tail), wav.end(), [](std::uint8_t b) { return b == 0; }));
-  EXPECT_FALSE(std::all_of(wav.begin() + 44, wav.end() - static_cast<long>(tail), [](std::uint8_t b) { return b == 0; }));
+  EXPECT_FALSE(
+      std::all_of(wav.begin() + 44, wav.end() - static_cast<long>(tail), [](std::uint8_t b) { return b == 0; }));
   // Rejected pictures: nothing encoded.
   std::vector<std::uint8_t> out;
   EXPECT_EQ(encode_jpeg(nullptr, 16, 16, 80, out), 0);

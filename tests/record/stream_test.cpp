@@ -63,7 +63,7 @@ TEST(StreamRecording, ManualRecordingOfALiveStreamAcrossAReconnection) {
   platform::ScopedHeadlessUi ui;
   // Each connection ends after 120 packets (about three seconds of the clip).
   test_support::CamsimProcess camsim({"--port", "0", "--user", "admin", "--password", "secret", "--close-after", "120",
-                                  std::string(CAMVIEWER_CLIPS_DIR) + "/vga"});
+                                      std::string(CAMVIEWER_CLIPS_DIR) + "/vga"});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
 
   RecordingSettings s;
@@ -98,7 +98,8 @@ TEST(StreamRecording, ManualRecordingOfALiveStreamAcrossAReconnection) {
     const auto file = rectest::read_file(path);
     ASSERT_GT(file.size(), 481u) << n;
     // Header Object (431 bytes for camsim) and the 50-byte Data Object start.
-    const std::uint32_t header_object = file[16] | file[17] << 8 | file[18] << 16 | static_cast<std::uint32_t>(file[19]) << 24;
+    const std::uint32_t header_object =
+        file[16] | file[17] << 8 | file[18] << 16 | static_cast<std::uint32_t>(file[19]) << 24;
     const std::size_t header = header_object + 50;
     EXPECT_EQ(header, 481u);
     EXPECT_EQ(0, std::memcmp(&file[header_object], "\x36\x26\xb2\x75\x8e\x66\xcf\x11", 8)) << "Data Object follows";

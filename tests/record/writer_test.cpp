@@ -196,8 +196,10 @@ TEST(RecordingWriter, CloseFromAnotherThreadLeavesWholePackets) {
     std::atomic<bool> done{false};
     std::thread stream([&] {
       for (std::size_t i = 0; !done.load(); ++i) {
-        if (w.IsOpen()) add(w, clip.packets[i % clip.packets.size()]);
-        else w.ClearQueue();
+        if (w.IsOpen())
+          add(w, clip.packets[i % clip.packets.size()]);
+        else
+          w.ClearQueue();
         std::this_thread::sleep_for(std::chrono::microseconds(50));
       }
     });
@@ -234,8 +236,8 @@ TEST(AnalysisTool, ArgumentCarriesPathPeriodAndCount) {
   // The path may hold '~' and blanks; the split takes period and count from the end.
   std::string p, period;
   int count = 0;
-  ASSERT_TRUE(split_analysis_argument("/home/a~b/my rec/LAN_20050412_153000.asf~KS2005/04/12   15:30,2005/04/12   16:30~72",
-                                      &p, &period, &count));
+  ASSERT_TRUE(split_analysis_argument(
+      "/home/a~b/my rec/LAN_20050412_153000.asf~KS2005/04/12   15:30,2005/04/12   16:30~72", &p, &period, &count));
   EXPECT_EQ(p, "/home/a~b/my rec/LAN_20050412_153000.asf");
   EXPECT_EQ(period, "KS2005/04/12   15:30,2005/04/12   16:30");
   EXPECT_EQ(count, 72);
@@ -275,7 +277,9 @@ TEST(AnalysisTool, ClosedRecordingGetsItsPeriodTrailerOnce) {
   EXPECT_EQ(rectest::run({tool_path(), path + "~KS2005/04/12   15:30,2005/04/12   16:30~72"}).status, 0);
   EXPECT_EQ(rectest::read_file(path).size(), file.size());
   rectest::write_file(dir / "notes_20050412_153000.asf", std::vector<std::uint8_t>(500, 'x'));
-  EXPECT_EQ(rectest::run({tool_path(), dir / "notes_20050412_153000.asf~KS2005/04/12   15:30,2005/04/12   16:30~72"}).status, 2);
+  EXPECT_EQ(
+      rectest::run({tool_path(), dir / "notes_20050412_153000.asf~KS2005/04/12   15:30,2005/04/12   16:30~72"}).status,
+      2);
   EXPECT_EQ(rectest::read_file(dir / "notes_20050412_153000.asf").size(), 500u);
   EXPECT_EQ(rectest::run({tool_path(), "garbage"}).status, 1);
 }

@@ -23,8 +23,8 @@ using testing_support::TempFolder;
 
 constexpr const char* kZeros = "0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0";
 
-std::string camera(const std::string& name, const std::string& mac, int port, const std::string& password,
-                   int channel, int state) {
+std::string camera(const std::string& name, const std::string& mac, int port, const std::string& password, int channel,
+                   int state) {
   return name + "|127.0.0.1|" + std::to_string(port) + "|" + mac + "|d|admin|" + password + "|1|" +
          std::to_string(channel) + "|0|1|1|" + std::to_string(state) + "|0|1|-500|" + kZeros + "|0|3\\";
 }

@@ -57,7 +57,7 @@ TEST_F(CameraListTest, AddRefusesTheHundredTwentyNinthAndDuplicates) {
   dup.location = 1;
   EXPECT_EQ(list.add_camera(dup), 1);
   EXPECT_EQ(list.camera_at(kPoolSize)->mac(), "00a0b0c00007");  // stored lower case
-  EXPECT_EQ(list.camera_at(kPoolSize)->pool_index(), 2);         // the freed pool slot
+  EXPECT_EQ(list.camera_at(kPoolSize)->pool_index(), 2);        // the freed pool slot
 }
 
 TEST_F(CameraListTest, AddRefusesTextsThatWouldBreakTheSettingsFile) {

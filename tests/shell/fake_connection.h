@@ -3,11 +3,11 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstdio>
-#include <string>
+#include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "viewer/shell/model/camera_connection.h"
 #include "viewer/shell/model/camera_list.h"
@@ -15,8 +15,8 @@
 namespace testing_support {
 
 struct FakeConnectionState {
-  std::atomic<int> start_result{1};    // what start() answers
-  std::atomic<bool> connects{true};    // a started stream reports connected
+  std::atomic<int> start_result{1};  // what start() answers
+  std::atomic<bool> connects{true};  // a started stream reports connected
   std::atomic<int> starts{0};
   std::atomic<int> stops{0};
   std::atomic<int> state{0};
@@ -24,8 +24,8 @@ struct FakeConnectionState {
   std::atomic<std::uint32_t> header{0};
   std::atomic<bool> muted{false};
   std::atomic<int> volume{0};
-  std::atomic<bool> audio{true};       // the header announces sound
-  std::atomic<int> width{320};         // the header's picture width
+  std::atomic<bool> audio{true};  // the header announces sound
+  std::atomic<int> width{320};    // the header's picture width
   std::atomic<bool> state_changed{false};
   std::atomic<int> connect_waits{0};
   model::ConnectionAccount account;

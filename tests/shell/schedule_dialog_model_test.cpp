@@ -232,11 +232,11 @@ TEST(MotionZonesEdit, GridHitsMatchTheDrawnRectanglesAndLayoutsKeepFlags) {
   zones.set_layout(2);
   zones.toggle(24);
   zones.set_layout(0);
-  EXPECT_FALSE(zones.watched(24));        // not part of a 3 x 3 grid
+  EXPECT_FALSE(zones.watched(24));           // not part of a 3 x 3 grid
   EXPECT_EQ(zones.settings().flags[24], 0);  // nor applied with it
-  zones.toggle(24);                        // a zone outside the grid is no zone
+  zones.toggle(24);                          // a zone outside the grid is no zone
   zones.set_layout(2);
-  EXPECT_TRUE(zones.watched(24));          // back in a 5 x 5 grid, as it was
+  EXPECT_TRUE(zones.watched(24));  // back in a 5 x 5 grid, as it was
 
   record::MotionZones odd;
   odd.layout = 7;

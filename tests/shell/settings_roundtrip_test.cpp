@@ -106,8 +106,8 @@ constexpr const char* kZeros = "0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|
 
 std::string cam_line(const std::string& name, const std::string& mac, int channel, int location, int recording,
                      int state, int muted = 0) {
-  return name + "|10.1.1.1|80|" + mac + "|d|u|p|1|" + std::to_string(channel) + "|" + std::to_string(location) +
-         "|" + std::to_string(recording) + "|" + std::to_string(recording) + "|" + std::to_string(state) + "|0|" +
+  return name + "|10.1.1.1|80|" + mac + "|d|u|p|1|" + std::to_string(channel) + "|" + std::to_string(location) + "|" +
+         std::to_string(recording) + "|" + std::to_string(recording) + "|" + std::to_string(state) + "|0|" +
          std::to_string(muted) + "|-100|" + kZeros + "|0|3\\";
 }
 
@@ -118,14 +118,15 @@ TEST(SettingsRoundTrip, AHandWrittenFileLoadsAsDocumented) {
       folder / "param.dat",
       "// written by hand\r\n"
       "AutoPlay=1\r\n"
-      "CamInfo=" + cam_line("Rec", "AABBCCDDEE01", 2, 0, 1, 1, 1) +  // upper-case MAC, was recording
-          cam_line("Refused", "aabbccddee02", 3, 1, 0, 4) +           // state 4 loads as 0
-          cam_line("Dup", "aabbccddee01", 4, 0, 0, 0) +               // same MAC and location
+      "CamInfo=" +
+          cam_line("Rec", "AABBCCDDEE01", 2, 0, 1, 1, 1) +   // upper-case MAC, was recording
+          cam_line("Refused", "aabbccddee02", 3, 1, 0, 4) +  // state 4 loads as 0
+          cam_line("Dup", "aabbccddee01", 4, 0, 0, 0) +      // same MAC and location
           cam_line("BadMac", "aa:bb:cc:dd", 5, 0, 0, 0) +
-          cam_line("Wild", "aabbccddee03", 99, 0, 0, 1) +            // channel out of range
-          "Tail|h|1|aabbccddee09|d|u|p|0\r\n"                        // unterminated: ignored
-      "CamSchedule=AABBCCDDEE010|3|0|1|900|60|1|1|900|60\\aabbccddee021|0\\ffffffffffff0|1|0|1|1|1\\\r\n"
-      "CamInfo=ignored duplicate key\r\n");
+          cam_line("Wild", "aabbccddee03", 99, 0, 0, 1) +  // channel out of range
+          "Tail|h|1|aabbccddee09|d|u|p|0\r\n"              // unterminated: ignored
+          "CamSchedule=AABBCCDDEE010|3|0|1|900|60|1|1|900|60\\aabbccddee021|0\\ffffffffffff0|1|0|1|1|1\\\r\n"
+          "CamInfo=ignored duplicate key\r\n");
   ProgramRun run(folder.path());
   run.load();
   ASSERT_EQ(run.list.count(), 4);
@@ -140,8 +141,8 @@ TEST(SettingsRoundTrip, AHandWrittenFileLoadsAsDocumented) {
   EXPECT_FALSE(rec.recording().motion_recording);
   EXPECT_TRUE(rec.running());
   EXPECT_EQ(run.list.slot(2), &rec);
-  EXPECT_EQ(rec.output_volume(), kSilentVolume);  // muted, so silent from the start
-  EXPECT_EQ(rec.recording().entries().size(), 2u);          // the count of 3 finds two entries
+  EXPECT_EQ(rec.output_volume(), kSilentVolume);    // muted, so silent from the start
+  EXPECT_EQ(rec.recording().entries().size(), 2u);  // the count of 3 finds two entries
 
   Camera& refused = *run.list.camera_at(2);
   EXPECT_EQ(refused.connection_state(), 0);
@@ -169,8 +170,7 @@ TEST(SettingsRoundTrip, AHandWrittenFileLoadsAsDocumented) {
 TEST(SettingsRoundTrip, AutoPlayOffLeavesCamerasStoppedOnTheirChannels) {
   platform::ScopedHeadlessUi ui;
   TempFolder folder;
-  testing_support::write_file(folder / "param.dat", "AutoPlay=0\nCamInfo=" +
-                                                        cam_line("A", "aabbccddee01", 2, 0, 0, 1) +
+  testing_support::write_file(folder / "param.dat", "AutoPlay=0\nCamInfo=" + cam_line("A", "aabbccddee01", 2, 0, 0, 1) +
                                                         cam_line("B", "aabbccddee02", 7, 0, 1, 2) + "\n");
   ProgramRun run(folder.path());
   run.load();
@@ -267,15 +267,15 @@ TEST(SettingsRoundTrip, OddStoredValuesLoadAsTheDialogsWouldHaveThemAndIdentitie
   TempFolder folder;
   const std::string zones = "-1|0|7|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0|0";
   const std::string odd = "Odd|10.1.1.1|80|00-0E-53-00-00-01|d|u|p|1|0|2|0|0|0|0|0|-100|" + zones + "|9|3\\";
-  testing_support::write_file(
-      folder / "param.dat",
-      "AutoPlay=0\nCamInfo=" + odd + cam_line("Upper", "AABBCCDDEE01", 0, 0, 0, 0) +
-          cam_line("Escape", "../../x", 0, 1, 0, 0) + cam_line("Empty", "", 0, 0, 0, 0) +
-          "\nCamSchedule="
-          "00-0E-53-00-00-012|7|0|1|900|60|0|-1|900|60|0|1|-2400|60|0|1|900|-1440|0|11|900|60|2|1|900|60|1|20260230|0|60\\"
-          "AABBCCDDEE010|1|1|20261224|1800|120\\"
-          "../../x1|1|0|3|2359|1440\\"
-          "0|1|0|1|0|1\\\n");
+  testing_support::write_file(folder / "param.dat",
+                              "AutoPlay=0\nCamInfo=" + odd + cam_line("Upper", "AABBCCDDEE01", 0, 0, 0, 0) +
+                                  cam_line("Escape", "../../x", 0, 1, 0, 0) + cam_line("Empty", "", 0, 0, 0, 0) +
+                                  "\nCamSchedule="
+                                  "00-0E-53-00-00-012|7|0|1|900|60|0|-1|900|60|0|1|-2400|60|0|1|900|-1440|0|11|900|60|"
+                                  "2|1|900|60|1|20260230|0|60\\"
+                                  "AABBCCDDEE010|1|1|20261224|1800|120\\"
+                                  "../../x1|1|0|3|2359|1440\\"
+                                  "0|1|0|1|0|1\\\n");
   ProgramRun run(folder.path());
   run.load();
   ASSERT_EQ(run.list.count(), 4);
@@ -328,8 +328,8 @@ TEST(SettingsRoundTrip, AFileOfAnySizeIsReadWhole) {
   const std::string comment = "// " + std::string(9u << 20, 'c') + "\n";
   std::string big = cam_line("Big", mac_of(2), 0, 0, 0, 0);
   big.replace(big.find("|d|"), 3, "|" + std::string(9u << 20, 'd') + "|");
-  testing_support::write_file(folder / "param.dat", "AutoPlay=0\n" + comment + "CamInfo=" +
-                                                        cam_line("A", mac_of(1), 0, 0, 0, 0) + big +
+  testing_support::write_file(folder / "param.dat", "AutoPlay=0\n" + comment +
+                                                        "CamInfo=" + cam_line("A", mac_of(1), 0, 0, 0, 0) + big +
                                                         cam_line("C", mac_of(3), 0, 0, 0, 0) + "\n");
   ProgramRun run(folder.path());
   run.load();

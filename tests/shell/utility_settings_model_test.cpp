@@ -48,8 +48,8 @@ class UtilityTest : public ::testing::Test {
 TEST_F(UtilityTest, OpensWithTheSettingsAndMeasuresTheRecordingDisk) {
   UtilitySettingsModel m(settings, disk());
   EXPECT_EQ(m.record_path, settings.RecordPath);
-  EXPECT_EQ(m.motion_index(), 1);   // "5 min"
-  EXPECT_EQ(m.manual_index(), 7);   // "2 hrs"
+  EXPECT_EQ(m.motion_index(), 1);  // "5 min"
+  EXPECT_EQ(m.manual_index(), 7);  // "2 hrs"
   EXPECT_STREQ(kManualLengths[7].text, "2 hrs");
   EXPECT_TRUE(m.disk_limit());
   EXPECT_TRUE(m.quota_fields_enabled());
@@ -107,7 +107,7 @@ TEST_F(UtilityTest, SaveChecksTheQuotaInOrderAndStoresNothingOnARefusal) {
     std::string max, motion;
     const char* message;
   } cases[] = {
-      {"0", "0", kMsgValueOverZero},   {"", "100", kMsgValueOverZero},
+      {"0", "0", kMsgValueOverZero},       {"", "100", kMsgValueOverZero},
       {"900", "900", kMsgValueOverZero},  // instant 0
       {"2000", "100", kMsgNotEnoughSpace}, {"-5", "1", kMsgValueOverZero},
   };

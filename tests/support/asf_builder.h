@@ -27,7 +27,9 @@ inline void put32(Bytes& b, std::size_t at, std::uint32_t v) {
 inline void put64(Bytes& b, std::size_t at, std::uint64_t v) {
   for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline void put_guid(Bytes& b, std::size_t at, const net::asf::Guid& g) { std::memcpy(b.data() + at, g.data(), g.size()); }
+inline void put_guid(Bytes& b, std::size_t at, const net::asf::Guid& g) {
+  std::memcpy(b.data() + at, g.data(), g.size());
+}
 
 inline Bytes object(const net::asf::Guid& id, std::size_t size) {
   Bytes o(size, 0);
@@ -47,8 +49,8 @@ struct Layout {
 // The 18 bytes of codec data; byte 15 carries the low byte of the height
 // the way the cameras' VOL headers do.
 inline Bytes codec_data(int height) {
-  Bytes c = {0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5, 0x09,
-             0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
+  Bytes c = {0x00, 0x00, 0x01, 0xB0, 0x01, 0x00, 0x00, 0x01, 0xB5,
+             0x09, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01};
   c[15] = height == 480 ? 0xE0 : static_cast<std::uint8_t>(height);
   return c;
 }
@@ -85,7 +87,7 @@ inline Bytes audio_stream_properties() {
   put_guid(o, 24, net::asf::kAudioMedia);
   put32(o, 64, 18);
   put32(o, 68, 8);
-  put16(o, 72, 2);  // stream 2
+  put16(o, 72, 2);       // stream 2
   put16(o, 78, 0x0045);  // G.726
   put16(o, 80, 1);
   put32(o, 82, 8000);
@@ -225,7 +227,8 @@ inline Packets packetize(std::uint32_t packet_size, const std::vector<MediaObjec
       p.object_number = number;
       p.offset = static_cast<std::uint32_t>(sent);
       if (sent == 0) p.replicated = replicated(static_cast<std::uint32_t>(o.data.size()), o.time_ms);
-      p.data.assign(o.data.begin() + static_cast<std::ptrdiff_t>(sent), o.data.begin() + static_cast<std::ptrdiff_t>(sent + n));
+      p.data.assign(o.data.begin() + static_cast<std::ptrdiff_t>(sent),
+                    o.data.begin() + static_cast<std::ptrdiff_t>(sent + n));
       used += payload_bytes(p);
       if (sent == 0) out.started_in.push_back(out.packets.size());
       current.push_back(std::move(p));

@@ -78,8 +78,8 @@ class TestNetwork {
     const std::string end_a = "v" + std::to_string(links_) + "a";
     const std::string end_b = "v" + std::to_string(links_) + "b";
     ++links_;
-    return test_support::run_quiet({"ip", "link", "add", end_a, "netns", ns_a, "type", "veth", "peer", "name", end_b, "netns",
-                      ns_b}) == 0 &&
+    return test_support::run_quiet({"ip", "link", "add", end_a, "netns", ns_a, "type", "veth", "peer", "name", end_b,
+                                    "netns", ns_b}) == 0 &&
            test_support::run_quiet({"ip", "-n", ns_a, "addr", "add", addr_a, "brd", "+", "dev", end_a}) == 0 &&
            test_support::run_quiet({"ip", "-n", ns_b, "addr", "add", addr_b, "brd", "+", "dev", end_b}) == 0 &&
            test_support::run_quiet({"ip", "-n", ns_a, "link", "set", end_a, "up"}) == 0 &&

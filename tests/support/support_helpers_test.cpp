@@ -23,8 +23,8 @@ using Clock = std::chrono::steady_clock;
 bool gone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
 TEST(RunCommand, ArgumentsReachTheProgramUnchangedAndBothStreamsAreKeptApart) {
-  const RunResult r = run_command({"sh", "-c", "printf '%s|' \"$@\"; echo oops >&2; exit 3", "sh", "a b",
-                                   "'c';$(touch /nonexistent)", "*"});
+  const RunResult r = run_command(
+      {"sh", "-c", "printf '%s|' \"$@\"; echo oops >&2; exit 3", "sh", "a b", "'c';$(touch /nonexistent)", "*"});
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.out, "a b|'c';$(touch /nonexistent)|*|");
   EXPECT_EQ(r.err, "oops\n");

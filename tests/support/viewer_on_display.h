@@ -35,10 +35,38 @@ inline std::string viewer_path() { return std::string(CAMVIEWER_BIN_DIR) + "/vie
 // already the whole picture. False when ffmpeg could not make it.
 inline bool make_still_clip(const std::string& prefix, const std::string& colour, int width = 640, int height = 480,
                             int seconds = 1) {
-  const std::string source = "color=c=" + colour + ":s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=15";
-  return run_quiet({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i", source,
-                    "-t", std::to_string(seconds), "-g", "1", "-qscale:v", "1", "-c:v", "mpeg4", "-threads", "1", "-bf",
-                    "0", "-sc_threshold", "1000000000", "-fflags", "+bitexact", "-flags:v", "+bitexact", "-f", "m4v",
+  const std::string source =
+      "color=c=" + colour + ":s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=15";
+  return run_quiet({"ffmpeg",
+                    "-hide_banner",
+                    "-loglevel",
+                    "error",
+                    "-nostdin",
+                    "-y",
+                    "-f",
+                    "lavfi",
+                    "-i",
+                    source,
+                    "-t",
+                    std::to_string(seconds),
+                    "-g",
+                    "1",
+                    "-qscale:v",
+                    "1",
+                    "-c:v",
+                    "mpeg4",
+                    "-threads",
+                    "1",
+                    "-bf",
+                    "0",
+                    "-sc_threshold",
+                    "1000000000",
+                    "-fflags",
+                    "+bitexact",
+                    "-flags:v",
+                    "+bitexact",
+                    "-f",
+                    "m4v",
                     prefix + ".m4v"}) == 0;
 }
 
@@ -46,7 +74,7 @@ inline bool make_still_clip(const std::string& prefix, const std::string& colour
 struct ListedCamera {
   std::string name;
   int port = 0;
-  int channel = 0;     // 0: none
+  int channel = 0;       // 0: none
   bool playing = false;  // started again by AutoPlay
   bool muted = true;
 };
@@ -186,9 +214,9 @@ class Steps {
 };
 
 // Skips a test where the desktop's programs are not installed.
-#define SKIP_WITHOUT_DISPLAY_TOOLS()                                                              \
-  do {                                                                                            \
-    std::string missing_tool;                                                                     \
+#define SKIP_WITHOUT_DISPLAY_TOOLS()                                                                              \
+  do {                                                                                                            \
+    std::string missing_tool;                                                                                     \
     if (!::test_support::XDesktop::available(&missing_tool)) GTEST_SKIP() << missing_tool << " is not installed"; \
   } while (0)
 

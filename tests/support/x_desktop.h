@@ -88,8 +88,8 @@ class Daemon {
     if (pid_ <= 0) return true;
     ::kill(pid_, SIGTERM);
     int status = 0;
-    const bool ended = wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
-                                  static_cast<int>(within.count()), 10);
+    const bool ended =
+        wait_until([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, static_cast<int>(within.count()), 10);
     if (!ended) {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, &status, 0);
@@ -162,8 +162,8 @@ class XDesktop {
   // with the desktop's runtime and configuration folders, Qt on X11, plus
   // the given NAME=VALUE entries.
   std::vector<std::string> env(const std::vector<std::string>& extra = {}) const {
-    std::vector<std::string> set = {"DISPLAY=" + display_, "XDG_RUNTIME_DIR=" + runtime_,
-                                    "XDG_CONFIG_HOME=" + config_, "QT_QPA_PLATFORM=xcb"};
+    std::vector<std::string> set = {"DISPLAY=" + display_, "XDG_RUNTIME_DIR=" + runtime_, "XDG_CONFIG_HOME=" + config_,
+                                    "QT_QPA_PLATFORM=xcb"};
     set.insert(set.end(), extra.begin(), extra.end());
     return environment_with(set, {"WAYLAND_DISPLAY", "QT_SCALE_FACTOR", "SESSION_MANAGER", "DBUS_SESSION_BUS_ADDRESS"});
   }
@@ -308,8 +308,9 @@ class XDesktop {
       return;
     }
     const std::string screen = std::to_string(options_.width) + "x" + std::to_string(options_.height) + "x24";
-    const bool started = server_.start({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
-                                       environment_with({}), folder_ / "xvfb.log", fds[1]);
+    const bool started =
+        server_.start({"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset"},
+                      environment_with({}), folder_ / "xvfb.log", fds[1]);
     ::close(fds[1]);
     std::string number;
     if (started) {
@@ -339,7 +340,9 @@ class XDesktop {
         return;
       }
       const bool managed = wait_until(
-          [&] { return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; },
+          [&] {
+            return run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos;
+          },
           options_.startup_timeout_ms, 100);
       if (!managed) {
         error_ = "openbox did not take the screen within the time: " + logs();

@@ -23,8 +23,9 @@ bool guid_at(const std::vector<uint8_t>& bytes, size_t offset, const char* text)
   // out here rather than taken from the muxer.
   unsigned a, b, c, d, e1, e2;
   std::sscanf(text, "%8x-%4x-%4x-%4x-%4x%8x", &a, &b, &c, &d, &e1, &e2);
-  const uint8_t want[16] = {uint8_t(a), uint8_t(a >> 8), uint8_t(a >> 16), uint8_t(a >> 24), uint8_t(b), uint8_t(b >> 8),
-                            uint8_t(c), uint8_t(c >> 8), uint8_t(d >> 8), uint8_t(d), uint8_t(e1 >> 8), uint8_t(e1),
+  const uint8_t want[16] = {uint8_t(a),        uint8_t(a >> 8),   uint8_t(a >> 16), uint8_t(a >> 24),
+                            uint8_t(b),        uint8_t(b >> 8),   uint8_t(c),       uint8_t(c >> 8),
+                            uint8_t(d >> 8),   uint8_t(d),        uint8_t(e1 >> 8), uint8_t(e1),
                             uint8_t(e2 >> 24), uint8_t(e2 >> 16), uint8_t(e2 >> 8), uint8_t(e2)};
   return offset + 16 <= bytes.size() && std::memcmp(bytes.data() + offset, want, 16) == 0;
 }
@@ -167,7 +168,8 @@ TEST(CameraPackets, PresentationTimesRunOnAcrossLoops) {
   EXPECT_EQ(video[0], 0u);
   EXPECT_EQ(video[30], 2000u);  // second pass starts where the first ended
   EXPECT_EQ(video[60], 4000u);
-  for (size_t i = 1; i < video.size(); ++i) EXPECT_TRUE(video[i] - video[i - 1] == 66 || video[i] - video[i - 1] == 67) << i;
+  for (size_t i = 1; i < video.size(); ++i)
+    EXPECT_TRUE(video[i] - video[i - 1] == 66 || video[i] - video[i - 1] == 67) << i;
   for (size_t i = 1; i < audio.size(); ++i) EXPECT_EQ(audio[i] - audio[i - 1], 200u) << i;
   EXPECT_GE(audio.size(), 30u);  // the audio loop (10 blocks) ran three times too
   for (size_t i = 1; i < s.packets.size(); ++i) EXPECT_GE(s.packets[i].send_ms, s.packets[i - 1].send_ms);
@@ -191,8 +193,12 @@ TEST(CameraAsfFile, FfmpegReadsItAsAsfAndDecodesTheClipExactly) {
   ASSERT_TRUE(clipkit::write_camera_asf(path, clip, {}, 0, &error)) << error;
 
   std::string probe;
-  ASSERT_EQ(tooltest::run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,sample_rate "
-                          "-of compact " + path, &probe), 0);
+  ASSERT_EQ(
+      tooltest::run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height,sample_rate "
+                    "-of compact " +
+                        path,
+                    &probe),
+      0);
   EXPECT_NE(probe.find("format_name=asf"), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_name=mpeg4|width=320|height=240"), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_name=adpcm_g726"), std::string::npos) << probe;

@@ -114,8 +114,8 @@ inline std::string viewer_request(const std::string& user, const std::string& pa
     b64 += i + 1 < in.size() ? alphabet[(v >> 6) & 63] : '=';
     b64 += i + 2 < in.size() ? alphabet[v & 63] : '=';
   }
-  std::string request = "GET " + path + " HTTP/1.1\r\nUser-Agent: test\r\nHost: 127.0.0.1\r\nAuthorization: Basic " +
-                        b64 + "==\r\n\r\n";
+  std::string request =
+      "GET " + path + " HTTP/1.1\r\nUser-Agent: test\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + b64 + "==\r\n\r\n";
   request.push_back('\0');
   return request;
 }

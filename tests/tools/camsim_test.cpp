@@ -20,8 +20,7 @@ std::string status_line(const std::string& head) { return head.substr(0, head.fi
 
 // Requests the stream and reads the reply head and the ASF header.
 struct Stream {
-  explicit Stream(uint16_t port, const std::string& user = "u", const std::string& password = "p")
-      : connection(port) {
+  explicit Stream(uint16_t port, const std::string& user = "u", const std::string& password = "p") : connection(port) {
     if (!connection.send_text(viewer_request(user, password))) return;
     head = connection.read_head();
     if (status_line(head).find(" 200 ") == std::string::npos) return;
@@ -72,8 +71,8 @@ TEST(CamsimHttp, RefusesWrongAccountsAndAcceptsTheViewersRequest) {
 }
 
 TEST(CamsimHttp, AnswersTheFirstRequestsWithTheChosenStatus) {
-  CamsimProcess camsim({"--port", "0", "--user", "u", "--password", "p", clip("small"), "--fast", "--fail-first",
-                        "2", "--fail-status", "404", "--camera", "0:u:p:" + clip("small"), "--fail-first", "1"});
+  CamsimProcess camsim({"--port", "0", "--user", "u", "--password", "p", clip("small"), "--fast", "--fail-first", "2",
+                        "--fail-status", "404", "--camera", "0:u:p:" + clip("small"), "--fail-first", "1"});
   ASSERT_TRUE(camsim.ready());
   EXPECT_EQ(status_line(Stream(camsim.port(0)).head), "HTTP/1.1 404 Not Found");
   EXPECT_EQ(status_line(Stream(camsim.port(0), "u", "bad").head), "HTTP/1.1 404 Not Found");
@@ -181,10 +180,12 @@ TEST(CamsimStream, IsPacedInRealTime) {
 }
 
 TEST(CamsimFaults, CloseStallAndCorruptAfterNPackets) {
-  CamsimProcess camsim({"--port", "0", "--user", "u", "--password", "p", clip("small"), "--fast", "--close-after",
-                        "5", "--camera", "0:u:p:" + clip("small"), "--stall-after", "4", "--camera",
-                        "0:u:p:" + clip("small"), "--corrupt-after", "3", "--camera", "0:u:p:" + clip("small"),
-                        "--close-after", "2", "--faults-for", "1"});
+  CamsimProcess camsim({"--port",          "0", "--user",       "u",
+                        "--password",      "p", clip("small"),  "--fast",
+                        "--close-after",   "5", "--camera",     "0:u:p:" + clip("small"),
+                        "--stall-after",   "4", "--camera",     "0:u:p:" + clip("small"),
+                        "--corrupt-after", "3", "--camera",     "0:u:p:" + clip("small"),
+                        "--close-after",   "2", "--faults-for", "1"});
   ASSERT_TRUE(camsim.ready());
   std::vector<uint8_t> packet;
   {
@@ -225,10 +226,31 @@ TEST(CamsimFaults, CloseStallAndCorruptAfterNPackets) {
 }
 
 TEST(CamsimInfo, CameraInformationAndDynamicDnsReplies) {
-  CamsimProcess camsim({"--port", "0", "--user", "u", "--password", "p", clip("small"), "--name", "Front door",
-                        "--description", "porch", "--mac", "00:11:22:aa:bb:cc", "--camera", "0:u:p:" + clip("small"),
-                        "--info-body", "hello", "--ddns-port", "0", "--ddns-path", "/dyn/cam", "--ddns-target", "2",
-                        "--ddns-host", "localhost"});
+  CamsimProcess camsim({"--port",
+                        "0",
+                        "--user",
+                        "u",
+                        "--password",
+                        "p",
+                        clip("small"),
+                        "--name",
+                        "Front door",
+                        "--description",
+                        "porch",
+                        "--mac",
+                        "00:11:22:aa:bb:cc",
+                        "--camera",
+                        "0:u:p:" + clip("small"),
+                        "--info-body",
+                        "hello",
+                        "--ddns-port",
+                        "0",
+                        "--ddns-path",
+                        "/dyn/cam",
+                        "--ddns-target",
+                        "2",
+                        "--ddns-host",
+                        "localhost"});
   ASSERT_TRUE(camsim.ready());
   auto get = [](uint16_t port, const std::string& path) {
     Connection c(port);
@@ -238,13 +260,16 @@ TEST(CamsimInfo, CameraInformationAndDynamicDnsReplies) {
   };
   const auto [status, body] = get(camsim.port(0), "/util/util2.cgi");
   EXPECT_EQ(status, "HTTP/1.1 200 OK");
-  EXPECT_EQ(body, std::string("camerainfo=porch\0" "00:11:22:aa:bb:cc\0" "Front door\0", 46));
+  EXPECT_EQ(body, std::string("camerainfo=porch\0"
+                              "00:11:22:aa:bb:cc\0"
+                              "Front door\0",
+                              46));
   EXPECT_EQ(get(camsim.port(1), "/util/util2.cgi").second, "hello");
 
   const std::string target = "URL=http://localhost:" + std::to_string(camsim.port(1)) + "\"";
-  for (const auto& [port, path] : {std::pair{camsim.ddns_port(), std::string("/")},
-                                   std::pair{camsim.ddns_port(), std::string("/any/thing")},
-                                   std::pair{camsim.port(0), std::string("/dyn/cam")}}) {
+  for (const auto& [port, path] :
+       {std::pair{camsim.ddns_port(), std::string("/")}, std::pair{camsim.ddns_port(), std::string("/any/thing")},
+        std::pair{camsim.port(0), std::string("/dyn/cam")}}) {
     const auto [s, b] = get(port, path);
     EXPECT_EQ(s, "HTTP/1.1 200 OK") << path;
     EXPECT_NE(b.find(target), std::string::npos) << b;
@@ -254,8 +279,8 @@ TEST(CamsimInfo, CameraInformationAndDynamicDnsReplies) {
 
 TEST(CamsimDiscovery, AnswersTheEightByteRequestOnLoopback) {
   CamsimProcess camsim({"--port", "0", "--user", "u", "--password", "p", clip("small"), "--name", "Garden",
-                        "--description", "a description longer than its thirty-two byte slot", "--mac",
-                        "0a0b0c0d0e0f", "--camera", "0:u:p:" + clip("small"), "--discovery-port", "0"});
+                        "--description", "a description longer than its thirty-two byte slot", "--mac", "0a0b0c0d0e0f",
+                        "--camera", "0:u:p:" + clip("small"), "--discovery-port", "0"});
   ASSERT_TRUE(camsim.ready());
   ASSERT_NE(camsim.discovery_port(), 0);
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -284,15 +309,16 @@ TEST(CamsimDiscovery, AnswersTheEightByteRequestOnLoopback) {
   EXPECT_EQ(std::vector<uint8_t>(first.begin() + 29, first.begin() + 35),
             (std::vector<uint8_t>{0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f}));
   EXPECT_STREQ(reinterpret_cast<const char*>(first.data() + 35), "Garden");
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.data() + 52)), "a description longer than its th");  // 32 bytes and the zero
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(first.data() + 52)),
+            "a description longer than its th");  // 32 bytes and the zero
   EXPECT_EQ(first[84], 0);
   EXPECT_STREQ(reinterpret_cast<const char*>(second.data() + 35), "camsim2");
   EXPECT_EQ(second[34], 2);  // default MAC 00:0e:53:00:00:02
   close(fd);
 
   // A short reply with another code, for the viewer's refusals.
-  CamsimProcess odd({"--port", "0", clip("small"), "--discovery-port", "0", "--discovery-code", "11",
-                     "--discovery-length", "40"});
+  CamsimProcess odd(
+      {"--port", "0", clip("small"), "--discovery-port", "0", "--discovery-code", "11", "--discovery-length", "40"});
   ASSERT_TRUE(odd.ready());
   const int fd2 = socket(AF_INET, SOCK_DGRAM, 0);
   to.sin_port = htons(odd.discovery_port());
@@ -329,7 +355,10 @@ TEST(CamsimCapture, FfprobeAndFfmpegReadASavedStream) {
   }
   std::string probe;
   ASSERT_EQ(tooltest::run("ffprobe -v error -show_entries format=format_name:stream=codec_name,width,height "
-                          "-of compact " + path, &probe), 0);
+                          "-of compact " +
+                              path,
+                          &probe),
+            0);
   EXPECT_NE(probe.find("format_name=asf"), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_name=mpeg4|width=640|height=480"), std::string::npos) << probe;
   EXPECT_NE(probe.find("codec_name=adpcm_g726"), std::string::npos) << probe;
@@ -339,8 +368,9 @@ TEST(CamsimCapture, FfprobeAndFfmpegReadASavedStream) {
   std::string errors, frames;
   EXPECT_EQ(tooltest::run("ffmpeg -v error -nostdin -i " + path + " -t 7.9 -f null - 2>&1", &errors), 0);
   EXPECT_EQ(errors, "");
-  tooltest::run("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames -of csv=p=0 " + path,
-                &frames);
+  tooltest::run(
+      "ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames -of csv=p=0 " + path,
+      &frames);
   EXPECT_GE(std::stoi(frames), 120);
 }
 

@@ -86,25 +86,25 @@ TEST(CodecData, FieldsSitAtTheFixedPositionsTheViewerReads) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     const auto d = clipkit::build_codec_data(c.width, c.height, c.resolution, c.mpeg_quant);
-    EXPECT_EQ(bits_at(d, 0, 32), 0x00000100u);  // VO start code
+    EXPECT_EQ(bits_at(d, 0, 32), 0x00000100u);   // VO start code
     EXPECT_EQ(bits_at(d, 32, 32), 0x00000120u);  // VOL start code
     int b = 64;
-    b += 1;                                        // random_accessible_vol
-    EXPECT_EQ(bits_at(d, b, 8), 1u);               // Simple Object
+    b += 1;                           // random_accessible_vol
+    EXPECT_EQ(bits_at(d, b, 8), 1u);  // Simple Object
     b += 8;
-    EXPECT_EQ(bits_at(d, b, 1), 0u);               // is_object_layer_identifier
+    EXPECT_EQ(bits_at(d, b, 1), 0u);  // is_object_layer_identifier
     b += 1;
-    EXPECT_NE(bits_at(d, b, 4), 15u);              // no extended PAR
+    EXPECT_NE(bits_at(d, b, 4), 15u);  // no extended PAR
     b += 4;
-    EXPECT_EQ(bits_at(d, b, 1), 0u);               // vol_control_parameters
+    EXPECT_EQ(bits_at(d, b, 1), 0u);  // vol_control_parameters
     b += 1;
-    EXPECT_EQ(bits_at(d, b, 2), 0u);               // rectangular
+    EXPECT_EQ(bits_at(d, b, 2), 0u);  // rectangular
     b += 2;
-    EXPECT_EQ(bits_at(d, b, 1), 1u);               // marker
+    EXPECT_EQ(bits_at(d, b, 1), 1u);  // marker
     b += 1;
     EXPECT_EQ(bits_at(d, b, 16), static_cast<uint32_t>(c.resolution));
     b += 16;
-    EXPECT_EQ(bits_at(d, b, 3), 0b101u);           // marker, fixed_vop_rate 0, marker
+    EXPECT_EQ(bits_at(d, b, 3), 0b101u);  // marker, fixed_vop_rate 0, marker
     b += 3;
     EXPECT_EQ(bits_at(d, b, 13), static_cast<uint32_t>(c.width));
     b += 13;
@@ -114,7 +114,7 @@ TEST(CodecData, FieldsSitAtTheFixedPositionsTheViewerReads) {
     b += 13;
     EXPECT_EQ(bits_at(d, b, 1), 1u);
     b += 1;
-    EXPECT_EQ(bits_at(d, b, 4), 0b0100u);          // interlaced, obmc_disable, sprite, not_8_bit
+    EXPECT_EQ(bits_at(d, b, 4), 0b0100u);  // interlaced, obmc_disable, sprite, not_8_bit
     b += 4;
     EXPECT_EQ(bits_at(d, b, 1), c.mpeg_quant ? 1u : 0u);
     b += 1;
@@ -133,7 +133,8 @@ void write_file(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 std::string framemd5(const std::string& path) {
   std::string out;
-  EXPECT_EQ(tooltest::run("ffmpeg -v error -i " + path + " -map 0:v -f framemd5 - | grep -v '^#' | cut -d, -f6", &out), 0);
+  EXPECT_EQ(tooltest::run("ffmpeg -v error -i " + path + " -map 0:v -f framemd5 - | grep -v '^#' | cut -d, -f6", &out),
+            0);
   return out;
 }
 
@@ -281,8 +282,17 @@ TEST(M4vRefusals, SyntheticStreamsOutsideTheCameraSubset) {
       {with([](VolSpec& s) { s.sprite = 1; }), "sprite"},
       {with([](VolSpec& s) { s.resync_marker_disable = false; }), "resync"},
       {with([](VolSpec& s) { s.data_partitioned = true; }), "partitioning"},
-      {with([](VolSpec& s) { s.quant_type = true; s.load_intra_matrix = true; }), "matrix"},
-      {with([](VolSpec& s) { s.object_layer_identifier = true; s.verid = 2; s.quarter_sample = true; }), "quarter"},
+      {with([](VolSpec& s) {
+         s.quant_type = true;
+         s.load_intra_matrix = true;
+       }),
+       "matrix"},
+      {with([](VolSpec& s) {
+         s.object_layer_identifier = true;
+         s.verid = 2;
+         s.quarter_sample = true;
+       }),
+       "quarter"},
       {with([](VolSpec& s) { s.height = 288; }), "height 288"},
       {with([](VolSpec& s) { s.width = 704; }), "larger than 640x480"},
       {with([](VolSpec& s) { s.width = 168; }), "multiple of 16"},
@@ -296,7 +306,8 @@ TEST(M4vRefusals, SyntheticStreamsOutsideTheCameraSubset) {
       {join({vol_bytes({}), vop_bytes(0, 0, 0, 4), vol_bytes({.height = 64})}), "changes"},
       {{1, 2, 3, 4}, "no MPEG-4 start code"},
   };
-  for (const Case& c : cases) EXPECT_NE(refusal(c.es).find(c.reason), std::string::npos) << c.reason << ": " << refusal(c.es);
+  for (const Case& c : cases)
+    EXPECT_NE(refusal(c.es).find(c.reason), std::string::npos) << c.reason << ": " << refusal(c.es);
 }
 
 TEST(M4vRefusals, TruncatedOrEmptyInputIsRefusedNotOverread) {
@@ -324,9 +335,16 @@ TEST(M4vAccepts, EncoderHeaderVariantsAreNormalisedToTheCameraForm) {
   s.quant_type = true;
   s.aspect = 15;  // extended PAR: dropped, the codec data says square pixels
   const std::vector<uint8_t> gov = {0, 0, 1, 0xB3, 0x00, 0x10, 0x47};  // time code 00:00:01
-  const auto es = join({{0, 0, 1, 0xB0, 1}, {0, 0, 1, 0xB5, 9}, {0, 0, 1, 0x00}, vol_bytes(s), gov,
-                        vop_bytes(0, 0, 14, 4), vop_bytes(1, 1, 1, 4), {0, 0, 1, 0xB2, 'x', 0},
-                        vop_bytes(1, 0, 2, 4), {0, 0, 0}});
+  const auto es = join({{0, 0, 1, 0xB0, 1},
+                        {0, 0, 1, 0xB5, 9},
+                        {0, 0, 1, 0x00},
+                        vol_bytes(s),
+                        gov,
+                        vop_bytes(0, 0, 14, 4),
+                        vop_bytes(1, 1, 1, 4),
+                        {0, 0, 1, 0xB2, 'x', 0},
+                        vop_bytes(1, 0, 2, 4),
+                        {0, 0, 0}});
   M4vClip clip;
   std::string error;
   ASSERT_TRUE(clipkit::parse_m4v(es, &clip, &error)) << error;

@@ -49,8 +49,9 @@ class CameraDialogTest : public ::testing::Test {
  protected:
   CameraDialogTest()
       : list(fakes.factory()),
-        model({}, {}, [this](const model::CameraRecord& r) { return list.add_camera(r); },
-              [](const model::CameraRecord&) { return 0; }) {
+        model(
+            {}, {}, [this](const model::CameraRecord& r) { return list.add_camera(r); },
+            [](const model::CameraRecord&) { return 0; }) {
     [[maybe_unused]] static const bool curl = platform::http_global_init();
   }
 
@@ -422,11 +423,13 @@ class DesktopFilesTest : public ::testing::Test {
     old_path_ = qgetenv("PATH");
     old_bus_ = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");  // no file manager on a bus here
-    ASSERT_TRUE(test_support::write_text(
-        bin / "xdg-mime", "#!/bin/sh\n[ \"$1 $2\" = 'query default' ] || exit 1\ncase \"$3\" in\n"
-                          "video/x-ms-asf) echo player.desktop ;;\n"
-                          "inode/directory) [ -f '" + (bin / "has-files") + "' ] && echo files.desktop ;;\nesac\nexit 0\n"));
-    ASSERT_TRUE(test_support::write_text(bin / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + (bin / "opened") + "'\n"));
+    ASSERT_TRUE(test_support::write_text(bin / "xdg-mime",
+                                         "#!/bin/sh\n[ \"$1 $2\" = 'query default' ] || exit 1\ncase \"$3\" in\n"
+                                         "video/x-ms-asf) echo player.desktop ;;\n"
+                                         "inode/directory) [ -f '" +
+                                             (bin / "has-files") + "' ] && echo files.desktop ;;\nesac\nexit 0\n"));
+    ASSERT_TRUE(
+        test_support::write_text(bin / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > '" + (bin / "opened") + "'\n"));
     fs::permissions(bin / "xdg-mime", fs::perms::owner_all);
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     qputenv("PATH", QByteArray::fromStdString(bin.path()) + ":" + old_path_);

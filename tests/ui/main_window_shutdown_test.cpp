@@ -61,8 +61,8 @@ TEST(MainWindowShutdown, WhileCamerasStreamAndRecord) {
   const int threads_before = thread_count();
   platform::ScopedHeadlessUi ui;
   testing_support::TempFolder folder;
-  test_support::CamsimProcess camsim({"--port", "0", "vga", "--camera", "0:admin:admin:qvga", "--camera",
-                                      "0:admin:admin:small"});
+  test_support::CamsimProcess camsim(
+      {"--port", "0", "vga", "--camera", "0:admin:admin:qvga", "--camera", "0:admin:admin:small"});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
   // The third camera records on an all-day schedule; the first two are
   // recorded by hand.

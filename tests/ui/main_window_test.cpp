@@ -36,8 +36,8 @@ std::string cam_info(int n, int channel, bool playing) {
   std::snprintf(mac, sizeof mac, "00a0b0c0%04x", n);
   std::string zones;
   for (int z = 0; z < 25; ++z) zones += "0|";
-  return "cam" + std::to_string(n) + "|127.0.0.1|80|" + mac + "|d|admin|admin|1|" + std::to_string(channel) + "|0|0|0|" +
-         (playing ? "1" : "0") + "|0|1|0|" + zones + "0|3\\";
+  return "cam" + std::to_string(n) + "|127.0.0.1|80|" + mac + "|d|admin|admin|1|" + std::to_string(channel) +
+         "|0|0|0|" + (playing ? "1" : "0") + "|0|1|0|" + zones + "0|3\\";
 }
 
 struct FakePopups final : PopupHost {
@@ -138,9 +138,8 @@ TEST_F(MainWindowTest, TheSkinItsShapeTipsAndCursor) {
   EXPECT_EQ(window->tip_at(row_point(5)).text, "Drag and drop the camera to a channel");
   EXPECT_EQ(window->cursor_at(QPoint(300, 20)), Qt::ArrowCursor);
   EXPECT_TRUE(window->tip_at(QPoint(300, 20)).text.isEmpty());
-  EXPECT_TRUE(QRegularExpression("^\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d [AP]M$")
-                  .match(MainWindow::clock_text())
-                  .hasMatch())
+  EXPECT_TRUE(
+      QRegularExpression("^\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d [AP]M$").match(MainWindow::clock_text()).hasMatch())
       << MainWindow::clock_text().toStdString();
   // The tray's menu (there is no tray host offscreen: it is also the
   // window's right-click menu).
@@ -381,9 +380,8 @@ TEST(PicturePainter, BottomUpPicturesStretchedAndZoomed) {
   // 32 x 16: the top half red, the bottom half blue, and the left half of
   // the top half green.
   media::Picture picture;
-  make_picture(picture, 32, 16, [](int x, int y) {
-    return y < 8 ? (x < 16 ? QColor(Qt::green) : QColor(Qt::red)) : QColor(Qt::blue);
-  });
+  make_picture(picture, 32, 16,
+               [](int x, int y) { return y < 8 ? (x < 16 ? QColor(Qt::green) : QColor(Qt::red)) : QColor(Qt::blue); });
   QImage out(64, 32, QImage::Format_RGB32);
   QImage scratch;
   out.fill(Qt::black);

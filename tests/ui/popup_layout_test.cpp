@@ -19,15 +19,51 @@ TEST(PopupLayout, TheThreeSizesAsTheTableGivesThem) {
     QRect box, size_button, close, text;
   };
   const Row table[3] = {
-      {{205, 264}, ltrb(22, 67, 182, 195), ltrb(7, 231, 23, 248), ltrb(27, 235, 34, 245), ltrb(37, 235, 44, 245),
-       ltrb(48, 233, 61, 245), ltrb(66, 233, 79, 248), ltrb(84, 235, 96, 247), ltrb(102, 234, 134, 237), 101, 127,
-       ltrb(144, 223, 165, 247), ltrb(172, 227, 195, 243), ltrb(173, 28, 193, 48), ltrb(60, 34, 124, 50)},
-      {{358, 370}, ltrb(17, 63, 337, 303), ltrb(13, 335, 29, 352), ltrb(37, 339, 44, 349), ltrb(54, 339, 61, 349),
-       ltrb(72, 337, 85, 349), ltrb(94, 337, 107, 352), ltrb(124, 336, 136, 348), ltrb(159, 339, 217, 342), 159, 208,
-       ltrb(279, 329, 300, 353), ltrb(324, 333, 347, 349), ltrb(324, 26, 344, 46), ltrb(130, 29, 194, 45)},
-      {{692, 603}, ltrb(30, 61, 670, 541), ltrb(11, 572, 27, 589), ltrb(34, 576, 41, 586), ltrb(52, 576, 59, 586),
-       ltrb(71, 574, 84, 586), ltrb(90, 572, 103, 587), ltrb(122, 572, 134, 584), ltrb(157, 577, 218, 579), 158, 209,
-       ltrb(608, 565, 629, 589), ltrb(654, 570, 677, 586), ltrb(657, 26, 677, 46), ltrb(300, 26, 364, 42)},
+      {{205, 264},
+       ltrb(22, 67, 182, 195),
+       ltrb(7, 231, 23, 248),
+       ltrb(27, 235, 34, 245),
+       ltrb(37, 235, 44, 245),
+       ltrb(48, 233, 61, 245),
+       ltrb(66, 233, 79, 248),
+       ltrb(84, 235, 96, 247),
+       ltrb(102, 234, 134, 237),
+       101,
+       127,
+       ltrb(144, 223, 165, 247),
+       ltrb(172, 227, 195, 243),
+       ltrb(173, 28, 193, 48),
+       ltrb(60, 34, 124, 50)},
+      {{358, 370},
+       ltrb(17, 63, 337, 303),
+       ltrb(13, 335, 29, 352),
+       ltrb(37, 339, 44, 349),
+       ltrb(54, 339, 61, 349),
+       ltrb(72, 337, 85, 349),
+       ltrb(94, 337, 107, 352),
+       ltrb(124, 336, 136, 348),
+       ltrb(159, 339, 217, 342),
+       159,
+       208,
+       ltrb(279, 329, 300, 353),
+       ltrb(324, 333, 347, 349),
+       ltrb(324, 26, 344, 46),
+       ltrb(130, 29, 194, 45)},
+      {{692, 603},
+       ltrb(30, 61, 670, 541),
+       ltrb(11, 572, 27, 589),
+       ltrb(34, 576, 41, 586),
+       ltrb(52, 576, 59, 586),
+       ltrb(71, 574, 84, 586),
+       ltrb(90, 572, 103, 587),
+       ltrb(122, 572, 134, 584),
+       ltrb(157, 577, 218, 579),
+       158,
+       209,
+       ltrb(608, 565, 629, 589),
+       ltrb(654, 570, 677, 586),
+       ltrb(657, 26, 677, 46),
+       ltrb(300, 26, 364, 42)},
   };
   for (int s = 0; s < 3; ++s) {
     SCOPED_TRACE(s);
@@ -93,7 +129,7 @@ TEST(PopupLayout, VolumeAndThumbBothWaysWithinTheirRanges) {
   // Thumb from volume: track left + |v + 3000| x (track width - 9) / 3000.
   EXPECT_EQ(thumb_left_for_volume(0, -3000), 102);
   EXPECT_EQ(thumb_left_for_volume(0, 0), 125);
-  EXPECT_EQ(thumb_left_for_volume(1, -600), 198);  // 159 + 2400 x 49 / 3000
+  EXPECT_EQ(thumb_left_for_volume(1, -600), 198);   // 159 + 2400 x 49 / 3000
   EXPECT_EQ(thumb_left_for_volume(2, -1500), 183);  // 157 + 1500 x 52 / 3000
   // Out-of-range volumes (a silenced camera, a hand-edited file) stay on the track.
   EXPECT_EQ(thumb_left_for_volume(1, -10000), 159);

@@ -56,7 +56,8 @@ class PopupWindowTest : public ::testing::Test {
   void open(const std::vector<int>& widths) {
     std::string info;
     for (std::size_t n = 0; n < widths.size(); ++n) info += cam_info(static_cast<int>(n));
-    testing_support::write_file(folder.file("param.dat"), "AutoPlay=1\nAutoRun=0\nInstanceTime=5\nCamInfo=" + info + "\n");
+    testing_support::write_file(folder.file("param.dat"),
+                                "AutoPlay=1\nAutoRun=0\nInstanceTime=5\nCamInfo=" + info + "\n");
     MainWindowOptions options;
     options.core.connections = fakes.factory();
     options.core.sound = &sound;

@@ -167,8 +167,8 @@ TEST(SkinButtonRules, AClickIsAReleaseOverTheButtonItWasPressedOn) {
 void double_click(QWidget* w, QPoint p) {
   QTest::mousePress(w, Qt::LeftButton, {}, p);
   QTest::mouseRelease(w, Qt::LeftButton, {}, p);
-  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(p), w->mapToGlobal(QPointF(p)), Qt::LeftButton,
-                  Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(p), w->mapToGlobal(QPointF(p)), Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
   QApplication::sendEvent(w, &dbl);
   QTest::mouseRelease(w, Qt::LeftButton, {}, p);
 }
@@ -225,8 +225,8 @@ TEST(SkinnedWindow, ButtonsClientAreaDragAndTips) {
   // Pressing outside every control moves the window with the pointer.
   const QPoint before = w.pos();
   QTest::mousePress(&w, Qt::LeftButton, {}, QPoint(60, 60));
-  QMouseEvent move(QEvent::MouseMove, QPointF(90, 80), w.mapToGlobal(QPointF(90, 80)), Qt::NoButton,
-                   Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(90, 80), w.mapToGlobal(QPointF(90, 80)), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
   QApplication::sendEvent(&w, &move);
   QTest::mouseRelease(&w, Qt::LeftButton, {}, QPoint(90, 80));
   EXPECT_EQ(w.pos(), before + QPoint(30, 20));

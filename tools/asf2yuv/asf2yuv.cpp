@@ -189,8 +189,8 @@ private:
         // Four 2-bit codes per byte.
         const size_t count = static_cast<size_t>(block.length()) * 4;
         if (pcm_.size() < count) pcm_.resize(count);
-        const int n = media::G726_dec(decoder_.get(), kAudioCodeBits, block.data(),
-                                      static_cast<int>(block.length()), pcm_.data());
+        const int n = media::G726_dec(decoder_.get(), kAudioCodeBits, block.data(), static_cast<int>(block.length()),
+                                      pcm_.data());
         bytes_.resize(static_cast<size_t>(n) * 2);
         for (int i = 0; i < n; ++i) {
             const auto v = static_cast<uint16_t>(pcm_[static_cast<size_t>(i)]);

@@ -30,9 +30,7 @@ namespace {
 constexpr unsigned char kAsfHeaderGuid[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                               0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
 
-bool read_at(int fd, void* buf, std::size_t n, off_t at) {
-  return ::pread(fd, buf, n, at) == static_cast<ssize_t>(n);
-}
+bool read_at(int fd, void* buf, std::size_t n, off_t at) { return ::pread(fd, buf, n, at) == static_cast<ssize_t>(n); }
 
 int append_trailer(const std::string& path, const std::string& period) {
   std::uint8_t trailer[record::kPeriodTrailerSize];
@@ -46,7 +44,7 @@ int append_trailer(const std::string& path, const std::string& period) {
     return 2;
   }
   int status = 2;
-  struct stat st{};
+  struct stat st {};
   unsigned char guid[16];
   std::uint8_t tail[record::kPeriodTrailerSize];
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !read_at(fd, guid, sizeof guid, 0) ||

@@ -24,7 +24,8 @@ constexpr size_t kFullReplyBytes = kDescriptionOffset + kDescriptionSlot;  // 85
 
 void put_text(std::vector<uint8_t>& out, size_t offset, size_t slot, const std::string& text) {
   const size_t n = std::min(text.size(), slot - 1);
-  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), out.begin() + static_cast<std::ptrdiff_t>(offset));
+  std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n),
+            out.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
 }  // namespace
@@ -68,8 +69,8 @@ void DiscoveryResponder::loop() {
     if (n < 0 || fds[1].revents) break;
     sockaddr_storage from{};
     socklen_t from_len = sizeof from;
-    const ssize_t got = recvfrom(socket_.get(), buffer, sizeof buffer, MSG_DONTWAIT,
-                                 reinterpret_cast<sockaddr*>(&from), &from_len);
+    const ssize_t got =
+        recvfrom(socket_.get(), buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &from_len);
     if (got < static_cast<ssize_t>(kDiscoveryRequestBytes) ||
         std::memcmp(buffer, kDiscoveryRequest, kDiscoveryRequestBytes) != 0)
       continue;

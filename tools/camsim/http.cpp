@@ -79,15 +79,24 @@ bool basic_auth_matches(const std::string& value, const std::string& user, const
 
 std::string status_text(int code) {
   switch (code) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+      return "OK";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
   }
 }
 
@@ -105,7 +114,8 @@ std::string simple_response(int code, const std::string& content_type, const std
 std::string stream_response_head(uint32_t extra_lines) {
   std::string out = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nPragma: no-cache\r\n";
   out += "Cache-Control: no-cache\r\n";
-  for (uint32_t i = 1; i <= extra_lines; ++i) out += "X-Filler-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n";
+  for (uint32_t i = 1; i <= extra_lines; ++i)
+    out += "X-Filler-" + std::to_string(i) + ": " + std::to_string(i) + "\r\n";
   out += "Connection: close\r\n\r\n";
   return out;
 }

@@ -57,9 +57,8 @@ int run(const camsim::Config& config) {
   std::string error;
   for (size_t i = 0; i < config.cameras.size(); ++i) {
     const auto& camera = config.cameras[i];
-    cameras.push_back(std::make_unique<camsim::CameraServer>(static_cast<int>(i + 1), camera,
-                                                             *clips[camsim::resolve_clip_prefix(camera.clip)], settings,
-                                                             stop));
+    cameras.push_back(std::make_unique<camsim::CameraServer>(
+        static_cast<int>(i + 1), camera, *clips[camsim::resolve_clip_prefix(camera.clip)], settings, stop));
     if (!cameras.back()->open(config.bind_address, &error)) return fail(error);
   }
   if (config.ddns_port_set) {
@@ -78,7 +77,8 @@ int run(const camsim::Config& config) {
   if (ddns) std::printf("ddns %s:%u\n", config.bind_address.c_str(), ddns->port());
   if (discovery)
     std::printf("discovery %s:%u\n",
-                (config.discovery_bind.empty() ? config.bind_address : config.discovery_bind).c_str(), discovery->port());
+                (config.discovery_bind.empty() ? config.bind_address : config.discovery_bind).c_str(),
+                discovery->port());
   for (const auto& camera : cameras) camera->start();
   if (ddns) ddns->start();
   if (discovery) discovery->start();

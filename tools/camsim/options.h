@@ -11,11 +11,11 @@ namespace camsim {
 // Faults a camera injects into its video streams, counted in data packets
 // sent on one connection. 0 means off.
 struct Faults {
-  uint32_t close_after = 0;    // close the connection after N packets
-  uint32_t stall_after = 0;    // stop sending after N packets, keep the connection open
-  uint32_t corrupt_after = 0;  // the packet after N good ones is corrupt, then normal packets again
+  uint32_t close_after = 0;     // close the connection after N packets
+  uint32_t stall_after = 0;     // stop sending after N packets, keep the connection open
+  uint32_t corrupt_after = 0;   // the packet after N good ones is corrupt, then normal packets again
   uint32_t oversize_after = 0;  // the first video frame starting after N packets announces an oversized frame
-  uint32_t connections = 0;    // faults apply to the first N stream connections; 0: to every one
+  uint32_t connections = 0;     // faults apply to the first N stream connections; 0: to every one
 };
 
 struct CameraConfig {
@@ -29,7 +29,7 @@ struct CameraConfig {
   bool mac_set = false;
   bool audio = true;
   uint32_t packet_bytes = 1600;
-  uint32_t fail_first = 0;    // answer fail_status to the first N video requests
+  uint32_t fail_first = 0;  // answer fail_status to the first N video requests
   int fail_status = 503;
   uint32_t reply_header_lines = 0;  // extra header lines in the 200 reply
   bool info_body_set = false;
@@ -45,11 +45,11 @@ struct Config {
 
   bool ddns_port_set = false;
   uint16_t ddns_port = 0;
-  std::string ddns_path;  // also served on every camera port when not empty
-  std::string ddns_host;  // empty: the bind address
+  std::string ddns_path;   // also served on every camera port when not empty
+  std::string ddns_host;   // empty: the bind address
   size_t ddns_target = 1;  // 1-based camera the DDNS reply points to
 
-  bool discovery = false;  // off unless --discovery-port is given
+  bool discovery = false;      // off unless --discovery-port is given
   std::string discovery_bind;  // empty: bind_address
   uint16_t discovery_port = 916;
   int discovery_code = 10;

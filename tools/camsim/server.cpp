@@ -119,11 +119,13 @@ void CameraServer::serve(Fd client) {
     reply(client, simple_response(400, "text/plain", "bad request\r\n"), stop_);
     return;
   }
-  const bool account_ok = request.has_authorization &&
-                          basic_auth_matches(request.authorization, config_.user, config_.password);
+  const bool account_ok =
+      request.has_authorization && basic_auth_matches(request.authorization, config_.user, config_.password);
   if (settings_.verbose)
     std::fprintf(stderr, "camsim: camera %d: %s %s (%s)\n", number_, request.method.c_str(), request.target.c_str(),
-                 !request.has_authorization ? "no account" : account_ok ? "account ok" : "wrong account");
+                 !request.has_authorization ? "no account"
+                 : account_ok               ? "account ok"
+                                            : "wrong account");
   if (request.method != "GET") {
     reply(client, simple_response(405, "text/plain", "GET only\r\n"), stop_);
     return;
@@ -177,13 +179,15 @@ void CameraServer::stream(int fd) {
   bool oversized = false;
   for (;;) {
     if (faulty && faults.close_after != 0 && sent == faults.close_after) {
-      if (settings_.verbose) std::fprintf(stderr, "camsim: camera %d: closing after %llu packets\n", number_,
-                                          static_cast<unsigned long long>(sent));
+      if (settings_.verbose)
+        std::fprintf(stderr, "camsim: camera %d: closing after %llu packets\n", number_,
+                     static_cast<unsigned long long>(sent));
       return;
     }
     if (faulty && faults.stall_after != 0 && sent == faults.stall_after) {
-      if (settings_.verbose) std::fprintf(stderr, "camsim: camera %d: stalling after %llu packets\n", number_,
-                                          static_cast<unsigned long long>(sent));
+      if (settings_.verbose)
+        std::fprintf(stderr, "camsim: camera %d: stalling after %llu packets\n", number_,
+                     static_cast<unsigned long long>(sent));
       (void)wait_peer_closed(fd, stop_);
       return;
     }
@@ -196,8 +200,7 @@ void CameraServer::stream(int fd) {
       // A live camera has a packet only once its last object was captured.
       const auto due = start + std::chrono::milliseconds(packet.due_ms);
       const auto now = Clock::now();
-      if (due > now && !stop_.sleep_for(std::chrono::duration_cast<std::chrono::milliseconds>(due - now) + 1ms))
-        return;
+      if (due > now && !stop_.sleep_for(std::chrono::duration_cast<std::chrono::milliseconds>(due - now) + 1ms)) return;
     }
     if (!send_all(fd, packet.bytes.data(), packet.bytes.size(), stop_)) return;
     ++sent;
@@ -213,7 +216,8 @@ void DdnsServer::start() {
       close_gracefully(client, kLinger, stop_);
       return;
     }
-    if (settings_.verbose) std::fprintf(stderr, "camsim: ddns: %s %s\n", request.method.c_str(), request.target.c_str());
+    if (settings_.verbose)
+      std::fprintf(stderr, "camsim: ddns: %s %s\n", request.method.c_str(), request.target.c_str());
     reply(client, settings_.ddns_reply, stop_);
   });
 }

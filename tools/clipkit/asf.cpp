@@ -11,9 +11,9 @@ namespace {
 // GUID text a-b-c-d-e in its stored form: the first three groups
 // little-endian, the last two as written (ASF 1.20, 2.1 GUID).
 constexpr Guid make_guid(uint32_t a, uint16_t b, uint16_t c, uint64_t d) {
-  return Guid{static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8), static_cast<uint8_t>(a >> 16),
-              static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(b), static_cast<uint8_t>(b >> 8),
-              static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(d >> 56),
+  return Guid{static_cast<uint8_t>(a),       static_cast<uint8_t>(a >> 8),  static_cast<uint8_t>(a >> 16),
+              static_cast<uint8_t>(a >> 24), static_cast<uint8_t>(b),       static_cast<uint8_t>(b >> 8),
+              static_cast<uint8_t>(c),       static_cast<uint8_t>(c >> 8),  static_cast<uint8_t>(d >> 56),
               static_cast<uint8_t>(d >> 48), static_cast<uint8_t>(d >> 40), static_cast<uint8_t>(d >> 32),
               static_cast<uint8_t>(d >> 24), static_cast<uint8_t>(d >> 16), static_cast<uint8_t>(d >> 8),
               static_cast<uint8_t>(d)};
@@ -130,11 +130,11 @@ std::vector<uint8_t> build_camera_header(const AsfProfile& profile) {
   w.u64(kVideoStreamPropertiesBytes);
   w.guid(kAsfVideoMedia);
   w.guid(kAsfNoErrorCorrection);
-  w.u64(0);                 // time offset
+  w.u64(0);                  // time offset
   w.u32(11 + format_bytes);  // type-specific data length
-  w.u32(0);                 // error correction data length
-  w.u16(kVideoStream);      // flags: stream number 1, not encrypted
-  w.u32(0);                 // reserved
+  w.u32(0);                  // error correction data length
+  w.u16(kVideoStream);       // flags: stream number 1, not encrypted
+  w.u32(0);                  // reserved
   w.u32(static_cast<uint32_t>(profile.width));
   w.u32(static_cast<uint32_t>(profile.height));
   w.u8(0x02);  // reserved flags
@@ -142,14 +142,14 @@ std::vector<uint8_t> build_camera_header(const AsfProfile& profile) {
   w.u32(format_bytes);  // biSize
   w.u32(static_cast<uint32_t>(profile.width));
   w.u32(static_cast<uint32_t>(profile.height));
-  w.u16(1);   // biPlanes
-  w.u16(24);  // biBitCount
-  w.bytes(reinterpret_cast<const uint8_t*>("M4S2"), 4);  // biCompression: ISO MPEG-4 video
+  w.u16(1);                                                          // biPlanes
+  w.u16(24);                                                         // biBitCount
+  w.bytes(reinterpret_cast<const uint8_t*>("M4S2"), 4);              // biCompression: ISO MPEG-4 video
   w.u32(static_cast<uint32_t>(profile.width * profile.height * 3));  // biSizeImage
-  w.u32(0);  // biXPelsPerMeter
-  w.u32(0);  // biYPelsPerMeter
-  w.u32(0);  // biClrUsed
-  w.u32(0);  // biClrImportant
+  w.u32(0);                                                          // biXPelsPerMeter
+  w.u32(0);                                                          // biYPelsPerMeter
+  w.u32(0);                                                          // biClrUsed
+  w.u32(0);                                                          // biClrImportant
   w.bytes(profile.codec_data.data(), profile.codec_data.size());
 
   if (profile.audio) {
@@ -166,17 +166,17 @@ std::vector<uint8_t> build_camera_header(const AsfProfile& profile) {
     w.u16(kAudioStream);
     w.u32(0);
     w.u16(kWaveFormatG726);
-    w.u16(1);                      // channels
-    w.u32(8000);                   // samples per second
-    w.u32(kAudioBytesPerSecond);   // average bytes per second
-    w.u16(kAudioBlockBytes);       // block align: one audio block
-    w.u16(2);                      // bits per sample: 2-bit codes, 16 kbit/s
-    w.u16(0);                      // cbSize
-    w.u8(1);                       // span
-    w.u16(kAudioBlockBytes);       // virtual packet length
-    w.u16(kAudioBlockBytes);       // virtual chunk length
-    w.u16(1);                      // silence data length
-    w.u8(0);                       // silence data
+    w.u16(1);                     // channels
+    w.u32(8000);                  // samples per second
+    w.u32(kAudioBytesPerSecond);  // average bytes per second
+    w.u16(kAudioBlockBytes);      // block align: one audio block
+    w.u16(2);                     // bits per sample: 2-bit codes, 16 kbit/s
+    w.u16(0);                     // cbSize
+    w.u8(1);                      // span
+    w.u16(kAudioBlockBytes);      // virtual packet length
+    w.u16(kAudioBlockBytes);      // virtual chunk length
+    w.u16(1);                     // silence data length
+    w.u8(0);                      // silence data
   }
 
   // Header Extension Object: reserved field 1, reserved field 2 = 6, no data.
@@ -243,7 +243,7 @@ void AsfPacketizer::finish(std::deque<AsfPacket>* done) {
   p[4] = 0x5D;  // replicated length BYTE, offset DWORD, object number BYTE, stream BYTE
   put_le16(p + 5, packet_bytes_ - used_);
   put_le32(p + 7, send_ms_);
-  put_le16(p + 11, 0);  // duration
+  put_le16(p + 11, 0);                             // duration
   p[13] = static_cast<uint8_t>(0x80 | payloads_);  // 16-bit payload lengths
   done->push_back(AsfPacket{packet_, due_ms_});
   std::fill(packet_.begin(), packet_.end(), 0);
@@ -324,8 +324,8 @@ std::vector<AsfPacket> CameraMuxer::drain_until(uint32_t end_ms) {
   return out;
 }
 
-bool write_camera_asf(const std::string& path, const Clip& clip, const MuxOptions& options,
-                      uint32_t duration_ms, std::string* error) {
+bool write_camera_asf(const std::string& path, const Clip& clip, const MuxOptions& options, uint32_t duration_ms,
+                      std::string* error) {
   if (clip.video.vops.empty()) return fail(error, "the clip has no video");
   CameraMuxer muxer(clip, options);
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

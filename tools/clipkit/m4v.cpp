@@ -10,8 +10,8 @@ namespace clipkit {
 namespace {
 
 // Start code values, ISO/IEC 14496-2, 6.2.1 (Table 6-3).
-constexpr uint8_t kVoLast = 0x1F;        // video_object_start_code 00..1F
-constexpr uint8_t kVolFirst = 0x20;      // video_object_layer_start_code 20..2F
+constexpr uint8_t kVoLast = 0x1F;    // video_object_start_code 00..1F
+constexpr uint8_t kVolFirst = 0x20;  // video_object_layer_start_code 20..2F
 constexpr uint8_t kVolLast = 0x2F;
 constexpr uint8_t kVosStart = 0xB0;      // visual_object_sequence_start_code
 constexpr uint8_t kVosEnd = 0xB1;        // visual_object_sequence_end_code
@@ -63,7 +63,7 @@ bool parse_vol(const uint8_t* data, size_t size, Vol* vol, std::string* error) {
   // The pixel aspect ratio does not change how VOPs decode, and the codec
   // data always says square pixels: read past it.
   if (br.read(4) == kExtendedPar) br.read(16);  // par_width, par_height
-  if (br.read_bit()) {  // vol_control_parameters
+  if (br.read_bit()) {                          // vol_control_parameters
     if (br.read(2) != 1) return fail(error, "chroma format is not 4:2:0");
     br.read_bit();        // low_delay
     if (br.read_bit()) {  // vbv_parameters: 79 bits we do not need
@@ -120,7 +120,8 @@ bool parse_vol(const uint8_t* data, size_t size, Vol* vol, std::string* error) {
   // The viewer checks the height against byte 15 of the codec data, the low
   // byte of the height, reading 0xE0 as 480: heights 256..479 cannot pass.
   if (vol->height != 480 && vol->height > 255)
-    return fail(error, "height " + std::to_string(vol->height) + " cannot be told by the viewer (use 480 or below 256)");
+    return fail(error,
+                "height " + std::to_string(vol->height) + " cannot be told by the viewer (use 480 or below 256)");
   if (camera_time_increment_bits(vol->time_resolution) != standard_time_increment_bits(vol->time_resolution))
     return fail(error, "time resolution " + std::to_string(vol->time_resolution) +
                            " is a power of two; the viewer would read the wrong number of time bits");
@@ -134,8 +135,7 @@ struct VopHeader {
 };
 
 // The VOP header up to vop_coded (ISO/IEC 14496-2, 6.2.5).
-bool parse_vop_header(const uint8_t* data, size_t size, int time_resolution, VopHeader* vop,
-                      std::string* error) {
+bool parse_vop_header(const uint8_t* data, size_t size, int time_resolution, VopHeader* vop, std::string* error) {
   BitReader br(data, size);
   const uint32_t coding_type = br.read(2);
   if (coding_type == 2) return fail(error, "unsupported: B-VOP (encode with -bf 0)");
@@ -185,8 +185,8 @@ int camera_time_increment_bits(int time_resolution) {
   return bits;
 }
 
-std::array<uint8_t, kCodecDataBytes> build_codec_data(int width, int height, int time_resolution,
-                                                      bool mpeg_quant, uint8_t object_type) {
+std::array<uint8_t, kCodecDataBytes> build_codec_data(int width, int height, int time_resolution, bool mpeg_quant,
+                                                      uint8_t object_type) {
   BitWriter bw;
   bw.put_bytes({0x00, 0x00, 0x01, 0x00});  // video_object_start_code, VO 0
   bw.put_bytes({0x00, 0x00, 0x01, 0x20});  // video_object_layer_start_code, VOL 0
@@ -198,24 +198,24 @@ std::array<uint8_t, kCodecDataBytes> build_codec_data(int width, int height, int
   bw.put(0, 2);                            // video_object_layer_shape: rectangular
   bw.put(1, 1);                            // marker
   bw.put(static_cast<uint32_t>(time_resolution), 16);
-  bw.put(1, 1);                            // marker
-  bw.put(0, 1);                            // fixed_vop_rate
-  bw.put(1, 1);                            // marker
+  bw.put(1, 1);  // marker
+  bw.put(0, 1);  // fixed_vop_rate
+  bw.put(1, 1);  // marker
   bw.put(static_cast<uint32_t>(width), 13);
-  bw.put(1, 1);                            // marker
+  bw.put(1, 1);  // marker
   bw.put(static_cast<uint32_t>(height), 13);
-  bw.put(1, 1);                            // marker
-  bw.put(0, 1);                            // interlaced
-  bw.put(1, 1);                            // obmc_disable
-  bw.put(0, 1);                            // sprite_enable
-  bw.put(0, 1);                            // not_8_bit
-  bw.put(mpeg_quant ? 1 : 0, 1);           // quant_type
-  if (mpeg_quant) bw.put(0, 2);            // load_intra_quant_mat, load_nonintra_quant_mat
-  bw.put(1, 1);                            // complexity_estimation_disable
-  bw.put(1, 1);                            // resync_marker_disable
-  bw.put(0, 1);                            // data_partitioned
-  bw.put(0, 1);                            // scalability
-  bw.stuff_to_byte();                      // next_start_code()
+  bw.put(1, 1);                   // marker
+  bw.put(0, 1);                   // interlaced
+  bw.put(1, 1);                   // obmc_disable
+  bw.put(0, 1);                   // sprite_enable
+  bw.put(0, 1);                   // not_8_bit
+  bw.put(mpeg_quant ? 1 : 0, 1);  // quant_type
+  if (mpeg_quant) bw.put(0, 2);   // load_intra_quant_mat, load_nonintra_quant_mat
+  bw.put(1, 1);                   // complexity_estimation_disable
+  bw.put(1, 1);                   // resync_marker_disable
+  bw.put(0, 1);                   // data_partitioned
+  bw.put(0, 1);                   // scalability
+  bw.stuff_to_byte();             // next_start_code()
   std::array<uint8_t, kCodecDataBytes> out{};
   // 80 VOL bits after the start codes: both layouts end exactly on byte 18.
   for (size_t i = 0; i < out.size() && i < bw.bytes().size(); ++i) out[i] = bw.bytes()[i];
@@ -246,8 +246,7 @@ bool parse_m4v(const std::vector<uint8_t>& es, M4vClip* out, std::string* error)
     const uint8_t* body = es.data() + begin + 4;
     const size_t body_size = end - begin - 4;
 
-    if (code <= kVoLast || code == kVosStart || code == kVosEnd || code == kUserData ||
-        code == kVisualObject) {
+    if (code <= kVoLast || code == kVosStart || code == kVosEnd || code == kUserData || code == kVisualObject) {
       continue;  // headers the cameras do not send; the VOL is rebuilt below
     }
     if (code >= kVolFirst && code <= kVolLast) {
@@ -290,8 +289,7 @@ bool parse_m4v(const std::vector<uint8_t>& es, M4vClip* out, std::string* error)
       }
       last_ticks = ticks;
       Vop vop;
-      vop.bytes.assign(es.begin() + static_cast<std::ptrdiff_t>(begin),
-                       es.begin() + static_cast<std::ptrdiff_t>(end));
+      vop.bytes.assign(es.begin() + static_cast<std::ptrdiff_t>(begin), es.begin() + static_cast<std::ptrdiff_t>(end));
       vop.key = header.key;
       vop.ticks = ticks - first_ticks;
       vop.time_ms = static_cast<uint32_t>(vop.ticks * 1000 / static_cast<uint64_t>(vol.time_resolution));
@@ -311,8 +309,8 @@ bool parse_m4v(const std::vector<uint8_t>& es, M4vClip* out, std::string* error)
   out->object_type = vol.object_type;
   out->codec_data = build_codec_data(vol.width, vol.height, vol.time_resolution, vol.mpeg_quant, vol.object_type);
   const auto& vops = out->vops;
-  const uint64_t interval = vops.size() > 1 ? vops.back().ticks - vops[vops.size() - 2].ticks
-                                            : static_cast<uint64_t>(vol.time_resolution);
+  const uint64_t interval =
+      vops.size() > 1 ? vops.back().ticks - vops[vops.size() - 2].ticks : static_cast<uint64_t>(vol.time_resolution);
   out->duration_ticks = vops.back().ticks + interval;
   out->duration_ms = static_cast<uint32_t>(out->duration_ticks * 1000 / static_cast<uint64_t>(vol.time_resolution));
   return true;

@@ -50,8 +50,8 @@ struct M4vClip {
 // 8-bit, quant_type as given with no matrices loaded, complexity estimation
 // disabled, resync markers disabled, no data partitioning, no scalability).
 // width and height are written as given; the caller checks them.
-std::array<uint8_t, kCodecDataBytes> build_codec_data(int width, int height, int time_resolution,
-                                                      bool mpeg_quant, uint8_t object_type = 1);
+std::array<uint8_t, kCodecDataBytes> build_codec_data(int width, int height, int time_resolution, bool mpeg_quant,
+                                                      uint8_t object_type = 1);
 
 // Number of vop_time_increment bits as ISO/IEC 14496-2 (6.3.3) defines it:
 // enough bits for resolution - 1, at least 1.
@@ -68,8 +68,7 @@ int camera_time_increment_bits(int time_resolution);
 [[nodiscard]] bool parse_m4v(const std::vector<uint8_t>& es, M4vClip* out, std::string* error);
 
 // Reads a whole file. False with a reason when it cannot be read.
-[[nodiscard]] bool read_file_bytes(const std::string& path, std::vector<uint8_t>* out,
-                                   std::string* error);
+[[nodiscard]] bool read_file_bytes(const std::string& path, std::vector<uint8_t>* out, std::string* error);
 
 // read_file_bytes + parse_m4v; the reason names the file.
 [[nodiscard]] bool load_m4v_file(const std::string& path, M4vClip* out, std::string* error);

@@ -24,9 +24,7 @@ volatile std::sig_atomic_t g_interrupted = 0;
 
 void on_signal(int) { g_interrupted = 1; }
 
-void usage() {
-  std::fprintf(stderr, "usage: streamprobe --port P --user U --password W [--seconds N] [host]\n");
-}
+void usage() { std::fprintf(stderr, "usage: streamprobe --port P --user U --password W [--seconds N] [host]\n"); }
 
 struct Counts {
   std::uint64_t frames = 0, key_frames = 0, video_bytes = 0, blocks = 0, packets = 0, packet_bytes = 0;

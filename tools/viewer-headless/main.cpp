@@ -83,9 +83,9 @@ void print_state(model::ViewerCore& core, double elapsed_s) {
     std::printf("%5.1f s  %s (channel %d): connected %d, frames presented %llu, audio clock %u ms, %s\n", elapsed_s,
                 camera->name().c_str(), camera->channel(), camera->connected(),
                 static_cast<unsigned long long>(camera->video().frames_presented()), camera->audio().clock(),
-                camera->recording_indicator() ? (camera->recording().motion_recording.load() ? "recording (motion)"
-                                                                                             : "recording")
-                                              : "not recording");
+                camera->recording_indicator()
+                    ? (camera->recording().motion_recording.load() ? "recording (motion)" : "recording")
+                    : "not recording");
   }
   std::fflush(stdout);
 }

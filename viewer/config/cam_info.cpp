@@ -53,15 +53,15 @@ int scan_int_list(std::string_view text, std::int32_t* const* targets, int count
 
 CamInfo parse_record(std::string_view record) {
   CamInfo info;
-  std::string* texts[kTextFields] = {&info.name, &info.address, &info.port, &info.mac,
-                                     &info.description, &info.user, &info.password};
+  std::string* texts[kTextFields] = {&info.name,        &info.address, &info.port,    &info.mac,
+                                     &info.description, &info.user,    &info.password};
   std::string_view rest = record;
   for (std::string* t : texts) *t = std::string(take_field(rest));
 
   std::int32_t marker = 0;
   std::int32_t* ints[kIntegerFields + 1] = {
-      &info.connected, &info.channel, &info.location, &info.recording, &info.motion_recording,
-      &info.connection_state, &info.reserved, &info.muted, &info.volume};
+      &info.connected,        &info.channel,  &info.location, &info.recording, &info.motion_recording,
+      &info.connection_state, &info.reserved, &info.muted,    &info.volume};
   for (int z = 0; z < kZoneValues; ++z) ints[9 + z] = &info.zone_mask[z];
   ints[9 + kZoneValues] = &info.zone_layout;
   ints[10 + kZoneValues] = &info.sensitivity;
@@ -138,16 +138,16 @@ std::string unprotect_text(std::string_view text) {
 std::string build_camera_text(const std::vector<CamInfo>& cameras) {
   std::string out;
   for (const CamInfo& c : cameras) {
-    const std::string* texts[kTextFields] = {&c.name, &c.address, &c.port, &c.mac,
-                                             &c.description, &c.user, &c.password};
+    const std::string* texts[kTextFields] = {&c.name,        &c.address, &c.port,    &c.mac,
+                                             &c.description, &c.user,    &c.password};
     bool protect = false;
     for (const std::string* t : texts) protect = protect || text_needs_protection(*t);
     for (const std::string* t : texts) {
       out += protect ? protect_text(*t) : *t;
       out += kFieldSeparator;
     }
-    const std::int32_t head[] = {c.connected, c.channel,  c.location, c.recording, c.motion_recording,
-                                 c.connection_state, c.reserved, c.muted, c.volume};
+    const std::int32_t head[] = {c.connected,        c.channel,  c.location, c.recording, c.motion_recording,
+                                 c.connection_state, c.reserved, c.muted,    c.volume};
     for (std::int32_t v : head) {
       append_int(out, v);
       out += kFieldSeparator;
@@ -213,7 +213,7 @@ std::vector<CamScheduleRecord> parse_schedule_text(std::string_view text) {
     CamScheduleRecord record;
     record.location = key.back() - '0';
     record.mac = key.find('%') == std::string_view::npos ? std::string(key.substr(0, key.size() - 1))
-                                                          : unprotect_text(key.substr(0, key.size() - 1));
+                                                         : unprotect_text(key.substr(0, key.size() - 1));
 
     std::int32_t count = 0;
     std::size_t used = scan_int(rest, &count);

@@ -33,25 +33,25 @@ inline constexpr int kMaxScheduleEntries = 10;
 // One camera as stored in the file, field by field. Integers hold what the
 // file says; the camera model decides what it accepts.
 struct CamInfo {
-  std::string name;         // 1
-  std::string address;      // 2
-  std::string port;         // 3
-  std::string mac;          // 4
-  std::string description;  // 5
-  std::string user;         // 6
-  std::string password;     // 7
-  std::int32_t connected = 0;         // 8
-  std::int32_t channel = 0;           // 9
-  std::int32_t location = 0;          // 10: 0 "LAN", 1 "INT"
-  std::int32_t recording = 0;         // 11
-  std::int32_t motion_recording = 0;  // 12
-  std::int32_t connection_state = 0;  // 13: 0 paused, 1 playing, 4 refused
-  std::int32_t reserved = 0;          // 14
-  std::int32_t muted = 0;             // 15
-  std::int32_t volume = 0;            // 16: hundredths of a dB, -3000 to 0
+  std::string name;                                   // 1
+  std::string address;                                // 2
+  std::string port;                                   // 3
+  std::string mac;                                    // 4
+  std::string description;                            // 5
+  std::string user;                                   // 6
+  std::string password;                               // 7
+  std::int32_t connected = 0;                         // 8
+  std::int32_t channel = 0;                           // 9
+  std::int32_t location = 0;                          // 10: 0 "LAN", 1 "INT"
+  std::int32_t recording = 0;                         // 11
+  std::int32_t motion_recording = 0;                  // 12
+  std::int32_t connection_state = 0;                  // 13: 0 paused, 1 playing, 4 refused
+  std::int32_t reserved = 0;                          // 14
+  std::int32_t muted = 0;                             // 15
+  std::int32_t volume = 0;                            // 16: hundredths of a dB, -3000 to 0
   std::array<std::int32_t, kZoneValues> zone_mask{};  // 17-41
-  std::int32_t zone_layout = 0;       // 42: 1 = 4x4, 2 = 5x5, else 3x3
-  std::int32_t sensitivity = 3;       // 43: 1 to 5
+  std::int32_t zone_layout = 0;                       // 42: 1 = 4x4, 2 = 5x5, else 3x3
+  std::int32_t sensitivity = 3;                       // 43: 1 to 5
 
   bool operator==(const CamInfo&) const = default;
 };

@@ -24,10 +24,10 @@ constexpr std::string_view kCaption = "Warning";
 
 // The keys this program writes. One of them among the first lines of a file
 // makes it a settings file.
-constexpr std::string_view kKnownKeys[] = {
-    "Slience",   "Volume",    "AutoPlay",  "AutoRun",     "MotionPath", "RecordPath",
-    "SnapshotPath", "InstanceTime", "MotionTime", "JpegRatio", "DiskLimit",  "MaxSpace",
-    "MaxMotSpace", "MaxInsSpace", "WriteStop", "CamInfo",  "CamSchedule", "PreMotion"};
+constexpr std::string_view kKnownKeys[] = {"Slience",    "Volume",       "AutoPlay",     "AutoRun",     "MotionPath",
+                                           "RecordPath", "SnapshotPath", "InstanceTime", "MotionTime",  "JpegRatio",
+                                           "DiskLimit",  "MaxSpace",     "MaxMotSpace",  "MaxInsSpace", "WriteStop",
+                                           "CamInfo",    "CamSchedule",  "PreMotion"};
 
 std::string parent_folder(const std::string& path) {
   std::size_t slash = path.rfind('/');
@@ -175,15 +175,17 @@ void restore_cameras(Settings& s, const KeyValueMap& map, CameraCatalog& cameras
   }
 
   if (not_listed > 0) {
-    platform::tell(count_text(not_listed) + " of param.dat could not be loaded: the camera list holds at most 128 "
-                                            "cameras. The file is kept as a copy (param.dat.not-loaded-DATE-TIME) "
-                                            "before the settings are saved.",
+    platform::tell(count_text(not_listed) +
+                       " of param.dat could not be loaded: the camera list holds at most 128 "
+                       "cameras. The file is kept as a copy (param.dat.not-loaded-DATE-TIME) "
+                       "before the settings are saved.",
                    kCaption);
   }
   if (impossible > 0) {
     platform::tell(std::to_string(impossible) + (impossible == 1 ? " schedule entry" : " schedule entries") +
                        " of param.dat could not have been made in the schedule dialogs (a day, start time or "
-                       "duration out of range) and " + (impossible == 1 ? "was" : "were") + " not loaded.",
+                       "duration out of range) and " +
+                       (impossible == 1 ? "was" : "were") + " not loaded.",
                    kCaption);
   }
 }
@@ -309,8 +311,9 @@ void load_settings(Settings& s, CameraCatalog* cameras) {
                      kCaption);
     } else {
       s.loaded_file = Settings::LoadedFile::KeepUnsaved;
-      platform::tell("param.dat " + reason + ", and it could not be kept under another name. The program starts "
-                     "with default settings and no cameras, and will not save its settings over that file.",
+      platform::tell("param.dat " + reason +
+                         ", and it could not be kept under another name. The program starts "
+                         "with default settings and no cameras, and will not save its settings over that file.",
                      kCaption);
     }
     file = SettingsFileRead{};
@@ -399,25 +402,26 @@ std::string compose_settings_file(const Settings& s) {
 int save_settings(Settings& settings, FileLayer& files) {
   const std::string path = settings_file_path(settings.program_folder);
   if (settings.loaded_file == Settings::LoadedFile::KeepUnsaved) {
-    platform::tell("The settings were not saved: param.dat could not be read at start and could not be kept under "
-                   "another name, so it is left as it was. Changes made since the start are lost.",
-                   kCaption);
+    platform::tell(
+        "The settings were not saved: param.dat could not be read at start and could not be kept under "
+        "another name, so it is left as it was. Changes made since the start are lost.",
+        kCaption);
     return 0;
   }
   if (settings.loaded_file == Settings::LoadedFile::CopyBeforeSave) {
     std::error_code ec;
     if (fs::exists(path, ec) && keep_aside(path, "not-loaded", true).empty()) {
-      platform::tell("The settings were not saved: param.dat holds cameras that were not loaded, and no copy of it "
-                     "could be made. Changes made since the start are lost.",
-                     kCaption);
+      platform::tell(
+          "The settings were not saved: param.dat holds cameras that were not loaded, and no copy of it "
+          "could be made. Changes made since the start are lost.",
+          kCaption);
       return 0;
     }
     settings.loaded_file = Settings::LoadedFile::Plain;
   }
   std::string error;
   if (!write_file_atomically(path, compose_settings_file(settings), kSettingsFileMode, &error, files)) {
-    platform::tell("The settings could not be saved (" + error + "). Changes made since the start are lost.",
-                   kCaption);
+    platform::tell("The settings could not be saved (" + error + "). Changes made since the start are lost.", kCaption);
     return 0;
   }
   (void)platform::set_start_with_session(false, program_path(settings));

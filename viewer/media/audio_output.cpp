@@ -16,8 +16,7 @@ constexpr std::uint32_t bit(int signal) { return 1u << signal; }
 
 }  // namespace
 
-AudioOutput::AudioOutput()
-    : pcm_(static_cast<std::size_t>(kMaxBlockBytes) * 8 / kCodeBits), silence_(kHalfBytes, 0) {
+AudioOutput::AudioOutput() : pcm_(static_cast<std::size_t>(kMaxBlockBytes) * 8 / kCodeBits), silence_(kHalfBytes, 0) {
   queue_.set_on_push([this] { signals_.raise(kSignalBlock); });
 }
 
@@ -37,9 +36,9 @@ bool AudioOutput::setup() {
   }
   std::unique_ptr<platform::SoundBuffer> buffer = device->create_buffer(kPcmFormat, kBufferBytes);
   if (!buffer) return false;
-  buffer->set_notifications(&signals_, {{0, kSignalHalf0},
-                                        {kHalfBytes, kSignalHalf1},
-                                        {platform::SoundNotification::kNotifyOnStop, kSignalStopped}});
+  buffer->set_notifications(
+      &signals_,
+      {{0, kSignalHalf0}, {kHalfBytes, kSignalHalf1}, {platform::SoundNotification::kNotifyOnStop, kSignalStopped}});
   {
     std::lock_guard lock(buffer_mutex_);
     buffer_ = std::move(buffer);
@@ -182,8 +181,7 @@ int AudioOutput::run() {
         }
         // Playback stopped under us: the block is dropped.
       }
-    } else if (signals_.wait_all(bit(kSignalHalf0) | bit(kSignalHalf1),
-                                 bit(kSignalStopRequest) | bit(kSignalBlock))) {
+    } else if (signals_.wait_all(bit(kSignalHalf0) | bit(kSignalHalf1), bit(kSignalStopRequest) | bit(kSignalBlock))) {
       write_silence();
       restart = true;
     }

@@ -131,8 +131,7 @@ void ConvertYUVtoRGB_with(YuvToRgbPath path, const std::uint8_t* yuv, std::uint8
 }
 
 void ConvertYUVtoRGB(const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height) {
-  static const YuvToRgbPath best =
-      colour_detail::avx2_supported() ? YuvToRgbPath::Avx2 : YuvToRgbPath::Table;
+  static const YuvToRgbPath best = colour_detail::avx2_supported() ? YuvToRgbPath::Avx2 : YuvToRgbPath::Table;
   ConvertYUVtoRGB_with(best, yuv, rgb, width, height);
 }
 

@@ -52,7 +52,8 @@ struct ChromaTerms {
 // as a + k b (a, b in 16 bits): one multiply-add gives the exact 32-bit
 // product without a 32-bit multiply.
 CAMVIEWER_INLINE_AVX2 __m256i times(__m256i s_ks_pairs, int a, int b) {
-  return _mm256_madd_epi16(s_ks_pairs, _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(b) << 16) | (static_cast<unsigned>(a) & 0xFFFFu))));
+  return _mm256_madd_epi16(s_ks_pairs, _mm256_set1_epi32(static_cast<int>((static_cast<unsigned>(b) << 16) |
+                                                                          (static_cast<unsigned>(a) & 0xFFFFu))));
 }
 
 CAMVIEWER_INLINE_AVX2 void chroma_terms(const std::uint8_t* cb, const std::uint8_t* cr, ChromaTerms& out) {
@@ -77,8 +78,8 @@ CAMVIEWER_INLINE_AVX2 void chroma_terms(const std::uint8_t* cb, const std::uint8
     // half already is v x 65536.
     const __m256i red = _mm256_sub_epi32(times(v_4v, 1, 26149), luma_offset);
     const __m256i blue = _mm256_sub_epi32(times(u_4u, 1133, 32767), luma_offset);
-    const __m256i green = _mm256_add_epi32(
-        _mm256_add_epi32(times(u_v, 25675, -12257), _mm256_and_si256(u_v, high_half)), luma_offset);
+    const __m256i green =
+        _mm256_add_epi32(_mm256_add_epi32(times(u_v, 25675, -12257), _mm256_and_si256(u_v, high_half)), luma_offset);
     out.red[2 * h] = _mm256_unpacklo_epi32(red, red);
     out.red[2 * h + 1] = _mm256_unpackhi_epi32(red, red);
     out.green[2 * h] = _mm256_unpacklo_epi32(green, green);
@@ -122,9 +123,9 @@ CAMVIEWER_INLINE_AVX2 void convert_32(const std::uint8_t* y, const ChromaTerms& 
   // Lane 0 of o[0..2] is pixels 0..15 (48 bytes), lane 1 pixels 16..31.
 #pragma GCC unroll 3
   for (int j = 0; j < 3; ++j) {
-    const __m256i o = _mm256_or_si256(
-        _mm256_or_si256(_mm256_shuffle_epi8(bb, mask(j, 0)), _mm256_shuffle_epi8(gb, mask(j, 1))),
-        _mm256_shuffle_epi8(rb, mask(j, 2)));
+    const __m256i o =
+        _mm256_or_si256(_mm256_or_si256(_mm256_shuffle_epi8(bb, mask(j, 0)), _mm256_shuffle_epi8(gb, mask(j, 1))),
+                        _mm256_shuffle_epi8(rb, mask(j, 2)));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * j), _mm256_castsi256_si128(o));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 48 + 16 * j), _mm256_extracti128_si256(o, 1));
   }

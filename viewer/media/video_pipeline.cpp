@@ -499,8 +499,7 @@ bool VideoPipeline::copy_snapshot(std::vector<std::uint8_t>& out, int* width, in
   std::shared_ptr<const Picture> shown = picture();
   std::lock_guard yuv(yuv_mutex_);
   if (!have_decoded_) return false;
-  if (shown && shown->width == decoded_width_ && shown->height == decoded_height_ &&
-      shown->time_ms == decoded_time_) {
+  if (shown && shown->width == decoded_width_ && shown->height == decoded_height_ && shown->time_ms == decoded_time_) {
     out.assign(shown->rgb.begin(), shown->rgb.end());
   } else {
     out.resize(std::size_t{3} * static_cast<std::size_t>(decoded_width_) * static_cast<std::size_t>(decoded_height_));

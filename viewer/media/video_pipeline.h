@@ -52,8 +52,8 @@ struct Picture {
   int width = 0;
   int height = 0;
   std::vector<std::uint8_t> rgb;
-  std::uint32_t time_ms = 0;    // the frame's presentation time
-  std::uint64_t sequence = 0;   // pictures published by the pipeline before this one, plus one
+  std::uint32_t time_ms = 0;   // the frame's presentation time
+  std::uint64_t sequence = 0;  // pictures published by the pipeline before this one, plus one
 
   // Counts the bytes of the pictures a pipeline made that are still alive
   // (held by the pipeline or by a view), for its memory figure.
@@ -80,8 +80,8 @@ class PictureListener {
 };
 
 // Results of the decode thread, for tests and diagnostics.
-inline constexpr int kThreadStopped = 0;       // ended by stop()
-inline constexpr int kThreadFailed = -1;       // an oversized frame or an internal error ended it
+inline constexpr int kThreadStopped = 0;  // ended by stop()
+inline constexpr int kThreadFailed = -1;  // an oversized frame or an internal error ended it
 
 // Publication delays (frame arrival to picture published), counted in
 // buckets of kLatencyBucketMs, for the benchmarks.

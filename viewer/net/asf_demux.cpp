@@ -14,15 +14,17 @@ namespace {
 
 using asf::kDataObjectStartBytes;
 using asf::kPacketFixedBytes;
-using asf::le16;
 using asf::kPreambleBytes;
+using asf::le16;
 using asf::le32;
 using asf::le64;
 static_assert(StreamBuffers::kPacketBytes >= kPreambleBytes + kStreamWindowBytes + kDataObjectStartBytes,
               "the packet buffer holds the largest header the window lets through");
 static_assert(StreamBuffers::kReceiveBytes >= kStreamWindowBytes, "every read fits the receive buffer");
 
-std::unique_ptr<std::uint8_t[]> allocate_buffer(std::size_t n) { return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]); }
+std::unique_ptr<std::uint8_t[]> allocate_buffer(std::size_t n) {
+  return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[n]);
+}
 
 }  // namespace
 

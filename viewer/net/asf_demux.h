@@ -35,7 +35,8 @@ class StreamBuffers {
   // most one window), then the whole header with the Data Object start, then
   // one packet at a time (at most one window).
   static constexpr std::size_t kReceiveBytes = kStreamWindowBytes;
-  static constexpr std::size_t kPacketBytes = 30 + kStreamWindowBytes + 50;  // header and Data Object start, later each packet
+  static constexpr std::size_t kPacketBytes =
+      30 + kStreamWindowBytes + 50;  // header and Data Object start, later each packet
   static constexpr std::size_t kVideoFrameBytes = 65535;
   static constexpr std::size_t kAudioBlockBytes = 65535;
   static constexpr std::size_t kTotalBytes = kReceiveBytes + kPacketBytes + kVideoFrameBytes + kAudioBlockBytes;
@@ -118,7 +119,8 @@ class AsfDemux {
   [[nodiscard]] bool walk_header_objects(const std::uint8_t* body, std::uint32_t body_len, std::uint32_t count);
   [[nodiscard]] bool take_stream_properties(const asf::HeaderChild& child);
   [[nodiscard]] bool parse_packet(const std::uint8_t* packet);
-  [[nodiscard]] bool video_payload(std::uint8_t stream, std::uint32_t offset, const std::uint8_t* data, std::uint32_t len);
+  [[nodiscard]] bool video_payload(std::uint8_t stream, std::uint32_t offset, const std::uint8_t* data,
+                                   std::uint32_t len);
   [[nodiscard]] bool audio_payload(std::uint32_t offset, const std::uint8_t* data, std::uint32_t len);
 
   // Of the current run.

@@ -113,16 +113,16 @@ struct VideoFormat {
 
 // One payload of a data packet.
 struct Payload {
-  std::uint8_t stream;      // stream byte: 0x01 video, 0x81 video key frame, 0x02 audio
-  std::uint32_t offset;     // where the data goes in its media object
-  bool new_object;          // replicated data present: a media object starts here
+  std::uint8_t stream;        // stream byte: 0x01 video, 0x81 video key frame, 0x02 audio
+  std::uint32_t offset;       // where the data goes in its media object
+  bool new_object;            // replicated data present: a media object starts here
   std::uint32_t object_size;  // with new_object: the object's size
   std::uint32_t object_time;  // with new_object: its presentation time, ms
   const std::uint8_t* data;
   std::uint32_t length;
-  std::uint32_t index;      // position among the packet's payloads, from 0
-  std::uint32_t head_at;    // where the payload's head begins in the packet
-  std::uint32_t end_at;     // just behind its data
+  std::uint32_t index;    // position among the packet's payloads, from 0
+  std::uint32_t head_at;  // where the payload's head begins in the packet
+  std::uint32_t end_at;   // just behind its data
 };
 
 // Cuts one packet of `size` bytes (at least kPacketFixedBytes) into its

@@ -9,8 +9,7 @@ bool contains(std::string_view line, std::string_view word) { return line.find(w
 
 // Characters that can be part of a host name or dotted quad.
 bool is_host_char(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-         c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '_';
 }
 
 bool is_ddns_separator(char c) { return c == ':' || c == '"'; }

@@ -38,10 +38,10 @@ LineRead read_reply_line(ByteReader& in, std::string& line);
 
 // Outcome of the reply head.
 enum class ReplyStatus {
-  Streaming,     // status line with "200" and a complete header block: the body follows
-  Retry,         // no status line, "503", a broken or endless header block: try again quietly
-  BadAccount,    // "401": the camera refused the account
-  Refused,       // any other status
+  Streaming,   // status line with "200" and a complete header block: the body follows
+  Retry,       // no status line, "503", a broken or endless header block: try again quietly
+  BadAccount,  // "401": the camera refused the account
+  Refused,     // any other status
 };
 
 // Reads the status line and skips the header lines. Status words are found

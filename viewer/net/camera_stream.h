@@ -29,8 +29,8 @@
 namespace net {
 
 struct CameraAccount {
-  std::string address;   // dotted quad or host name; with an empty port, a dynamic-DNS name
-  std::string port;      // decimal text; empty: ask the dynamic-DNS page
+  std::string address;  // dotted quad or host name; with an empty port, a dynamic-DNS name
+  std::string port;     // decimal text; empty: ask the dynamic-DNS page
   std::string user;
   std::string password;
 };

@@ -144,13 +144,12 @@ bool search_from(const LocalAddress& local, in_addr broadcast, const DiscoveryOp
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(options.max_listen_ms);
     for (;;) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
       if (left <= 0) break;
       if (options.cancel && options.cancel->cancelled()) break;
       pollfd p[2] = {{sock.get(), POLLIN, 0}, {options.cancel ? options.cancel->wait_fd() : -1, POLLIN, 0}};
       const int ready = ::poll(p, 2, static_cast<int>(std::min<long long>(left, options.reply_wait_ms)));
-      if (ready == 0) break;  // quiet for the whole wait: this address is done
+      if (ready == 0) break;                            // quiet for the whole wait: this address is done
       if (ready > 0 && (p[1].revents & POLLIN)) break;  // cancelled
       if (ready < 0) {
         if (errno == EINTR) continue;

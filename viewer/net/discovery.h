@@ -26,11 +26,11 @@ namespace net {
 // One found camera. The layout is fixed (92 bytes) because record blocks are
 // handed around as whole arrays; every text is zero-terminated in its slot.
 struct DiscoveredCamera {
-  char mac[17];          // 12 lower-case hexadecimal digits
+  char mac[17];  // 12 lower-case hexadecimal digits
   char name[17];
   char description[33];
-  char address[21];      // dotted IPv4 address the answer came from
-  std::int32_t port;     // the camera's HTTP port; answers do not carry one, so 80
+  char address[21];   // dotted IPv4 address the answer came from
+  std::int32_t port;  // the camera's HTTP port; answers do not carry one, so 80
 };
 static_assert(sizeof(DiscoveredCamera) == 92);
 static_assert(offsetof(DiscoveredCamera, name) == 17);

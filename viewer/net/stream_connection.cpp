@@ -87,8 +87,7 @@ int StreamConnection::connect_and_request(const std::string& address, const std:
     std::lock_guard lock(socket_mutex_);
     if (attempt_stopped_.load() || !socket_.open()) return kConnectRetry;
   }
-  if (!socket_.connect(platform::Ipv4Endpoint{*ip, static_cast<std::uint16_t>(port)}, timeout_s_,
-                       &attempt_stopped_)) {
+  if (!socket_.connect(platform::Ipv4Endpoint{*ip, static_cast<std::uint16_t>(port)}, timeout_s_, &attempt_stopped_)) {
     return kConnectRetry;
   }
   const std::string request = build_video_request(host, user, password);

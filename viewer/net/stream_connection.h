@@ -19,8 +19,8 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>

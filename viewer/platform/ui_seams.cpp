@@ -114,8 +114,10 @@ MsgAnswer ask(std::string_view text, std::string_view caption, MsgButtons button
 }
 
 void tell(std::string_view text, std::string_view caption) {
-  if (on_ui_thread()) (void)ui().ask(text, caption, MsgButtons::Ok);
-  else notify(text, caption);
+  if (on_ui_thread())
+    (void)ui().ask(text, caption, MsgButtons::Ok);
+  else
+    notify(text, caption);
 }
 
 }  // namespace platform

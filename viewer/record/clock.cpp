@@ -107,8 +107,7 @@ std::int64_t SimulatedClock::seconds_from_local(const LocalTime& t) {
   std::int64_t year = t.year + floor_div(month0, 12);
   month0 -= floor_div(month0, 12) * 12;
   const std::int64_t days = days_from_civil(year, static_cast<int>(month0 + 1), 1) + (t.day - 1);
-  return days * 86400 + static_cast<std::int64_t>(t.hour) * 3600 + static_cast<std::int64_t>(t.minute) * 60 +
-         t.second;
+  return days * 86400 + static_cast<std::int64_t>(t.hour) * 3600 + static_cast<std::int64_t>(t.minute) * 60 + t.second;
 }
 
 void SimulatedClock::sleep_ms(int ms) {

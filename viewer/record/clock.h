@@ -68,7 +68,9 @@ class SystemClock final : public Clock {
   LocalTime local(std::int64_t seconds) override;
   std::int64_t seconds_from_local(const LocalTime& t) override;
   void sleep_ms(int ms) override;
-  bool wait_ms(int ms, platform::Event& wake) override { return wake.wait(ms > 0 ? static_cast<std::uint32_t>(ms) : 0); }
+  bool wait_ms(int ms, platform::Event& wake) override {
+    return wake.wait(ms > 0 ? static_cast<std::uint32_t>(ms) : 0);
+  }
 };
 
 // The process-wide system clock.

@@ -62,7 +62,7 @@ bool PosixFileSystem::truncate(int fd, std::uint64_t length) {
 }
 
 std::int64_t PosixFileSystem::length(int fd) {
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0) return -1;
   return static_cast<std::int64_t>(st.st_size);
 }
@@ -80,7 +80,7 @@ bool PosixFileSystem::rename(const std::string& from, const std::string& to) {
 bool PosixFileSystem::make_directory(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   if (errno != EEXIST) return false;
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -94,7 +94,7 @@ bool PosixFileSystem::list_directory(const std::string& path, std::vector<DirEnt
   const int dfd = ::dirfd(dir.get());
   while (dirent* e = ::readdir(dir.get())) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-    struct stat st{};
+    struct stat st {};
     // A file removed between the listing and the stat is simply left out.
     if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     DirEntry entry;

@@ -19,8 +19,7 @@ struct After {
 
 }  // namespace
 
-ManualRecorder::ManualRecorder(RecordingEnv env, CameraSource& cameras, SettingsSource& settings,
-                               Notifier& notifier)
+ManualRecorder::ManualRecorder(RecordingEnv env, CameraSource& cameras, SettingsSource& settings, Notifier& notifier)
     : env_(env), cameras_(cameras), settings_(settings), notifier_(notifier), quota_(*env.fs, *env.clock) {}
 
 ManualRecorder::~ManualRecorder() { stop(); }
@@ -93,8 +92,7 @@ void ManualRecorder::end_recording(RecordingCamera& camera) {
   rec.manual_writer().Close();
 }
 
-bool ManualRecorder::open_next_file(RecordingCamera& camera, const RecordingSettings& settings,
-                                    bool& write_failed) {
+bool ManualRecorder::open_next_file(RecordingCamera& camera, const RecordingSettings& settings, bool& write_failed) {
   CameraRecording& rec = camera.recording();
   RecordingWriter& w = rec.manual_writer();
   const std::string directory = camera_directory(settings.RecordPath, camera.mac());
@@ -161,8 +159,10 @@ void ManualRecorder::serve(RecordingCamera& camera, const RecordingSettings& set
         LocalTime t;
         const std::int64_t file_start = parse_stamp(file_stamp, &t) ? env_.clock->seconds_from_local(t) : now;
         std::int64_t recording_start = file_start;
-        if (parse_stamp(w.start_stamp(), &t)) recording_start = env_.clock->seconds_from_local(t);
-        else w.set_start_stamp(stamp_text(env_.clock->local(file_start)));
+        if (parse_stamp(w.start_stamp(), &t))
+          recording_start = env_.clock->seconds_from_local(t);
+        else
+          w.set_start_stamp(stamp_text(env_.clock->local(file_start)));
 
         const std::int64_t length_s = static_cast<std::int64_t>(rec.manual_length.load()) * 60;
         if (now - recording_start > length_s) {

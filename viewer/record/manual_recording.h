@@ -21,9 +21,9 @@ namespace record {
 
 // Results of the user's record action.
 enum RecordActionResult : int {
-  kRecordFailed = 0,        // nothing recorded (a message was shown, or a schedule/motion file is open)
-  kRecordStarted = 1,       // a manual recording runs
-  kRecordRefused = 2,       // a schedule or motion window is current (message shown)
+  kRecordFailed = 0,   // nothing recorded (a message was shown, or a schedule/motion file is open)
+  kRecordStarted = 1,  // a manual recording runs
+  kRecordRefused = 2,  // a schedule or motion window is current (message shown)
   kRecordAlreadyRunning = 3,
 };
 

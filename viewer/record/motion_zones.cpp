@@ -8,11 +8,7 @@ namespace {
 // classes 160, 320 (and any other), 640. A level's count grows with the
 // picture because the sum is of changed pixels in the watched cells.
 constexpr int kThresholds[5][3] = {
-    {11, 32, 100},
-    {8, 27, 63},
-    {4, 21, 42},
-    {3, 15, 30},
-    {3, 9, 9},
+    {11, 32, 100}, {8, 27, 63}, {4, 21, 42}, {3, 15, 30}, {3, 9, 9},
 };
 
 int width_class(int width) {

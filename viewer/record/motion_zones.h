@@ -22,8 +22,8 @@ inline constexpr int kMaxZones = 25;
 
 struct MotionZones {
   std::array<std::uint8_t, kMaxZones> flags{};  // non-zero: zone watched
-  int layout = 0;       // 0 "3x3" (and any value but 1 and 2), 1 "4x4", 2 "5x5"
-  int sensitivity = 3;  // 1 "Very High" .. 5 "Very Low"
+  int layout = 0;                               // 0 "3x3" (and any value but 1 and 2), 1 "4x4", 2 "5x5"
+  int sensitivity = 3;                          // 1 "Very High" .. 5 "Very Low"
 };
 
 // One reading of a camera's motion state: its latest cells, the picture size

@@ -134,8 +134,7 @@ void PacketBuffer::release_chunks() {
 void PacketBuffer::trim(std::uint32_t newest_tick) {
   // The newest key-frame start that lies at least keep_ms_ back is enough;
   // groups of pictures before it are not needed.
-  while (key_seqs_.size() >= 2 &&
-         platform::tick_elapsed(info_at(index_of(key_seqs_[1])).tick, newest_tick) >= keep_ms_)
+  while (key_seqs_.size() >= 2 && platform::tick_elapsed(info_at(index_of(key_seqs_[1])).tick, newest_tick) >= keep_ms_)
     drop_front(index_of(key_seqs_[1]));
   while (count_ > 0 && (count_ * slot_bytes_ > kKeptBytesLimit ||
                         platform::tick_elapsed(info_at(0).tick, newest_tick) > kKeptSpanLimitMs)) {
@@ -157,7 +156,8 @@ void PacketBuffer::set_header(const std::uint8_t* bytes, std::uint32_t length) {
   for (Attachment& a : attached_) a.waiting = true;
 }
 
-void PacketBuffer::add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick, std::uint32_t key_at) {
+void PacketBuffer::add(const std::uint8_t* bytes, std::uint32_t length, std::uint32_t arrival_tick,
+                       std::uint32_t key_at) {
   std::lock_guard lock(mutex_);
   const bool key_start = key_at != 0;
   const std::uint64_t seq = next_seq_++;
@@ -253,8 +253,9 @@ long PacketBuffer::restart(RecordingWriter& w, std::vector<std::uint8_t>* header
 
 void PacketBuffer::detach(RecordingWriter& w) {
   std::lock_guard lock(mutex_);
-  attached_.erase(std::remove_if(attached_.begin(), attached_.end(), [&](const Attachment& a) { return a.writer == &w; }),
-                  attached_.end());
+  attached_.erase(
+      std::remove_if(attached_.begin(), attached_.end(), [&](const Attachment& a) { return a.writer == &w; }),
+      attached_.end());
 }
 
 bool PacketBuffer::has_key_frame_start() const {

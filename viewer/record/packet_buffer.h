@@ -47,11 +47,11 @@ inline constexpr std::uint32_t kMaxKeepMs = kKeptSpanLimitMs;
 struct PacketBufferStats {
   std::size_t kept_packets = 0;
   std::size_t kept_bytes = 0;
-  std::size_t allocated_bytes = 0;  // chunks in use and spare
+  std::size_t allocated_bytes = 0;   // chunks in use and spare
   std::size_t key_frame_starts = 0;  // kept packets that begin a key frame
-  std::uint32_t span_ms = 0;  // arrival ticks from the oldest to the newest kept packet
-  std::uint64_t packets_seen = 0;  // of the connection, kept or not
-  std::uint64_t oldest_kept = 0;  // sequence number of the oldest kept packet (when any)
+  std::uint32_t span_ms = 0;         // arrival ticks from the oldest to the newest kept packet
+  std::uint64_t packets_seen = 0;    // of the connection, kept or not
+  std::uint64_t oldest_kept = 0;     // sequence number of the oldest kept packet (when any)
 };
 
 class PacketBuffer {
@@ -143,14 +143,14 @@ class PacketBuffer {
 
   mutable std::mutex mutex_;
   std::vector<std::uint8_t> header_;
-  std::uint32_t slot_bytes_ = 0;  // the connection's packet size
+  std::uint32_t slot_bytes_ = 0;               // the connection's packet size
   std::deque<std::unique_ptr<Chunk>> chunks_;  // oldest first
   std::vector<std::unique_ptr<Chunk>> spare_;
   std::size_t allocated_chunks_ = 0;
-  std::size_t first_slot_ = 0;  // of the oldest kept packet, in chunks_.front()
-  std::size_t count_ = 0;       // kept packets
-  std::uint64_t first_seq_ = 0;  // sequence number of the oldest kept packet
-  std::uint64_t next_seq_ = 0;   // of the next packet to arrive
+  std::size_t first_slot_ = 0;          // of the oldest kept packet, in chunks_.front()
+  std::size_t count_ = 0;               // kept packets
+  std::uint64_t first_seq_ = 0;         // sequence number of the oldest kept packet
+  std::uint64_t next_seq_ = 0;          // of the next packet to arrive
   std::deque<std::uint64_t> key_seqs_;  // kept key-frame starts, oldest first
   std::uint32_t keep_ms_ = 0;
   std::vector<Attachment> attached_;

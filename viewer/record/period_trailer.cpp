@@ -54,7 +54,7 @@ void read_period_trailer(const std::string& path, std::string* start, std::strin
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   std::uint8_t buf[kPeriodTrailerSize];
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(kPeriodTrailerSize) &&
       ::pread(fd, buf, sizeof buf, st.st_size - static_cast<off_t>(kPeriodTrailerSize)) ==
           static_cast<ssize_t>(sizeof buf)) {

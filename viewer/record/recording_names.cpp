@@ -21,8 +21,7 @@ int number(std::string_view digits) {
 }
 
 bool plausible(const LocalTime& t) {
-  return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 && t.hour <= 23 && t.minute <= 59 &&
-         t.second <= 60;
+  return t.month >= 1 && t.month <= 12 && t.day >= 1 && t.day <= 31 && t.hour <= 23 && t.minute <= 59 && t.second <= 60;
 }
 
 // Fixed-width decimal, as %0Nd does for non-negative values.
@@ -33,8 +32,8 @@ std::string padded(int value, int width) {
 }
 
 std::string date_time(const LocalTime& t, const char* between) {
-  return padded(t.year, 4) + padded(t.month, 2) + padded(t.day, 2) + between + padded(t.hour, 2) +
-         padded(t.minute, 2) + padded(t.second, 2);
+  return padded(t.year, 4) + padded(t.month, 2) + padded(t.day, 2) + between + padded(t.hour, 2) + padded(t.minute, 2) +
+         padded(t.second, 2);
 }
 
 }  // namespace
@@ -75,8 +74,7 @@ std::string schedule_file_name(int location, const LocalTime& t) {
 
 std::string snapshot_file_name(const LocalTime& t) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%d_%02d%02d_%02d%02d%02d.jpg", t.year, t.month, t.day, t.hour, t.minute,
-                t.second);
+  std::snprintf(buf, sizeof buf, "%d_%02d%02d_%02d%02d%02d.jpg", t.year, t.month, t.day, t.hour, t.minute, t.second);
   return buf;
 }
 

@@ -179,8 +179,7 @@ int RecordingWriter::flush_locked(std::size_t pending) {
     std::uint64_t expected = 0;
     for (const iovec& p : batch_parts_) expected += p.iov_len;
     const std::uint64_t before = length_;
-    const std::uint64_t wrote =
-        env_.fs->write_all(fd_, batch_parts_.data(), static_cast<int>(batch_parts_.size()));
+    const std::uint64_t wrote = env_.fs->write_all(fd_, batch_parts_.data(), static_cast<int>(batch_parts_.size()));
     if (wrote != expected) {
       // Keep only the packets that reached the file whole.
       std::uint64_t good = before;

@@ -29,10 +29,10 @@ enum Frequency : int {
 };
 
 struct ScheduleEntry {
-  int kind = 0;      // 0 schedule window; any other value a motion window
-  int start = 0;     // time of day as hhmm
-  int day = 0;       // frequency code, or YYYYMMDD
-  int duration = 0;  // minutes
+  int kind = 0;            // 0 schedule window; any other value a motion window
+  int start = 0;           // time of day as hhmm
+  int day = 0;             // frequency code, or YYYYMMDD
+  int duration = 0;        // minutes
   bool cancelled = false;  // stopped by the user; never stored
 
   bool is_motion() const { return kind != 0; }

@@ -8,8 +8,8 @@ namespace record {
 
 namespace {
 
-constexpr std::int64_t kFileSeconds = 3600;  // files are split every hour
-constexpr int kConnectWaitMs = 200;          // time a camera gets to connect before it is skipped
+constexpr std::int64_t kFileSeconds = 3600;      // files are split every hour
+constexpr int kConnectWaitMs = 200;              // time a camera gets to connect before it is skipped
 constexpr std::int64_t kWriteRetrySeconds = 60;  // after a failed write, the next file is tried this much later
 
 struct After {
@@ -111,8 +111,7 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       return;
     }
 
-    const int quota =
-        quota_.check(settings, camera, entry.is_motion() ? RecordFolder::Motion : RecordFolder::Record);
+    const int quota = quota_.check(settings, camera, entry.is_motion() ? RecordFolder::Motion : RecordFolder::Record);
     if (quota == kQuotaFull || quota == kQuotaNoValue) {
       st.active_entry = -1;
       st.continue_window = true;
@@ -126,9 +125,7 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       // Once per window: the loop meets the full folder on every pass.
       if (st.quota_reported_until != window_end) {
         st.quota_reported_until = window_end;
-        after.message = quota == kQuotaFull      ? kMsgSpaceFull
-                        : entry.is_motion()      ? kMsgNoMotionQuota
-                                                 : kMsgNoRecordQuota;
+        after.message = quota == kQuotaFull ? kMsgSpaceFull : entry.is_motion() ? kMsgNoMotionQuota : kMsgNoRecordQuota;
       }
       finish();
       return;
@@ -178,8 +175,9 @@ void ScheduleRecorder::serve(RecordingCamera& camera, const RecordingSettings& s
       if (turned < 0) write_failed = true;
       after.redraw = true;
     };
-    if (quota_turnover) turn_over(entry.is_motion() ? rec.motion_writer() : rec.schedule_writer(),
-                                  entry.is_motion() ? settings.MotionPath : settings.RecordPath);
+    if (quota_turnover)
+      turn_over(entry.is_motion() ? rec.motion_writer() : rec.schedule_writer(),
+                entry.is_motion() ? settings.MotionPath : settings.RecordPath);
 
     if (!entry.is_motion()) {
       RecordingWriter& w = rec.schedule_writer();

@@ -94,8 +94,7 @@ int compress(const std::uint8_t* bgr, int width, int height, int quality, Vector
 
 }  // namespace
 
-int encode_jpeg(const std::uint8_t* bgr_bottom_up, int width, int height, int quality,
-                std::vector<std::uint8_t>& out) {
+int encode_jpeg(const std::uint8_t* bgr_bottom_up, int width, int height, int quality, std::vector<std::uint8_t>& out) {
   if (bgr_bottom_up == nullptr || width <= 0 || height <= 0 || width > 65500 || height > 65500) return 0;
   VectorDestination dest{};
   dest.out = &out;

@@ -33,7 +33,7 @@ std::vector<std::uint8_t> make_wav() {
     }
   };
   click(200, 26000);                                 // 25 ms
-  samples.insert(samples.end(), 320, 0);              // 40 ms
+  samples.insert(samples.end(), 320, 0);             // 40 ms
   click(280, 20000);                                 // 35 ms
   samples.insert(samples.end(), kRate * 3 / 10, 0);  // 300 ms
 
@@ -43,13 +43,13 @@ std::vector<std::uint8_t> make_wav() {
   for (char c : {'R', 'I', 'F', 'F'}) wav.push_back(static_cast<std::uint8_t>(c));
   put32(wav, 36 + data_bytes);
   for (char c : {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '}) wav.push_back(static_cast<std::uint8_t>(c));
-  put32(wav, 16);       // fmt chunk size
-  put16(wav, 1);        // PCM
-  put16(wav, 1);        // mono
-  put32(wav, kRate);    // sample rate
+  put32(wav, 16);         // fmt chunk size
+  put16(wav, 1);          // PCM
+  put16(wav, 1);          // mono
+  put32(wav, kRate);      // sample rate
   put32(wav, kRate * 2);  // byte rate
-  put16(wav, 2);        // block align
-  put16(wav, 16);       // bits per sample
+  put16(wav, 2);          // block align
+  put16(wav, 16);         // bits per sample
   for (char c : {'d', 'a', 't', 'a'}) wav.push_back(static_cast<std::uint8_t>(c));
   put32(wav, data_bytes);
   for (std::int16_t s : samples) put16(wav, static_cast<std::uint16_t>(s));

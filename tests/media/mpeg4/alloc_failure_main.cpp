@@ -12,9 +12,9 @@ extern "C" void* __real_aligned_alloc(size_t alignment, size_t size);
 extern "C" void __real_free(void* p);
 
 namespace {
-int g_allocations = 0;   // successful allocations not yet freed
-int g_calls = 0;         // aligned_alloc calls so far
-int g_fail_at = -1;      // the call (0-based) that fails, -1 for none
+int g_allocations = 0;  // successful allocations not yet freed
+int g_calls = 0;        // aligned_alloc calls so far
+int g_fail_at = -1;     // the call (0-based) that fails, -1 for none
 }  // namespace
 
 extern "C" void* __wrap_aligned_alloc(size_t alignment, size_t size)

@@ -65,8 +65,8 @@ public:
         const std::string yuv = dir_.file("ffmpeg.yuv");
         const std::string ff = "ffmpeg -hide_banner -loglevel error -nostdin -y ";
         ok_ = run(ff + "-f lavfi -i " + spec.source + "=size=" + size +
-                  ":rate=25 -t 2 -c:v mpeg4 -bf 0 -threads 1 -sc_threshold 1000000000 -g 25 -q:v 4 " +
-                  spec.options + " -f m4v " + es) &&
+                  ":rate=25 -t 2 -c:v mpeg4 -bf 0 -threads 1 -sc_threshold 1000000000 -g 25 -q:v 4 " + spec.options +
+                  " -f m4v " + es) &&
               run(ff + "-threads 1 -i " + es + " -f rawvideo -pix_fmt yuv420p -fps_mode passthrough " + yuv);
         if (!ok_) return;
         std::string error;
@@ -132,8 +132,8 @@ TEST_P(AgainstFfmpeg, EveryPictureCloseToFfmpegsDecode)
     Clip clip(spec);
     ASSERT_TRUE(clip.ok()) << "ffmpeg could not make or decode the clip";
     const Comparison c = clip.compare();
-    std::printf("[clip] %-16s %3d frames  luma mean %.2f min %.2f dB  chroma mean %.2f min %.2f dB\n",
-                spec.name, c.decoded, c.mean_luma, c.min_luma, c.mean_chroma, c.min_chroma);
+    std::printf("[clip] %-16s %3d frames  luma mean %.2f min %.2f dB  chroma mean %.2f min %.2f dB\n", spec.name,
+                c.decoded, c.mean_luma, c.min_luma, c.mean_chroma, c.min_chroma);
     EXPECT_EQ(c.decoded, c.frames);
     EXPECT_GE(c.mean_luma, 38.0);
     EXPECT_GE(c.min_luma, 30.0);
@@ -141,15 +141,15 @@ TEST_P(AgainstFfmpeg, EveryPictureCloseToFfmpegsDecode)
     EXPECT_GE(c.min_chroma, 30.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Clips, AgainstFfmpeg,
-    ::testing::Values(ClipSpec{"vga_h263", "testsrc2", 640, 480, ""},
-                      ClipSpec{"vga_mv4", "testsrc2", 640, 480, "-flags +mv4"},
-                      ClipSpec{"qvga_aic", "mandelbrot", 320, 240, "-flags +aic"},
-                      ClipSpec{"qvga_mpeg_mv4_aic", "mandelbrot", 320, 240, "-mpeg_quant 1 -flags +mv4+aic"},
-                      ClipSpec{"small_mpeg", "testsrc2", 160, 128, "-mpeg_quant 1"},
-                      ClipSpec{"small_mv4_aic", "mandelbrot", 160, 128, "-flags +mv4+aic"}),
-    [](const ::testing::TestParamInfo<ClipSpec>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Clips, AgainstFfmpeg,
+                         ::testing::Values(ClipSpec{"vga_h263", "testsrc2", 640, 480, ""},
+                                           ClipSpec{"vga_mv4", "testsrc2", 640, 480, "-flags +mv4"},
+                                           ClipSpec{"qvga_aic", "mandelbrot", 320, 240, "-flags +aic"},
+                                           ClipSpec{"qvga_mpeg_mv4_aic", "mandelbrot", 320, 240,
+                                                    "-mpeg_quant 1 -flags +mv4+aic"},
+                                           ClipSpec{"small_mpeg", "testsrc2", 160, 128, "-mpeg_quant 1"},
+                                           ClipSpec{"small_mv4_aic", "mandelbrot", 160, 128, "-flags +mv4+aic"}),
+                         [](const ::testing::TestParamInfo<ClipSpec>& info) { return std::string(info.param.name); });
 
 }  // namespace
 
@@ -159,8 +159,9 @@ namespace {
 // exact transform swapped in, the same clips come out (nearly) identical.
 TEST(AgainstFfmpegExactTransform, GapClosesWithExactInverseDct)
 {
-    for (const ClipSpec& spec : {ClipSpec{"vga_mv4", "testsrc2", 640, 480, "-flags +mv4"},
-                                 ClipSpec{"qvga_mpeg_mv4_aic", "mandelbrot", 320, 240, "-mpeg_quant 1 -flags +mv4+aic"}}) {
+    for (const ClipSpec& spec :
+         {ClipSpec{"vga_mv4", "testsrc2", 640, 480, "-flags +mv4"},
+          ClipSpec{"qvga_mpeg_mv4_aic", "mandelbrot", 320, 240, "-mpeg_quant 1 -flags +mv4+aic"}}) {
         Clip clip(spec);
         ASSERT_TRUE(clip.ok());
         const Comparison integer = clip.compare();

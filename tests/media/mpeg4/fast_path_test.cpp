@@ -10,9 +10,9 @@
 #include <random>
 #include <vector>
 
+#include "sized_decoder.h"
 #include "viewer/media/mpeg4/bitreader.h"
 #include "viewer/media/mpeg4/decoder.h"
-#include "sized_decoder.h"
 #include "viewer/media/mpeg4/idct.h"
 #include "viewer/media/mpeg4/internal.h"
 #include "viewer/media/mpeg4/motion.h"
@@ -40,32 +40,33 @@ RandomBlock make_block(std::mt19937& rng, Shape shape)
         b.nonzero |= uint64_t{1} << i;
     };
     switch (shape) {
-    case Shape::kDense:
-        for (int i = 0; i < 64; ++i) set(i, (rng() & 1) ? value(rng) : small(rng));
-        break;
-    case Shape::kSparse:
-        for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) set(pos(rng), (rng() & 1) ? value(rng) : small(rng));
-        break;
-    case Shape::kFirstRow:
-        for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) set(row_pos(rng), value(rng));
-        break;
-    case Shape::kDcOnly:
-        set(0, value(rng));
-        break;
-    case Shape::kExtreme:
-        for (int i = 0; i < 64; ++i)
-            if (rng() % 3 != 0) set(i, (rng() & 1) ? 2047 : -2048);
-        break;
-    case Shape::kEmpty:
-        break;
+        case Shape::kDense:
+            for (int i = 0; i < 64; ++i) set(i, (rng() & 1) ? value(rng) : small(rng));
+            break;
+        case Shape::kSparse:
+            for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n)
+                set(pos(rng), (rng() & 1) ? value(rng) : small(rng));
+            break;
+        case Shape::kFirstRow:
+            for (int n = 1 + static_cast<int>(rng() % 8); n > 0; --n) set(row_pos(rng), value(rng));
+            break;
+        case Shape::kDcOnly:
+            set(0, value(rng));
+            break;
+        case Shape::kExtreme:
+            for (int i = 0; i < 64; ++i)
+                if (rng() % 3 != 0) set(i, (rng() & 1) ? 2047 : -2048);
+            break;
+        case Shape::kEmpty:
+            break;
     }
     // Callers may mark more positions than they filled, never fewer.
     if (rng() % 4 == 0) b.nonzero |= uint64_t{1} << pos(rng);
     return b;
 }
 
-constexpr Shape kShapes[] = {Shape::kDense, Shape::kSparse, Shape::kFirstRow, Shape::kDcOnly, Shape::kExtreme,
-                             Shape::kEmpty};
+constexpr Shape kShapes[] = {Shape::kDense,  Shape::kSparse,  Shape::kFirstRow,
+                             Shape::kDcOnly, Shape::kExtreme, Shape::kEmpty};
 
 // Picture area of 8 rows at a stride wider than the block, with guard bytes
 // around the block that must not change.
@@ -204,16 +205,16 @@ TEST(BitCursor, ReadsTheSameBitsAsTheBitReader)
         for (int op = 0; op < 40; ++op) {
             const unsigned n = rng() % 33;
             switch (rng() % 3) {
-            case 0:
-                ASSERT_EQ(cursor.read(n), plain.read(n)) << "round " << round << " op " << op;
-                break;
-            case 1:
-                cursor.skip(n);
-                plain.skip(n);
-                break;
-            default:
-                ASSERT_EQ(cursor.peek32(), plain.peek32()) << "round " << round << " op " << op;
-                break;
+                case 0:
+                    ASSERT_EQ(cursor.read(n), plain.read(n)) << "round " << round << " op " << op;
+                    break;
+                case 1:
+                    cursor.skip(n);
+                    plain.skip(n);
+                    break;
+                default:
+                    ASSERT_EQ(cursor.peek32(), plain.peek32()) << "round " << round << " op " << op;
+                    break;
             }
             ASSERT_EQ(cursor.overrun(), plain.overrun()) << "round " << round;
         }
@@ -272,7 +273,8 @@ TEST(ReferenceUpdate, ChangedMacroblocksGiveTheFullUpdate)
                     mb.not_coded = static_cast<int>(rng() % 100) >= chance;
                     if (mb.not_coded) continue;
                     for (int y = 0; y < 16; ++y)
-                        for (int x = 0; x < 16; ++x) p->cur_y[(16 * row + y) * w + 16 * col + x] = static_cast<uint8_t>(rng());
+                        for (int x = 0; x < 16; ++x)
+                            p->cur_y[(16 * row + y) * w + 16 * col + x] = static_cast<uint8_t>(rng());
                     for (int y = 0; y < 8; ++y)
                         for (int x = 0; x < 8; ++x) {
                             p->cur_cb[(8 * row + y) * (w / 2) + 8 * col + x] = static_cast<uint8_t>(rng());

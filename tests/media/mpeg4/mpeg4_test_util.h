@@ -95,8 +95,7 @@ inline std::vector<uint8_t> vol_header(const VolFields& f)
 }
 
 // Start of a VOP header up to and including vop_quant (and fcode for P).
-inline void vop_header(BitWriter& w, int type, int quant, int time_bits, int fcode = 1, int rounding = 0,
-                       int coded = 1)
+inline void vop_header(BitWriter& w, int type, int quant, int time_bits, int fcode = 1, int rounding = 0, int coded = 1)
 {
     w.put(0x000001b6, 32);
     w.put(static_cast<uint32_t>(type), 2);
@@ -121,9 +120,15 @@ inline std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uin
 using TempDir = test_support::TempDir;
 
 // Runs a fixed shell command line; true when it exits with 0.
-inline bool run(const std::string& command) { return test_support::run_shell(command) == 0; }
+inline bool run(const std::string& command)
+{
+    return test_support::run_shell(command) == 0;
+}
 
-inline std::vector<uint8_t> read_all(const std::string& path) { return test_support::read_bytes(path); }
+inline std::vector<uint8_t> read_all(const std::string& path)
+{
+    return test_support::read_bytes(path);
+}
 
 using test_support::psnr;
 

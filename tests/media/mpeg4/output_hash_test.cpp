@@ -39,9 +39,9 @@ private:
 };
 
 enum class Mode {
-    kPlain,        // deblocking cleared before every call
-    kDeblockAll,   // deblocking left on for every picture
-    kDamaged,      // bits flipped and frames cut; deblocking on the first call only
+    kPlain,       // deblocking cleared before every call
+    kDeblockAll,  // deblocking left on for every picture
+    kDamaged,     // bits flipped and frames cut; deblocking on the first call only
 };
 
 // Small deterministic generator for the damage (xorshift64).
@@ -184,8 +184,7 @@ TEST(OutputHash, CommittedClipsDecodeExactlyAsRecorded)
     for (const CommittedClip& c : kCommitted) {
         clipkit::M4vClip clip;
         std::string error;
-        ASSERT_TRUE(clipkit::load_m4v_file(std::string(CAMVIEWER_SOURCE_DIR) + "/" + c.path, &clip, &error))
-            << error;
+        ASSERT_TRUE(clipkit::load_m4v_file(std::string(CAMVIEWER_SOURCE_DIR) + "/" + c.path, &clip, &error)) << error;
         check_clip(c.path, clip, c.want);
     }
 }
@@ -204,12 +203,48 @@ struct GeneratedClip {
 };
 
 const GeneratedClip kGenerated[] = {
-    {"vga_h263", "testsrc2", 640, 480, "", 0xca38e5d552b08092ull, {0xbf4d3736de6742deull, 0x515cd813f3f219a2ull, 0xe96063d17df2f037ull, 12}},
-    {"vga_mv4", "testsrc2", 640, 480, "-flags +mv4", 0x7744193a08afa622ull, {0x05b823f7653a070dull, 0xb96ff4eca55e5f38ull, 0x678c822f0cc0c7c7ull, 11}},
-    {"qvga_aic", "mandelbrot", 320, 240, "-flags +aic", 0x268af5b7b7b064daull, {0xd7f04fb65510873bull, 0x26c71a191eab44cbull, 0xd763555cd0fadbc6ull, 14}},
-    {"qvga_mpeg_mv4_aic", "mandelbrot", 320, 240, "-mpeg_quant 1 -flags +mv4+aic", 0x95e7857f84f34080ull, {0xb2ba0fddb6bb7347ull, 0x00b361b70ebb82cbull, 0xb7746db7de707b97ull, 13}},
-    {"small_mpeg", "testsrc2", 160, 128, "-mpeg_quant 1", 0x70d0573a2ccdbd17ull, {0xf7b80cf27e119bdbull, 0xbbfc4f32f1a8e3deull, 0x73ece76445d5bd48ull, 13}},
-    {"small_mv4_aic", "mandelbrot", 160, 128, "-flags +mv4+aic", 0x9e1831f36e1ba8fdull, {0xbb8f4a0a11ec043eull, 0x3033550c8fb0ef2full, 0x92a81e488781b0e6ull, 11}},
+    {"vga_h263",
+     "testsrc2",
+     640,
+     480,
+     "",
+     0xca38e5d552b08092ull,
+     {0xbf4d3736de6742deull, 0x515cd813f3f219a2ull, 0xe96063d17df2f037ull, 12}},
+    {"vga_mv4",
+     "testsrc2",
+     640,
+     480,
+     "-flags +mv4",
+     0x7744193a08afa622ull,
+     {0x05b823f7653a070dull, 0xb96ff4eca55e5f38ull, 0x678c822f0cc0c7c7ull, 11}},
+    {"qvga_aic",
+     "mandelbrot",
+     320,
+     240,
+     "-flags +aic",
+     0x268af5b7b7b064daull,
+     {0xd7f04fb65510873bull, 0x26c71a191eab44cbull, 0xd763555cd0fadbc6ull, 14}},
+    {"qvga_mpeg_mv4_aic",
+     "mandelbrot",
+     320,
+     240,
+     "-mpeg_quant 1 -flags +mv4+aic",
+     0x95e7857f84f34080ull,
+     {0xb2ba0fddb6bb7347ull, 0x00b361b70ebb82cbull, 0xb7746db7de707b97ull, 13}},
+    {"small_mpeg",
+     "testsrc2",
+     160,
+     128,
+     "-mpeg_quant 1",
+     0x70d0573a2ccdbd17ull,
+     {0xf7b80cf27e119bdbull, 0xbbfc4f32f1a8e3deull, 0x73ece76445d5bd48ull, 13}},
+    {"small_mv4_aic",
+     "mandelbrot",
+     160,
+     128,
+     "-flags +mv4+aic",
+     0x9e1831f36e1ba8fdull,
+     {0xbb8f4a0a11ec043eull, 0x3033550c8fb0ef2full, 0x92a81e488781b0e6ull, 11}},
 };
 
 TEST(OutputHash, GeneratedClipsDecodeExactlyAsRecorded)
@@ -222,16 +257,16 @@ TEST(OutputHash, GeneratedClipsDecodeExactlyAsRecorded)
         const std::string es = dir.file(std::string(g.name) + ".m4v");
         ASSERT_TRUE(run(std::string("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i ") + g.source +
                         "=size=" + size +
-                        ":rate=25 -t 2 -c:v mpeg4 -bf 0 -threads 1 -sc_threshold 1000000000 -g 25 -q:v 4 " +
-                        g.options + " -f m4v " + es))
+                        ":rate=25 -t 2 -c:v mpeg4 -bf 0 -threads 1 -sc_threshold 1000000000 -g 25 -q:v 4 " + g.options +
+                        " -f m4v " + es))
             << g.name;
         clipkit::M4vClip clip;
         std::string error;
         ASSERT_TRUE(clipkit::load_m4v_file(es, &clip, &error)) << error;
         const uint64_t input = input_hash(clip);
         if (input != g.input) {
-            std::printf("[output hash] %s: this ffmpeg made other bytes (input 0x%016llxull); not compared\n",
-                        g.name, static_cast<unsigned long long>(input));
+            std::printf("[output hash] %s: this ffmpeg made other bytes (input 0x%016llxull); not compared\n", g.name,
+                        static_cast<unsigned long long>(input));
             continue;
         }
         ++compared;

@@ -36,7 +36,8 @@ void expect_escape_tables_match(const TcoefEntry (&table)[N], const uint8_t (&lm
         want_r[e.last][e.level] = std::max<int>(want_r[e.last][e.level], e.run);
     }
     for (int last = 0; last < 2; ++last) {
-        for (int run = 0; run < 64; ++run) EXPECT_EQ(lmax[last][run], want_l[last][run]) << name << " LMAX " << last << "," << run;
+        for (int run = 0; run < 64; ++run)
+            EXPECT_EQ(lmax[last][run], want_l[last][run]) << name << " LMAX " << last << "," << run;
         for (int level = 0; level < 32; ++level)
             EXPECT_EQ(rmax[last][level], want_r[last][level]) << name << " RMAX " << last << "," << level;
     }
@@ -108,10 +109,12 @@ TEST(CodeTables, LookUpMatchesTheCodeForEveryEntry)
             const int v = (t[i].last << 12) | (t[i].run << 6) | t[i].level;
             const std::string bits = t[i].bits;
             check((bits + "0").c_str(), v, [&](BitReader& br) { return vlc_read<kTcoefBits>(br, lut); });
-            check((bits + "1").c_str(), v | kTcoefNegative, [&](BitReader& br) { return vlc_read<kTcoefBits>(br, lut); });
+            check((bits + "1").c_str(), v | kTcoefNegative,
+                  [&](BitReader& br) { return vlc_read<kTcoefBits>(br, lut); });
         }
     }
-    check(kTcoefEscape, kTcoefEscapeValue, [](BitReader& br) { return vlc_read<kTcoefBits>(br, kInterTcoefLut.data()); });
+    check(kTcoefEscape, kTcoefEscapeValue,
+          [](BitReader& br) { return vlc_read<kTcoefBits>(br, kInterTcoefLut.data()); });
 
     // Codes outside the tables are refused and consume nothing.
     const uint8_t zeros[8] = {};
@@ -245,11 +248,11 @@ TEST(InverseDct, PutClipsAndAddSaturates)
 
 TEST(MotionVectors, WrapIntoRange)
 {
-    EXPECT_EQ(wrap_vector(31 + 2, 32), -31);    // fcode 1
+    EXPECT_EQ(wrap_vector(31 + 2, 32), -31);  // fcode 1
     EXPECT_EQ(wrap_vector(-32, 32), -32);
     EXPECT_EQ(wrap_vector(-33, 32), 31);
     EXPECT_EQ(wrap_vector(32, 32), -32);
-    EXPECT_EQ(wrap_vector(63 + 64, 64), -1);   // fcode 2
+    EXPECT_EQ(wrap_vector(63 + 64, 64), -1);  // fcode 2
 }
 
 TEST(MotionVectors, ChromaRounding)
@@ -318,12 +321,12 @@ TEST(FrameStore, BorderExtension)
     update_reference(*f.d);
     const uint8_t* ref = f.d->ref_y;
     const int stride = f.d->luma_stride;
-    EXPECT_EQ(ref[0], f.d->cur_y[0]);                                    // top-left corner
-    EXPECT_EQ(ref[stride - 1], f.d->cur_y[31]);                          // top-right corner
-    EXPECT_EQ(ref[(16 + 63) * stride], f.d->cur_y[15 * 32]);             // bottom-left corner
-    EXPECT_EQ(ref[(32 + 5) * stride + 3], f.d->cur_y[5 * 32]);           // left border of row 5
+    EXPECT_EQ(ref[0], f.d->cur_y[0]);                                      // top-left corner
+    EXPECT_EQ(ref[stride - 1], f.d->cur_y[31]);                            // top-right corner
+    EXPECT_EQ(ref[(16 + 63) * stride], f.d->cur_y[15 * 32]);               // bottom-left corner
+    EXPECT_EQ(ref[(32 + 5) * stride + 3], f.d->cur_y[5 * 32]);             // left border of row 5
     EXPECT_EQ(ref[(32 + 5) * stride + 32 + 40], f.d->cur_y[5 * 32 + 31]);  // right border of row 5
-    EXPECT_EQ(ref[10 * stride + 32 + 7], f.d->cur_y[7]);                 // above column 7
+    EXPECT_EQ(ref[10 * stride + 32 + 7], f.d->cur_y[7]);                   // above column 7
     const int cs = f.d->chroma_stride;
     EXPECT_EQ(f.d->ref_cb[0], f.d->cur_cb[0]);
     EXPECT_EQ(f.d->ref_cb[(16 + 8 + 15) * cs + cs - 1], f.d->cur_cb[8 * 16 - 1]);
@@ -345,10 +348,10 @@ TEST(MotionVectors, PredictionFromNeighbours)
     EXPECT_EQ(predict_vector(*f.d, 0, 1, 0).x, 2);
     EXPECT_EQ(predict_vector(*f.d, 0, 1, 0).y, 0);
     // Last column: above-right missing.
-    set(1, 1, 2, 4, 4);   // left of (2, 1)
-    set(2, 0, 3, 10, -10);  // above of (2, 1)
-    EXPECT_EQ(predict_vector(*f.d, 2, 1, 0).x, 4);   // median(4, 10, 0)
-    EXPECT_EQ(predict_vector(*f.d, 2, 1, 0).y, 0);   // median(4, -10, 0)
+    set(1, 1, 2, 4, 4);                             // left of (2, 1)
+    set(2, 0, 3, 10, -10);                          // above of (2, 1)
+    EXPECT_EQ(predict_vector(*f.d, 2, 1, 0).x, 4);  // median(4, 10, 0)
+    EXPECT_EQ(predict_vector(*f.d, 2, 1, 0).y, 0);  // median(4, -10, 0)
     // Block 2 in the first row: only block 1 of the same macroblock.
     set(1, 0, 1, -7, 3);
     EXPECT_EQ(predict_vector(*f.d, 1, 0, 2).x, -7);

@@ -57,7 +57,10 @@ void put_escape3(BitWriter& w, int last, int run, uint32_t level12)
 }
 
 // DC size 0 for every block of a macroblock except those a test writes.
-void put_dc_zero(BitWriter& w, int block) { w.put_bits(block < 4 ? "011" : "11"); }
+void put_dc_zero(BitWriter& w, int block)
+{
+    w.put_bits(block < 4 ? "011" : "11");
+}
 
 // Blocks handed to the inverse transform, captured through the test hook.
 std::vector<std::vector<int32_t>> g_blocks;
@@ -157,10 +160,10 @@ TEST_F(Stream, TieUsesAlternateVerticalScanAndH263Quantisation)
     BitWriter w;
     vop_header(w, 0, 2, kTimeBits);
     put_code(w, mpeg4::TableB6_MCBPC_I, 0);
-    w.put(1, 1);                                  // ac_pred_flag
-    put_code(w, mpeg4::TableB8_CBPY, 8);          // block 1 coded
+    w.put(1, 1);                          // ac_pred_flag
+    put_code(w, mpeg4::TableB8_CBPY, 8);  // block 1 coded
     put_dc_zero(w, 0);
-    put_tcoef(w, true, 1, 0, 1);                  // scan position 1
+    put_tcoef(w, true, 1, 0, 1);  // scan position 1
     for (int b = 1; b < 6; ++b) put_dc_zero(w, b);
     w.stuff();
     d->idct_override = capture_and_transform;
@@ -215,11 +218,11 @@ TEST_F(Stream, MpegQuantisationMismatchControl)
     // An inter block whose only event has level 0 stays all zero.
     BitWriter w;
     vop_header(w, 1, 4, kTimeBits, 1);
-    w.put(0, 1);                                  // not_coded
-    put_code(w, mpeg4::TableB7_MCBPC_P, 0);       // inter, cbpc 0
-    put_code(w, mpeg4::TableB8_CBPY, 15 - 8);     // block 1 coded (inverted)
-    w.put_bits("1");                              // MVD x 0
-    w.put_bits("1");                              // MVD y 0
+    w.put(0, 1);                               // not_coded
+    put_code(w, mpeg4::TableB7_MCBPC_P, 0);    // inter, cbpc 0
+    put_code(w, mpeg4::TableB8_CBPY, 15 - 8);  // block 1 coded (inverted)
+    w.put_bits("1");                           // MVD x 0
+    w.put_bits("1");                           // MVD y 0
     put_escape3(w, 1, 0, 0);
     w.stuff();
     g_blocks.clear();
@@ -358,8 +361,10 @@ TEST_F(Stream, TruncatedFramesFail)
     // around it decode.
     TempDir dir;
     const std::string es = dir.file("c.m4v");
-    ASSERT_TRUE(run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=160x128:rate=25 "
-                    "-t 0.4 -c:v mpeg4 -bf 0 -threads 1 -g 25 -q:v 3 -f m4v " + es));
+    ASSERT_TRUE(
+        run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=160x128:rate=25 "
+            "-t 0.4 -c:v mpeg4 -bf 0 -threads 1 -g 25 -q:v 3 -f m4v " +
+            es));
     clipkit::M4vClip clip;
     std::string error;
     ASSERT_TRUE(clipkit::load_m4v_file(es, &clip, &error)) << error;
@@ -481,29 +486,40 @@ TEST_P(RefusedVol, FailsAndStaysPending)
     EXPECT_EQ(decode(concat(small_vol(), flat_i_vop())), kDecodeOk);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fields, RefusedVol,
-    ::testing::Values(
-        VolCase{"wider_than_640", [](VolFields& f) { f.width = 656; f.height = 480; }},
-        VolCase{"taller_than_480", [](VolFields& f) { f.width = 640; f.height = 496; }},
-        VolCase{"width_not_multiple_of_16", [](VolFields& f) { f.width = 100; }},
-        VolCase{"height_not_multiple_of_16", [](VolFields& f) { f.height = 40; }},
-        VolCase{"zero_width", [](VolFields& f) { f.width = 0; }},
-        VolCase{"vo_start_code", [](VolFields& f) { f.vo_code = 0x000001b0; }},
-        VolCase{"vol_start_code", [](VolFields& f) { f.vol_code = 0x000001b6; }},
-        VolCase{"object_layer_identifier", [](VolFields& f) { f.object_layer_identifier = 1; }},
-        VolCase{"extended_par", [](VolFields& f) { f.aspect_ratio = 15; }},
-        VolCase{"vol_control_parameters", [](VolFields& f) { f.vol_control = 1; }},
-        VolCase{"shape", [](VolFields& f) { f.shape = 1; }},
-        VolCase{"marker", [](VolFields& f) { f.marker = 0; }},
-        VolCase{"resolution_zero", [](VolFields& f) { f.resolution = 0; }},
-        VolCase{"fixed_vop_rate", [](VolFields& f) { f.fixed_rate = 1; }},
-        VolCase{"interlaced", [](VolFields& f) { f.flags4 = 0xc; }},
-        VolCase{"obmc", [](VolFields& f) { f.flags4 = 0x0; }},
-        VolCase{"sprite", [](VolFields& f) { f.flags4 = 0x6; }},
-        VolCase{"not_8_bit", [](VolFields& f) { f.flags4 = 0x5; }},
-        VolCase{"quant_matrices", [](VolFields& f) { f.quant_type = 1; f.load_matrices = 2; }}),
-    [](const ::testing::TestParamInfo<VolCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Fields, RefusedVol,
+                         ::testing::Values(VolCase{"wider_than_640",
+                                                   [](VolFields& f) {
+                                                       f.width = 656;
+                                                       f.height = 480;
+                                                   }},
+                                           VolCase{"taller_than_480",
+                                                   [](VolFields& f) {
+                                                       f.width = 640;
+                                                       f.height = 496;
+                                                   }},
+                                           VolCase{"width_not_multiple_of_16", [](VolFields& f) { f.width = 100; }},
+                                           VolCase{"height_not_multiple_of_16", [](VolFields& f) { f.height = 40; }},
+                                           VolCase{"zero_width", [](VolFields& f) { f.width = 0; }},
+                                           VolCase{"vo_start_code", [](VolFields& f) { f.vo_code = 0x000001b0; }},
+                                           VolCase{"vol_start_code", [](VolFields& f) { f.vol_code = 0x000001b6; }},
+                                           VolCase{"object_layer_identifier",
+                                                   [](VolFields& f) { f.object_layer_identifier = 1; }},
+                                           VolCase{"extended_par", [](VolFields& f) { f.aspect_ratio = 15; }},
+                                           VolCase{"vol_control_parameters", [](VolFields& f) { f.vol_control = 1; }},
+                                           VolCase{"shape", [](VolFields& f) { f.shape = 1; }},
+                                           VolCase{"marker", [](VolFields& f) { f.marker = 0; }},
+                                           VolCase{"resolution_zero", [](VolFields& f) { f.resolution = 0; }},
+                                           VolCase{"fixed_vop_rate", [](VolFields& f) { f.fixed_rate = 1; }},
+                                           VolCase{"interlaced", [](VolFields& f) { f.flags4 = 0xc; }},
+                                           VolCase{"obmc", [](VolFields& f) { f.flags4 = 0x0; }},
+                                           VolCase{"sprite", [](VolFields& f) { f.flags4 = 0x6; }},
+                                           VolCase{"not_8_bit", [](VolFields& f) { f.flags4 = 0x5; }},
+                                           VolCase{"quant_matrices",
+                                                   [](VolFields& f) {
+                                                       f.quant_type = 1;
+                                                       f.load_matrices = 2;
+                                                   }}),
+                         [](const ::testing::TestParamInfo<VolCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Stream, LargestPictureIsAccepted)
 {
@@ -532,7 +548,8 @@ struct PowerOfTwoClip {
         const std::string es = dir.file("c.m4v");
         const std::string yuv = dir.file("c.yuv");
         if (!run("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i testsrc2=size=160x128:rate=32 "
-                 "-t 0.5 -c:v mpeg4 -bf 0 -threads 1 -g 8 -q:v 4 -f m4v " + es) ||
+                 "-t 0.5 -c:v mpeg4 -bf 0 -threads 1 -g 8 -q:v 4 -f m4v " +
+                 es) ||
             !run("ffmpeg -hide_banner -loglevel error -nostdin -y -i " + es +
                  " -f rawvideo -pix_fmt yuv420p -fps_mode passthrough " + yuv))
             return;
@@ -567,7 +584,7 @@ std::vector<uint8_t> with_camera_time_bits(const std::vector<uint8_t>& vop, int 
     --end;
     BitWriter w;
     size_t i = 0;
-    for (; i < 34; ++i) w.put_bit(bit(i));  // start code, vop_coding_type
+    for (; i < 34; ++i) w.put_bit(bit(i));    // start code, vop_coding_type
     while (bit(i) == 1) w.put_bit(bit(i++));  // modulo_time_base
     w.put_bit(bit(i++));                      // its closing zero
     w.put_bit(bit(i++));                      // marker

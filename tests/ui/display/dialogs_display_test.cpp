@@ -98,8 +98,9 @@ bool answer_message(const XDesktop& desktop, const std::string& caption, int tim
   XDesktop::pause(200);
   (void)desktop.xdotool({"windowactivate", "--sync", std::to_string(*box)});
   desktop.key("Return");
-  return wait_until([&] { return !desktop.geometry(*box).has_value() || desktop.windows("^" + caption + "$").size() <= 1; },
-                    5000, 100);
+  return wait_until(
+      [&] { return !desktop.geometry(*box).has_value() || desktop.windows("^" + caption + "$").size() <= 1; }, 5000,
+      100);
 }
 
 // How many pixels of an area differ clearly from its most common colour:
@@ -139,9 +140,9 @@ TEST(DialogsOnDisplay, CameraAddedByTestAndAddThenAScheduleThenAFolder) {
                         "--no-audio", "small"});
   ASSERT_TRUE(camsim.ready()) << camsim.startup_text();
   TempDir program("camviewer-program");
-  write_text(program / "param.dat", "AutoPlay=0\nAutoRun=0\nRecordPath=" + (program / "Record") + "\nMotionPath=" +
-                                        (program / "Motion") + "\nSnapshotPath=" + (program / "Snapshot") +
-                                        "\nCamInfo=\nCamSchedule=\n");
+  write_text(program / "param.dat", "AutoPlay=0\nAutoRun=0\nRecordPath=" + (program / "Record") +
+                                        "\nMotionPath=" + (program / "Motion") +
+                                        "\nSnapshotPath=" + (program / "Snapshot") + "\nCamInfo=\nCamSchedule=\n");
   ViewerOnDisplay viewer(desktop, program.path());
   ASSERT_TRUE(viewer.wait_window(30000)) << desktop.tree();
   const int empty_row = text_pixels(viewer.grab_window(), kFirstRowName);
@@ -169,7 +170,8 @@ TEST(DialogsOnDisplay, CameraAddedByTestAndAddThenAScheduleThenAFolder) {
   ASSERT_TRUE(wait_until([&] { return saved_key(program.path(), "CamInfo").find("Dock|127.0.0.1|") == 0; }, 10000, 100))
       << saved_key(program.path(), "CamInfo");
   const std::string info = saved_key(program.path(), "CamInfo");
-  EXPECT_NE(info.find("|" + std::to_string(camsim.port()) + "|000e53000007|Loading bay|admin|admin|"), std::string::npos)
+  EXPECT_NE(info.find("|" + std::to_string(camsim.port()) + "|000e53000007|Loading bay|admin|admin|"),
+            std::string::npos)
       << info;
   EXPECT_TRUE(wait_until([&] { return text_pixels(viewer.grab_window(), kFirstRowName) > empty_row + 10; }, 5000, 100));
 
@@ -189,8 +191,8 @@ TEST(DialogsOnDisplay, CameraAddedByTestAndAddThenAScheduleThenAFolder) {
   XDesktop::pause(300);
   schedule.click(QPoint(376, 22));  // close
   ASSERT_TRUE(schedule.wait_gone());
-  ASSERT_TRUE(wait_until([&] { return saved_key(program.path(), "CamSchedule").find("|1|") != std::string::npos; },
-                         10000, 100))
+  ASSERT_TRUE(
+      wait_until([&] { return saved_key(program.path(), "CamSchedule").find("|1|") != std::string::npos; }, 10000, 100))
       << saved_key(program.path(), "CamSchedule");
   const std::string sched = saved_key(program.path(), "CamSchedule");
   // MAC and location (added by address: 1), one entry: kind 0, Monday to
@@ -233,8 +235,10 @@ std::vector<std::pair<int, int>> bands(const std::vector<bool>& lines) {
   std::vector<std::pair<int, int>> out;
   for (int y = 0; y < static_cast<int>(lines.size()); ++y) {
     if (!lines[y]) continue;
-    if (!out.empty() && out.back().second == y - 1) out.back().second = y;
-    else out.emplace_back(y, y);
+    if (!out.empty() && out.back().second == y - 1)
+      out.back().second = y;
+    else
+      out.emplace_back(y, y);
   }
   std::erase_if(out, [](const std::pair<int, int>& b) { return b.second - b.first < 2; });
   return out;
@@ -259,9 +263,9 @@ TEST(DialogsOnDisplay, FilesDialogListsTwoRecordingsAndPlaysTheChosenOne) {
   fs::create_directories(folder);
   write_recording(folder + "/20240307_090000.asf", true);
   write_recording(folder + "/20240307_100000.asf", false);  // the analysis tool never ran on it
-  write_text(program / "param.dat", "AutoPlay=0\nAutoRun=0\nRecordPath=" + (program / "Record") + "\nMotionPath=" +
-                                        (program / "Motion") + "\nSnapshotPath=" + (program / "Snapshot") +
-                                        "\nCamInfo=\nCamSchedule=\n");
+  write_text(program / "param.dat", "AutoPlay=0\nAutoRun=0\nRecordPath=" + (program / "Record") +
+                                        "\nMotionPath=" + (program / "Motion") +
+                                        "\nSnapshotPath=" + (program / "Snapshot") + "\nCamInfo=\nCamSchedule=\n");
   // The desktop's services, standing in: a default application for the
   // recordings, and an opener that notes what it was asked to open.
   const std::string bin = desktop.file("bin");
@@ -286,7 +290,8 @@ TEST(DialogsOnDisplay, FilesDialogListsTwoRecordingsAndPlaysTheChosenOne) {
   // Columns of the list: camera 95, file 135, start 115 pixels.
   const QRect list(21, 68, 303, 148);
   const QRect file_column(list.left() + 95 + 3, list.top(), 129, list.height());
-  const QRect start_column(list.left() + 95 + 135 + 3, list.top(), list.right() - (list.left() + 95 + 135 + 3), list.height());
+  const QRect start_column(list.left() + 95 + 135 + 3, list.top(), list.right() - (list.left() + 95 + 135 + 3),
+                           list.height());
   std::vector<std::pair<int, int>> file_rows, start_rows;
   ASSERT_TRUE(wait_until(
       [&] {

@@ -47,28 +47,63 @@ struct PopupSkin {
 };
 const PopupSkin kSkin[3] = {
     {{205, 264}, QRect(22, 67, 160, 128), {15, 239}, {40, 240}, {54, 239}, {72, 240}, {90, 241}, {183, 235}, {183, 38}},
-    {{358, 370}, QRect(17, 63, 320, 240), {21, 343}, {57, 344}, {78, 343}, {100, 344}, {130, 342}, {335, 341}, {334, 36}},
-    {{692, 603}, QRect(30, 61, 640, 480), {19, 580}, {55, 581}, {77, 580}, {96, 579}, {128, 578}, {665, 578}, {667, 36}},
+    {{358, 370},
+     QRect(17, 63, 320, 240),
+     {21, 343},
+     {57, 344},
+     {78, 343},
+     {100, 344},
+     {130, 342},
+     {335, 341},
+     {334, 36}},
+    {{692, 603},
+     QRect(30, 61, 640, 480),
+     {19, 580},
+     {55, 581},
+     {77, 580},
+     {96, 579},
+     {128, 578},
+     {665, 578},
+     {667, 36}},
 };
 
 // A still clip of four coloured quarters (red, lime / blue, yellow).
 bool make_quarters_clip(const std::string& prefix, int width, int height) {
   const std::string w = std::to_string(width / 2), h = std::to_string(height / 2);
-  const std::string source = "color=c=red:s=" + std::to_string(width) + "x" + std::to_string(height) +
-                             ":r=15,drawbox=x=" + w + ":y=0:w=" + w + ":h=" + h + ":color=lime:t=fill,drawbox=x=0:y=" + h +
-                             ":w=" + w + ":h=" + h + ":color=blue:t=fill,drawbox=x=" + w + ":y=" + h + ":w=" + w +
-                             ":h=" + h + ":color=yellow:t=fill";
-  return run_quiet({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i", source, "-t",
-                    "1", "-g", "1", "-qscale:v", "1", "-c:v", "mpeg4", "-threads", "1", "-bf", "0", "-fflags",
-                    "+bitexact", "-flags:v", "+bitexact", "-f", "m4v", prefix + ".m4v"}) == 0;
+  const std::string source =
+      "color=c=red:s=" + std::to_string(width) + "x" + std::to_string(height) + ":r=15,drawbox=x=" + w + ":y=0:w=" + w +
+      ":h=" + h + ":color=lime:t=fill,drawbox=x=0:y=" + h + ":w=" + w + ":h=" + h +
+      ":color=blue:t=fill,drawbox=x=" + w + ":y=" + h + ":w=" + w + ":h=" + h + ":color=yellow:t=fill";
+  return run_quiet({"ffmpeg",   "-hide_banner", "-loglevel", "error", "-nostdin",     "-y", "-f",        "lavfi",
+                    "-i",       source,         "-t",        "1",     "-g",           "1",  "-qscale:v", "1",
+                    "-c:v",     "mpeg4",        "-threads",  "1",     "-bf",          "0",  "-fflags",   "+bitexact",
+                    "-flags:v", "+bitexact",    "-f",        "m4v",   prefix + ".m4v"}) == 0;
 }
 
 // A steady 500 Hz tone at half of full scale, as the camera's sound
 // (prefix.g726, G.726 at 16 kbit/s), looped by camsim.
 bool make_tone(const std::string& prefix, int seconds = 8) {
-  return run_quiet({"ffmpeg", "-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-f", "lavfi", "-i",
-                    "aevalsrc=0.5*sin(2*PI*500*t):s=8000:d=" + std::to_string(seconds), "-ac", "1", "-ar", "8000",
-                    "-c:a", "g726", "-b:a", "16k", "-f", "g726", prefix + ".g726"}) == 0;
+  return run_quiet({"ffmpeg",
+                    "-hide_banner",
+                    "-loglevel",
+                    "error",
+                    "-nostdin",
+                    "-y",
+                    "-f",
+                    "lavfi",
+                    "-i",
+                    "aevalsrc=0.5*sin(2*PI*500*t):s=8000:d=" + std::to_string(seconds),
+                    "-ac",
+                    "1",
+                    "-ar",
+                    "8000",
+                    "-c:a",
+                    "g726",
+                    "-b:a",
+                    "16k",
+                    "-f",
+                    "g726",
+                    prefix + ".g726"}) == 0;
 }
 
 // One visible pop-up window of the viewer, found by its title.
@@ -192,8 +227,9 @@ TEST(PopupOnDisplay, SizesPicturesZoomRecordSnapshotMuteAndClose) {
     const auto g = viewer.geometry();
     ASSERT_TRUE(g.has_value());
     viewer.drag(QPoint(300, 20), QPoint(300 - g->x + 10, 20 - g->y + 10));
-    ASSERT_TRUE(desktop.wait_geometry(viewer.window(), [](const XDesktop::Geometry& w) { return w.x < 100 && w.y < 100; },
-                                      5000)
+    ASSERT_TRUE(desktop
+                    .wait_geometry(
+                        viewer.window(), [](const XDesktop::Geometry& w) { return w.x < 100 && w.y < 100; }, 5000)
                     .has_value());
   }
   QImage shot;
@@ -298,8 +334,8 @@ TEST(PopupOnDisplay, SizesPicturesZoomRecordSnapshotMuteAndClose) {
   RunResult probe;
   EXPECT_TRUE(wait_until(
       [&] {
-        probe = run_command({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type,width,height", "-of",
-                             "csv=p=0", recording});
+        probe = run_command(
+            {"ffprobe", "-v", "error", "-show_entries", "stream=codec_type,width,height", "-of", "csv=p=0", recording});
         return probe.status == 0 && probe.out.find("video,320,240") != std::string::npos;
       },
       10000, 300))
@@ -332,8 +368,8 @@ TEST(PopupOnDisplay, SizesPicturesZoomRecordSnapshotMuteAndClose) {
   yellow.drag(QPoint(200, 12), QPoint(200 + 400, 12));
   ASSERT_TRUE(desktop
                   .wait_geometry(
-                      desktop.windows("^cam4$").front(), [&](const XDesktop::Geometry& g) { return g.x == before->x + 400; },
-                      5000)
+                      desktop.windows("^cam4$").front(),
+                      [&](const XDesktop::Geometry& g) { return g.x == before->x + 400; }, 5000)
                   .has_value());
   step("second window dragged");
 
@@ -441,7 +477,8 @@ class SoundServer {
         server_.start({"pulseaudio", "--daemonize=no", "--system=false", "--exit-idle-time=-1", "--disallow-exit", "-n",
                        "--load=module-null-sink sink_name=nullsink", "--load=module-native-protocol-unix"},
                       env(), desktop.file("pulseaudio.log"));
-    ok_ = started && wait_until([&] { return fs::exists(runtime() + "/pulse/native"); }, 10000, 100) && server_.running();
+    ok_ =
+        started && wait_until([&] { return fs::exists(runtime() + "/pulse/native"); }, 10000, 100) && server_.running();
   }
   bool ok() { return ok_ && server_.running(); }
   std::vector<std::string> env() const { return desktop_.env({"HOME=" + desktop_.folder()}); }

@@ -310,7 +310,12 @@ TEST(RealDisplay, WithoutATrayHostMinimizeMinimizesAndSigtermSaves) {
 
   // Minimized, not withdrawn: the window manager keeps it, and it comes back.
   viewer.click(kMinimize);
-  ASSERT_TRUE(wait_until([&] { return desktop.run({"xprop", "-id", std::to_string(window), "WM_STATE"}).out.find("Iconic") != std::string::npos; }, 5000, 100))
+  ASSERT_TRUE(wait_until(
+      [&] {
+        return desktop.run({"xprop", "-id", std::to_string(window), "WM_STATE"}).out.find("Iconic") !=
+               std::string::npos;
+      },
+      5000, 100))
       << desktop.run({"xprop", "-id", std::to_string(window), "WM_STATE"}).out;
   (void)desktop.xdotool({"windowactivate", std::to_string(window)});
   EXPECT_TRUE(viewer.wait_window(5000));

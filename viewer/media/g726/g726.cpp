@@ -236,11 +236,16 @@ template <bool Filter>
 int decode_any(G726State* state, int bits, const std::uint8_t* in, int in_len, std::int16_t* out) {
   if (state == nullptr || in == nullptr || out == nullptr || in_len <= 0) return 0;
   switch (bits) {
-    case 2: return decode_run<2, Filter>(*state, in, in_len, out);
-    case 3: return decode_run<3, Filter>(*state, in, in_len, out);
-    case 4: return decode_run<4, Filter>(*state, in, in_len, out);
-    case 5: return decode_run<5, Filter>(*state, in, in_len, out);
-    default: return 0;
+    case 2:
+      return decode_run<2, Filter>(*state, in, in_len, out);
+    case 3:
+      return decode_run<3, Filter>(*state, in, in_len, out);
+    case 4:
+      return decode_run<4, Filter>(*state, in, in_len, out);
+    case 5:
+      return decode_run<5, Filter>(*state, in, in_len, out);
+    default:
+      return 0;
   }
 }
 

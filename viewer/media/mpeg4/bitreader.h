@@ -13,8 +13,8 @@ namespace mpeg4 {
 
 struct BitReader {
     const uint8_t* data = nullptr;
-    size_t size = 0;      // bytes of input
-    size_t bit_pos = 0;   // bits consumed from the start of the input
+    size_t size = 0;     // bytes of input
+    size_t bit_pos = 0;  // bits consumed from the start of the input
 
     void reset(const uint8_t* input, size_t input_size)
     {
@@ -143,9 +143,9 @@ public:
 private:
     const uint8_t* data_;
     size_t size_;
-    size_t next_;          // next byte to move into the window (may pass size_)
-    uint64_t cache_ = 0;   // unread bits, first one in the top bit; the rest zero
-    int count_ = 0;        // bits in cache_
+    size_t next_;         // next byte to move into the window (may pass size_)
+    uint64_t cache_ = 0;  // unread bits, first one in the top bit; the rest zero
+    int count_ = 0;       // bits in cache_
 };
 
 }  // namespace mpeg4

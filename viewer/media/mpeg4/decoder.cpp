@@ -137,8 +137,8 @@ constexpr size_t kNotCodedSlackBytes = 2;
 // a VOP that does not read as sound (see parse_vop_header; a coded VOP must
 // also decode without error, an uncoded one must end there) is not
 // committed. *sound reports the check either way.
-Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_bits, bool undo_unsound,
-                   int32_t* status, bool* sound)
+Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_bits, bool undo_unsound, int32_t* status,
+                   bool* sound)
 {
     BitReader br = vop;
     bool header_sound = false;
@@ -196,8 +196,7 @@ Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_b
 
 }  // namespace
 
-extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input, size_t input_size,
-                              int32_t* status)
+extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input, size_t input_size, int32_t* status)
 {
     if (status != nullptr) *status = 0;
     if (d == nullptr || output == nullptr || input == nullptr || status == nullptr) {

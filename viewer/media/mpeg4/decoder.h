@@ -16,11 +16,11 @@ struct MotionVector;
 
 // Fields of the VOP header that the macroblock layer uses.
 struct VopHeader {
-    int32_t coding_type = 0;     // 0 I-VOP, 1 P-VOP, 2 and 3 not decoded
-    int32_t quant = 1;           // vop_quant, 1..31
-    int32_t rounding_type = 0;   // vop_rounding_type (P-VOPs), else 0
-    int32_t fcode = 1;           // vop_fcode_forward, 1..7
-    int32_t scale_factor = 1;    // 1 << (fcode - 1)
+    int32_t coding_type = 0;    // 0 I-VOP, 1 P-VOP, 2 and 3 not decoded
+    int32_t quant = 1;          // vop_quant, 1..31
+    int32_t rounding_type = 0;  // vop_rounding_type (P-VOPs), else 0
+    int32_t fcode = 1;          // vop_fcode_forward, 1..7
+    int32_t scale_factor = 1;   // 1 << (fcode - 1)
 };
 
 // Inverse transform of one 8 x 8 block of coefficients, in place.
@@ -52,35 +52,35 @@ struct DECODER {
 
     int32_t mb_cols = 0;
     int32_t mb_rows = 0;
-    int32_t luma_origin = 0;     // offset of pixel (0, 0) in the padded luma reference
-    int32_t luma_stride = 0;     // width + 64
-    int32_t chroma_origin = 0;   // offset of pixel (0, 0) in a padded chroma reference
-    int32_t chroma_stride = 0;   // width / 2 + 32
+    int32_t luma_origin = 0;    // offset of pixel (0, 0) in the padded luma reference
+    int32_t luma_stride = 0;    // width + 64
+    int32_t chroma_origin = 0;  // offset of pixel (0, 0) in a padded chroma reference
+    int32_t chroma_stride = 0;  // width / 2 + 32
 
-    uint32_t vop_time = 0;       // vop_time_increment + seconds x resolution (kept, unused)
+    uint32_t vop_time = 0;  // vop_time_increment + seconds x resolution (kept, unused)
     int32_t time_increment_bits = 1;
     // For a power-of-two resolution the other possible count (0: none), and
     // whether a VOP has shown which of the two the stream uses.
     int32_t time_increment_bits_other = 0;
     int32_t time_increment_settled = 0;
-    uint32_t seconds = 0;        // sum of modulo_time_base since creation
+    uint32_t seconds = 0;  // sum of modulo_time_base since creation
     int32_t time_increment_resolution = 0;
-    uint32_t quant_type = 0;     // 0 H.263 inverse quantisation, 1 MPEG (default matrices)
+    uint32_t quant_type = 0;  // 0 H.263 inverse quantisation, 1 MPEG (default matrices)
 
     alignas(64) int32_t intra_blocks[6][64] = {};  // work area of one intra macroblock
     alignas(64) int32_t inter_blocks[6][64] = {};  // residuals of one inter macroblock
 
-    uint8_t* ref_y = nullptr;    // (width + 64) x (height + 64), picture at (32, 32)
-    uint8_t* ref_cb = nullptr;   // (width/2 + 32) x (height/2 + 32), picture at (16, 16)
+    uint8_t* ref_y = nullptr;   // (width + 64) x (height + 64), picture at (32, 32)
+    uint8_t* ref_cb = nullptr;  // (width/2 + 32) x (height/2 + 32), picture at (16, 16)
     uint8_t* ref_cr = nullptr;
-    uint8_t* cur_y = nullptr;    // width x height: picture being decoded / last decoded
+    uint8_t* cur_y = nullptr;  // width x height: picture being decoded / last decoded
     uint8_t* cur_cb = nullptr;
     uint8_t* cur_cr = nullptr;
 
     mpeg4::VopHeader vop;
-    int32_t mv_range = 32;       // 16 << fcode, half-pel units
+    int32_t mv_range = 32;          // 16 << fcode, half-pel units
     uint32_t intra_dc_vlc_thr = 0;  // read from the VOP header, not used
-    int32_t error = 0;           // raised by the macroblock layer, checked after the VOP
+    int32_t error = 0;              // raised by the macroblock layer, checked after the VOP
 
     // Test hook: when set, replaces the integer inverse DCT (used to measure
     // how much of a difference to another decoder the transform explains).
@@ -102,8 +102,8 @@ extern "C" {
 // 640 x 480 x 3 / 2 bytes at most), stores the bytes consumed in *status
 // and returns kDecodeOk; on failure stores kDecodeFailedStatus and returns
 // kDecodeFailed, writing nothing to output.
-[[nodiscard]] int decoder_decode(DECODER* decoder, uint8_t* output, const uint8_t* input,
-                                 size_t input_size, int32_t* status);
+[[nodiscard]] int decoder_decode(DECODER* decoder, uint8_t* output, const uint8_t* input, size_t input_size,
+                                 int32_t* status);
 
 // Frees the decoder and all its buffers. Returns -1 for nullptr, else 0.
 int decoder_destroy(DECODER* decoder);

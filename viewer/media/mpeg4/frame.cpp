@@ -96,8 +96,8 @@ void copy_block(uint8_t* padded, int padded_stride, const uint8_t* plane, int wi
 // the top and bottom borders above and below them (with the corners where
 // they sit at a corner). Every other byte of the padded plane already holds
 // what a full update would write.
-void update_plane_changed(uint8_t* padded, int stride, int border, const uint8_t* plane, int width, int height,
-                          int n, const MacroblockRecord* mbs, int mb_cols, int mb_rows)
+void update_plane_changed(uint8_t* padded, int stride, int border, const uint8_t* plane, int width, int height, int n,
+                          const MacroblockRecord* mbs, int mb_cols, int mb_rows)
 {
     uint8_t* origin = padded + border * stride + border;
     for (int row = 0; row < mb_rows; ++row) {

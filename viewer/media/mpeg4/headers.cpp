@@ -16,31 +16,31 @@ bool parse_vo_vol(BitReader& br, VolInfo& vol)
     const uint32_t vol_code = br.read(32);
     if ((vol_code & 0xfffffff0u) != 0x00000120u) return false;
 
-    br.skip(1);                             // random_accessible_vol
-    br.skip(8);                             // video_object_type_indication
-    if (br.read1() != 0) return false;      // is_object_layer_identifier: verid 1 layout only
-    if (br.read(4) == 15) return false;     // aspect_ratio_info: no extended PAR fields
-    if (br.read1() != 0) return false;      // vol_control_parameters
-    if (br.read(2) != 0) return false;      // video_object_layer_shape: rectangular
-    if (br.read1() != 1) return false;      // marker
+    br.skip(1);                          // random_accessible_vol
+    br.skip(8);                          // video_object_type_indication
+    if (br.read1() != 0) return false;   // is_object_layer_identifier: verid 1 layout only
+    if (br.read(4) == 15) return false;  // aspect_ratio_info: no extended PAR fields
+    if (br.read1() != 0) return false;   // vol_control_parameters
+    if (br.read(2) != 0) return false;   // video_object_layer_shape: rectangular
+    if (br.read1() != 1) return false;   // marker
     const int32_t resolution = static_cast<int32_t>(br.read(16));
-    if (resolution == 0) return false;      // forbidden (6.3.3)
-    if (br.read1() != 1) return false;      // marker
-    if (br.read1() != 0) return false;      // fixed_vop_rate: no fixed_vop_time_increment field
-    if (br.read1() != 1) return false;      // marker
+    if (resolution == 0) return false;  // forbidden (6.3.3)
+    if (br.read1() != 1) return false;  // marker
+    if (br.read1() != 0) return false;  // fixed_vop_rate: no fixed_vop_time_increment field
+    if (br.read1() != 1) return false;  // marker
     const int32_t width = static_cast<int32_t>(br.read(13));
-    if (br.read1() != 1) return false;      // marker
+    if (br.read1() != 1) return false;  // marker
     const int32_t height = static_cast<int32_t>(br.read(13));
-    if (br.read1() != 1) return false;      // marker
+    if (br.read1() != 1) return false;  // marker
     // interlaced 0, obmc_disable 1, sprite_enable 0, not_8_bit 0.
     if (br.read(4) != 0x4) return false;
     const uint32_t quant_type = br.read1();
     if (quant_type != 0 && br.read(2) != 0) return false;  // no downloaded quantiser matrices
-    if (br.read1() != 1) return false;      // complexity_estimation_disable
-    br.skip(1);                             // resync_marker_disable (no markers are expected either way)
-    if (br.read1() != 0) return false;      // data_partitioned
-    if (br.read1() != 0) return false;      // scalability
-    br.bit_pos = (br.bit_pos + 7) & ~size_t{7};  // next_start_code stuffing
+    if (br.read1() != 1) return false;                     // complexity_estimation_disable
+    br.skip(1);                                            // resync_marker_disable (no markers are expected either way)
+    if (br.read1() != 0) return false;                     // data_partitioned
+    if (br.read1() != 0) return false;                     // scalability
+    br.bit_pos = (br.bit_pos + 7) & ~size_t{7};            // next_start_code stuffing
 
     // The buffers are sized for 640 x 480 and whole macroblocks.
     if (width < 16 || height < 16 || width > kMaxWidth || height > kMaxHeight) return false;
@@ -83,8 +83,7 @@ VopParse parse_vop_header(DECODER& d, BitReader& br, int time_bits, bool* sound)
     const uint32_t increment = br.read(static_cast<unsigned>(time_bits));
     const uint32_t marker_after = br.read1();
     d.vop_time = increment + d.seconds * static_cast<uint32_t>(d.time_increment_resolution);
-    *sound = marker_before == 1 && marker_after == 1 &&
-             increment < static_cast<uint32_t>(d.time_increment_resolution);
+    *sound = marker_before == 1 && marker_after == 1 && increment < static_cast<uint32_t>(d.time_increment_resolution);
     if (br.read1() == 0) return VopParse::kNotCoded;  // vop_coded (6.3.5)
 
     vop.rounding_type = vop.coding_type == 1 ? static_cast<int32_t>(br.read1()) : 0;

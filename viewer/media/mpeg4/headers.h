@@ -34,9 +34,9 @@ int camera_time_increment_bits(int32_t resolution);
 
 // Outcome of a VOP header.
 enum class VopParse {
-    kFailed,     // wrong start code or a forbidden value
-    kCoded,      // macroblock data follows
-    kNotCoded,   // vop_coded = 0: the previous picture stands
+    kFailed,    // wrong start code or a forbidden value
+    kCoded,     // macroblock data follows
+    kNotCoded,  // vop_coded = 0: the previous picture stands
 };
 
 // Parses the VOP header into d.vop and the time fields of d, reading

@@ -10,11 +10,11 @@ namespace {
 
 // 128 x cos(k pi / 16) and sin counterparts, and 128 x sqrt(2) for the odd
 // rotation.
-constexpr int32_t C1 = 126, S1 = 25;   // pi/16
-constexpr int32_t C3 = 106, S3 = 71;   // 3 pi/16
-constexpr int32_t C6 = 118, S6 = 49;   // pi/8
-constexpr int32_t C4 = 91;             // pi/4
-constexpr int32_t R2 = 181;            // 128 x sqrt(2)
+constexpr int32_t C1 = 126, S1 = 25;  // pi/16
+constexpr int32_t C3 = 106, S3 = 71;  // 3 pi/16
+constexpr int32_t C6 = 118, S6 = 49;  // pi/8
+constexpr int32_t C4 = 91;            // pi/4
+constexpr int32_t R2 = 181;           // 128 x sqrt(2)
 
 // First pass over one row; results keep their scale (no rounding shift).
 inline void row_pass(int32_t* r)
@@ -35,10 +35,14 @@ inline void row_pass(int32_t* r)
     const int32_t o0 = b1 + b2, o3 = c1 + c2;
     const int32_t p = (b1 - b2) + (c1 - c2), q = (b1 - b2) - (c1 - c2);
     const int32_t o1 = (p * R2 + 128) >> 8, o2 = (q * R2 + 128) >> 8;
-    r[0] = e0 + o0; r[7] = e0 - o0;
-    r[1] = e1 + o1; r[6] = e1 - o1;
-    r[2] = e2 + o2; r[5] = e2 - o2;
-    r[3] = e3 + o3; r[4] = e3 - o3;
+    r[0] = e0 + o0;
+    r[7] = e0 - o0;
+    r[1] = e1 + o1;
+    r[6] = e1 - o1;
+    r[2] = e2 + o2;
+    r[5] = e2 - o2;
+    r[3] = e3 + o3;
+    r[4] = e3 - o3;
 }
 
 // Second pass over all eight columns at once. The odd rotation shifts
@@ -137,8 +141,14 @@ void idct_add(int32_t* block, uint8_t* dst, int stride, void (*override)(int32_t
 
 namespace {
 
-void portable_put(int32_t* block, uint8_t* dst, int stride) { idct_put(block, dst, stride, nullptr); }
-void portable_add(int32_t* block, uint8_t* dst, int stride) { idct_add(block, dst, stride, nullptr); }
+void portable_put(int32_t* block, uint8_t* dst, int stride)
+{
+    idct_put(block, dst, stride, nullptr);
+}
+void portable_add(int32_t* block, uint8_t* dst, int stride)
+{
+    idct_add(block, dst, stride, nullptr);
+}
 
 const IdctKernels& portable_kernels()
 {
@@ -194,7 +204,10 @@ inline const __m128i& row_of(const FirstRowOutput& o, int y)
     return y == 1 || y == 2 ? o.up : (y == 5 || y == 6 ? o.down : o.plain);
 }
 
-inline void store8(uint8_t* dst, __m128i bytes) { _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes); }
+inline void store8(uint8_t* dst, __m128i bytes)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), bytes);
+}
 
 void put_rows(const FirstRowOutput& o, uint8_t* dst, int stride)
 {
@@ -243,8 +256,7 @@ inline void reconstruct(int32_t* block, uint64_t nonzero, uint8_t* dst, int stri
         return;
     }
     // The decoder's blocks are aligned; anything else takes the portable way.
-    const IdctKernels& k =
-        (reinterpret_cast<uintptr_t>(block) & 31) == 0 ? full_kernels() : portable_kernels();
+    const IdctKernels& k = (reinterpret_cast<uintptr_t>(block) & 31) == 0 ? full_kernels() : portable_kernels();
     add ? k.add(block, dst, stride) : k.put(block, dst, stride);
 }
 
@@ -260,6 +272,9 @@ void idct_add_masked(int32_t* block, uint64_t nonzero, uint8_t* dst, int stride)
     reconstruct<true>(block, nonzero, dst, stride);
 }
 
-IdctKernels idct_portable_kernels() { return {portable_put, portable_add}; }
+IdctKernels idct_portable_kernels()
+{
+    return {portable_put, portable_add};
+}
 
 }  // namespace mpeg4

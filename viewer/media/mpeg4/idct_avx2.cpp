@@ -16,8 +16,7 @@ namespace {
 // Two 16-bit factors for _mm256_madd_epi16: lane = lo x a + hi x b.
 constexpr int32_t pair(int a, int b)
 {
-    return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) |
-                                static_cast<uint16_t>(a));
+    return static_cast<int32_t>((static_cast<uint32_t>(static_cast<uint16_t>(b)) << 16) | static_cast<uint16_t>(a));
 }
 
 // Eight rows of eight 32-bit lanes, kept in registers: named members, as a
@@ -71,7 +70,8 @@ MPEG4_AVX2 inline Rows row_pass(const Rows& x)
     const __m256i b1 = madd(x17, pair(126, 25)), c1 = madd(x17, pair(25, -126));
     const __m256i b2 = madd(x35, pair(106, 71)), c2 = madd(x35, pair(-71, 106));
     const __m256i o0 = _mm256_add_epi32(b1, b2), o3 = _mm256_add_epi32(c1, c2);
-    const __m256i p181 = _mm256_add_epi32(madd(x17, pair(151 * 181, -101 * 181)), madd(x35, pair(-35 * 181, -177 * 181)));
+    const __m256i p181 =
+        _mm256_add_epi32(madd(x17, pair(151 * 181, -101 * 181)), madd(x35, pair(-35 * 181, -177 * 181)));
     const __m256i q181 = _mm256_add_epi32(madd(x17, pair(101 * 181, 151 * 181)), madd(x35, pair(-177 * 181, 35 * 181)));
     const __m256i round = _mm256_set1_epi32(128);
     const __m256i o1 = _mm256_srai_epi32(_mm256_add_epi32(p181, round), 8);
@@ -80,9 +80,15 @@ MPEG4_AVX2 inline Rows row_pass(const Rows& x)
                 _mm256_sub_epi32(e3, o3), _mm256_sub_epi32(e2, o2), _mm256_sub_epi32(e1, o1), _mm256_sub_epi32(e0, o0)};
 }
 
-MPEG4_AVX2 inline __m256i mul(__m256i v, int32_t k) { return _mm256_mullo_epi32(v, _mm256_set1_epi32(k)); }
+MPEG4_AVX2 inline __m256i mul(__m256i v, int32_t k)
+{
+    return _mm256_mullo_epi32(v, _mm256_set1_epi32(k));
+}
 
-MPEG4_AVX2 inline __m256i out(__m256i v) { return _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(32768)), 16); }
+MPEG4_AVX2 inline __m256i out(__m256i v)
+{
+    return _mm256_srai_epi32(_mm256_add_epi32(v, _mm256_set1_epi32(32768)), 16);
+}
 
 // Column pass on rows: x.rk holds row k of the row pass's results, lane c
 // column c. Row results need more than 16 bits, so products are 32-bit
@@ -114,8 +120,9 @@ MPEG4_AVX2 inline Rows column_pass(const Rows& x)
 MPEG4_AVX2 inline Rows transform(int32_t* block)
 {
     __m256i* b = reinterpret_cast<__m256i*>(block);
-    const Rows in{_mm256_load_si256(b), _mm256_load_si256(b + 1), _mm256_load_si256(b + 2), _mm256_load_si256(b + 3),
-                  _mm256_load_si256(b + 4), _mm256_load_si256(b + 5), _mm256_load_si256(b + 6), _mm256_load_si256(b + 7)};
+    const Rows in{_mm256_load_si256(b),     _mm256_load_si256(b + 1), _mm256_load_si256(b + 2),
+                  _mm256_load_si256(b + 3), _mm256_load_si256(b + 4), _mm256_load_si256(b + 5),
+                  _mm256_load_si256(b + 6), _mm256_load_si256(b + 7)};
     // Eight plain stores; a loop here would become a call to memset.
     const __m256i zero = _mm256_setzero_si256();
     _mm256_store_si256(b, zero);
@@ -136,7 +143,7 @@ MPEG4_AVX2 inline void store_rows(__m256i r0, __m256i r1, __m256i r2, __m256i r3
 {
     const __m256i w01 = _mm256_permute4x64_epi64(_mm256_packs_epi32(r0, r1), 0xd8);  // row 0 | row 1
     const __m256i w23 = _mm256_permute4x64_epi64(_mm256_packs_epi32(r2, r3), 0xd8);  // row 2 | row 3
-    const __m256i bytes = _mm256_packus_epi16(w01, w23);  // rows 0, 2 | rows 1, 3
+    const __m256i bytes = _mm256_packus_epi16(w01, w23);                             // rows 0, 2 | rows 1, 3
     const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), lo);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), hi);
@@ -150,7 +157,10 @@ MPEG4_AVX2 inline void store_block(const Rows& y, uint8_t* dst, int stride)
     store_rows(y.r4, y.r5, y.r6, y.r7, dst + 4 * stride, stride);
 }
 
-MPEG4_AVX2 void put_avx2(int32_t* block, uint8_t* dst, int stride) { store_block(transform(block), dst, stride); }
+MPEG4_AVX2 void put_avx2(int32_t* block, uint8_t* dst, int stride)
+{
+    store_block(transform(block), dst, stride);
+}
 
 // pixel + residual in 32 bits is exact; the packs then clip.
 MPEG4_AVX2 inline __m256i add_pixels(__m256i residual, const uint8_t* p)
@@ -161,9 +171,13 @@ MPEG4_AVX2 inline __m256i add_pixels(__m256i residual, const uint8_t* p)
 MPEG4_AVX2 void add_avx2(int32_t* block, uint8_t* dst, int stride)
 {
     const Rows y = transform(block);
-    const Rows sum{add_pixels(y.r0, dst), add_pixels(y.r1, dst + stride), add_pixels(y.r2, dst + 2 * stride),
-                   add_pixels(y.r3, dst + 3 * stride), add_pixels(y.r4, dst + 4 * stride),
-                   add_pixels(y.r5, dst + 5 * stride), add_pixels(y.r6, dst + 6 * stride),
+    const Rows sum{add_pixels(y.r0, dst),
+                   add_pixels(y.r1, dst + stride),
+                   add_pixels(y.r2, dst + 2 * stride),
+                   add_pixels(y.r3, dst + 3 * stride),
+                   add_pixels(y.r4, dst + 4 * stride),
+                   add_pixels(y.r5, dst + 5 * stride),
+                   add_pixels(y.r6, dst + 6 * stride),
                    add_pixels(y.r7, dst + 7 * stride)};
     store_block(sum, dst, stride);
 }

@@ -16,7 +16,10 @@ enum MacroblockType : int32_t {
     kIntraQ = 4,
 };
 
-inline bool is_intra(int32_t type) { return type == kIntra || type == kIntraQ; }
+inline bool is_intra(int32_t type)
+{
+    return type == kIntra || type == kIntraQ;
+}
 
 // Per-macroblock state, persistent across VOPs.
 struct MacroblockRecord {
@@ -28,16 +31,16 @@ struct MacroblockRecord {
     // 12 bits, so 16 bits hold them exactly; the DC product may not fit.
     int32_t pred_dc[6];
     int16_t pred_ac[6][14];
-    int32_t quant;          // quantiser of the macroblock, 1..31
-    int32_t dquant;         // last quantiser step
-    int32_t quant_before;   // quantiser in force when the macroblock started
-    int32_t coded[6];       // coded-block flags, luma 1..4 then Cb, Cr
+    int32_t quant;         // quantiser of the macroblock, 1..31
+    int32_t dquant;        // last quantiser step
+    int32_t quant_before;  // quantiser in force when the macroblock started
+    int32_t coded[6];      // coded-block flags, luma 1..4 then Cb, Cr
     int32_t not_coded;
     int32_t ac_pred_flag;
     int32_t direction[6];       // 1 horizontal (from the left), 2 vertical (from above)
     int32_t pred_available[6];  // 0 when the chosen neighbour does not exist
     int32_t four_mv;
-    int32_t type;           // MacroblockType
+    int32_t type;  // MacroblockType
 };
 
 // Motion vector in half-pel units.

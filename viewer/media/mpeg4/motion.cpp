@@ -59,8 +59,7 @@ void interpolate_portable(const uint8_t* src, int src_stride, uint8_t* dst, int 
         for (int y = 0; y < n; ++y) {
             const uint8_t* s = src + y * src_stride;
             uint8_t* o = dst + y * dst_stride;
-            for (int x = 0; x < n; ++x)
-                o[x] = static_cast<uint8_t>((s[x] + s[x + src_stride] + round) >> 1);
+            for (int x = 0; x < n; ++x) o[x] = static_cast<uint8_t>((s[x] + s[x + src_stride] + round) >> 1);
         }
     } else {
         const int round = 2 - r;
@@ -68,8 +67,7 @@ void interpolate_portable(const uint8_t* src, int src_stride, uint8_t* dst, int 
             const uint8_t* s = src + y * src_stride;
             const uint8_t* t = s + src_stride;
             uint8_t* o = dst + y * dst_stride;
-            for (int x = 0; x < n; ++x)
-                o[x] = static_cast<uint8_t>((s[x] + s[x + 1] + t[x] + t[x + 1] + round) >> 2);
+            for (int x = 0; x < n; ++x) o[x] = static_cast<uint8_t>((s[x] + s[x + 1] + t[x] + t[x + 1] + round) >> 2);
         }
     }
 }
@@ -163,13 +161,27 @@ MotionVector predict_vector(const DECODER& d, int col, int row, int block)
     // macroblock vector (block 0) and the four block vectors.
     const MotionVector* c[3];
     switch (block) {
-    case 0:
-    case 1: c[0] = left ? left + 2 : nullptr; c[1] = above ? above + 3 : nullptr;
-            c[2] = above_right ? above_right + 3 : nullptr; break;
-    case 2: c[0] = here + 1; c[1] = above ? above + 4 : nullptr;
-            c[2] = above_right ? above_right + 3 : nullptr; break;
-    case 3: c[0] = left ? left + 4 : nullptr; c[1] = here + 1; c[2] = here + 2; break;
-    default: c[0] = here + 3; c[1] = here + 1; c[2] = here + 2; break;
+        case 0:
+        case 1:
+            c[0] = left ? left + 2 : nullptr;
+            c[1] = above ? above + 3 : nullptr;
+            c[2] = above_right ? above_right + 3 : nullptr;
+            break;
+        case 2:
+            c[0] = here + 1;
+            c[1] = above ? above + 4 : nullptr;
+            c[2] = above_right ? above_right + 3 : nullptr;
+            break;
+        case 3:
+            c[0] = left ? left + 4 : nullptr;
+            c[1] = here + 1;
+            c[2] = here + 2;
+            break;
+        default:
+            c[0] = here + 3;
+            c[1] = here + 1;
+            c[2] = here + 2;
+            break;
     }
     const int valid = (c[0] != nullptr) + (c[1] != nullptr) + (c[2] != nullptr);
     if (valid == 1) {

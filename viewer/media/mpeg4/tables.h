@@ -9,6 +9,8 @@
 
 namespace mpeg4 {
 
+// The tables keep the rows they are printed in.
+// clang-format off
 // One variable-length code and the value it stands for.
 struct CodeEntry {
     const char* bits;
@@ -239,3 +241,4 @@ inline constexpr uint8_t kChromaRound4[4] = {0, 1, 1, 1};
 inline constexpr uint8_t kChromaRound16[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
 
 }  // namespace mpeg4
+// clang-format on

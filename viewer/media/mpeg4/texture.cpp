@@ -20,7 +20,10 @@ constexpr int32_t kCoeffMin = -2048;
 constexpr int32_t kCoeffMax = 2047;
 constexpr int32_t kDcPredictorDefault = 1024;  // 2^(bits + 2)
 
-inline int32_t saturate(int32_t v) { return std::clamp(v, kCoeffMin, kCoeffMax); }
+inline int32_t saturate(int32_t v)
+{
+    return std::clamp(v, kCoeffMin, kCoeffMax);
+}
 
 // Raster positions 1..7 and 8, 16, ..., 56 as bit masks.
 constexpr uint64_t kFirstRow = 0xfe;
@@ -55,8 +58,7 @@ inline bool read_escape(BitCursor& c, Event& ev)
         c.consume(e.len);
         ev.last = tcoef_last(v);
         ev.run = tcoef_run(v);
-        const int32_t level =
-            tcoef_level(v) + (intra ? TableB19_IntraLMAX : TableB20_InterLMAX)[ev.last][ev.run];
+        const int32_t level = tcoef_level(v) + (intra ? TableB19_IntraLMAX : TableB20_InterLMAX)[ev.last][ev.run];
         ev.level = tcoef_negative(v) ? -level : level;
         return true;
     }
@@ -225,11 +227,31 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
         // geometry of ISO/IEC 14496-2, 7.4.3.
         Candidate a, bl, c;
         switch (b) {
-        case 0: a = {left, 1}; bl = {above_left, 3}; c = {above, 2}; break;
-        case 1: a = {&mb, 0}; bl = {above, 2}; c = {above, 3}; break;
-        case 2: a = {left, 3}; bl = {left, 1}; c = {&mb, 0}; break;
-        case 3: a = {&mb, 2}; bl = {&mb, 0}; c = {&mb, 1}; break;
-        default: a = {left, b}; bl = {above_left, b}; c = {above, b}; break;
+            case 0:
+                a = {left, 1};
+                bl = {above_left, 3};
+                c = {above, 2};
+                break;
+            case 1:
+                a = {&mb, 0};
+                bl = {above, 2};
+                c = {above, 3};
+                break;
+            case 2:
+                a = {left, 3};
+                bl = {left, 1};
+                c = {&mb, 0};
+                break;
+            case 3:
+                a = {&mb, 2};
+                bl = {&mb, 0};
+                c = {&mb, 1};
+                break;
+            default:
+                a = {left, b};
+                bl = {above_left, b};
+                c = {above, b};
+                break;
         }
         const int32_t fa = candidate_dc(a), fb = candidate_dc(bl), fc = candidate_dc(c);
         const bool vertical = std::abs(fa - fb) < std::abs(fc - fb);  // a tie predicts horizontally
@@ -239,8 +261,8 @@ void decode_intra_texture(DECODER& d, BitCursor& br, MacroblockRecord& mb)
 
         // DC differential.
         const bool luma = b < 4;
-        const int size = luma ? vlc_read<kDcLumaBits>(br, kDcLumaLut.data())
-                              : vlc_read<kDcChromaBits>(br, kDcChromaLut.data());
+        const int size =
+            luma ? vlc_read<kDcLumaBits>(br, kDcLumaLut.data()) : vlc_read<kDcChromaBits>(br, kDcChromaLut.data());
         if (size < 0) {
             d.error = 1;
             return;
@@ -433,8 +455,8 @@ void decode_inter_texture(DECODER& d, BitCursor& reader, const MacroblockRecord&
         if (!mb.coded[b]) continue;
         int32_t* blk = d.inter_blocks[b];
         uint64_t nonzero = 0;
-        const bool ok = mpeg_quant ? read_inter_block<true>(br, blk, qp, nonzero)
-                                   : read_inter_block<false>(br, blk, qp, nonzero);
+        const bool ok =
+            mpeg_quant ? read_inter_block<true>(br, blk, qp, nonzero) : read_inter_block<false>(br, blk, qp, nonzero);
         if (!ok) {
             std::fill(blk, blk + 64, 0);
             d.error = 1;

@@ -28,10 +28,22 @@ inline constexpr int kVlcInvalid = -1;
 // (run << 6) | level, or kTcoefEscapeValue for ESCAPE.
 inline constexpr int kTcoefEscapeValue = 0x7fff;
 inline constexpr int kTcoefNegative = 0x2000;
-inline constexpr bool tcoef_negative(int v) { return (v & kTcoefNegative) != 0; }
-inline constexpr int tcoef_last(int v) { return (v >> 12) & 1; }
-inline constexpr int tcoef_run(int v) { return (v >> 6) & 63; }
-inline constexpr int tcoef_level(int v) { return v & 63; }
+inline constexpr bool tcoef_negative(int v)
+{
+    return (v & kTcoefNegative) != 0;
+}
+inline constexpr int tcoef_last(int v)
+{
+    return (v >> 12) & 1;
+}
+inline constexpr int tcoef_run(int v)
+{
+    return (v >> 6) & 63;
+}
+inline constexpr int tcoef_level(int v)
+{
+    return v & 63;
+}
 
 // First-level widths of the tables below.
 inline constexpr int kMcbpcIBits = 9;
@@ -72,7 +84,10 @@ constexpr int longest_code(const std::array<Code, N>& codes)
     return longest;
 }
 
-constexpr Code make_code(const char* bits, int value) { return Code{code_word(bits), code_length(bits), value}; }
+constexpr Code make_code(const char* bits, int value)
+{
+    return Code{code_word(bits), code_length(bits), value};
+}
 
 // Size of the two-level table: 2^first slots plus 2^(longest - first) for
 // every distinct first-level prefix of a longer code.
@@ -168,7 +183,7 @@ inline constexpr auto kInterTcoefCodes = tcoef(TableB17_InterTCOEF);
 
 }  // namespace vlc_detail
 
-#define MPEG4_VLC_LUT(name, codes, first) \
+#define MPEG4_VLC_LUT(name, codes, first)    \
     alignas(64) inline constexpr auto name = \
         vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::codes, first)>(vlc_detail::codes, first)
 
@@ -209,8 +224,8 @@ constexpr std::array<uint32_t, N> run_level(const std::array<VlcEntry, N>& lut)
             continue;
         }
         const int level = tcoef_negative(e.value) ? -tcoef_level(e.value) : tcoef_level(e.value);
-        out[i] = e.len | (static_cast<uint32_t>(tcoef_run(e.value)) << 6) |
-                 (tcoef_last(e.value) ? kRunLevelLast : 0u) | (static_cast<uint32_t>(static_cast<uint16_t>(level)) << 16);
+        out[i] = e.len | (static_cast<uint32_t>(tcoef_run(e.value)) << 6) | (tcoef_last(e.value) ? kRunLevelLast : 0u) |
+                 (static_cast<uint32_t>(static_cast<uint16_t>(level)) << 16);
     }
     return out;
 }
@@ -221,16 +236,25 @@ constexpr std::array<uint32_t, N> run_level(const std::array<VlcEntry, N>& lut)
 // codes resolve in one look-up (the longest, with its sign, have 13 bits).
 inline constexpr int kRunLevelBits = 11;
 
-alignas(64) inline constexpr auto kIntraRunLevelLut = vlc_detail::run_level(
-    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kIntraTcoefCodes, kRunLevelBits)>(
+alignas(64) inline constexpr auto kIntraRunLevelLut =
+    vlc_detail::run_level(vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kIntraTcoefCodes, kRunLevelBits)>(
         vlc_detail::kIntraTcoefCodes, kRunLevelBits));
-alignas(64) inline constexpr auto kInterRunLevelLut = vlc_detail::run_level(
-    vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kInterTcoefCodes, kRunLevelBits)>(
+alignas(64) inline constexpr auto kInterRunLevelLut =
+    vlc_detail::run_level(vlc_detail::build_lut<vlc_detail::lut_size(vlc_detail::kInterTcoefCodes, kRunLevelBits)>(
         vlc_detail::kInterTcoefCodes, kRunLevelBits));
 
-inline constexpr unsigned run_level_length(uint32_t e) { return e & 63; }
-inline constexpr int run_level_run(uint32_t e) { return static_cast<int>((e >> 6) & 63); }
-inline constexpr int32_t run_level_level(uint32_t e) { return static_cast<int32_t>(e) >> 16; }
+inline constexpr unsigned run_level_length(uint32_t e)
+{
+    return e & 63;
+}
+inline constexpr int run_level_run(uint32_t e)
+{
+    return static_cast<int>((e >> 6) & 63);
+}
+inline constexpr int32_t run_level_level(uint32_t e)
+{
+    return static_cast<int32_t>(e) >> 16;
+}
 
 // Looks up the TCOEF code at the top of `w`; 0 for a code not in the table.
 inline uint32_t run_level_lookup(uint32_t w, const uint32_t* lut)

@@ -68,7 +68,8 @@ struct HttpFetcher::Impl {
   std::mutex wake_mutex;  // guards multi against wakeups during destruction
 };
 
-HttpFetcher::HttpFetcher(int send_wait_ms) : impl_(std::make_unique<Impl>()), send_wait_ms_(send_wait_ms < 0 ? 0 : send_wait_ms) {
+HttpFetcher::HttpFetcher(int send_wait_ms)
+    : impl_(std::make_unique<Impl>()), send_wait_ms_(send_wait_ms < 0 ? 0 : send_wait_ms) {
   if (http_global_init()) impl_->multi = curl_multi_init();
 }
 
@@ -117,7 +118,8 @@ std::optional<std::string> HttpFetcher::fetch(std::string_view url) {
   curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, wait_ms);
   // A body that stops arriving ends the transfer with what came so far.
   curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(send_wait_ms_ / 1000 > 0 ? send_wait_ms_ / 1000 : 1));
+  curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME,
+                   static_cast<long>(send_wait_ms_ / 1000 > 0 ? send_wait_ms_ / 1000 : 1));
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, on_body);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, on_header);

@@ -22,8 +22,10 @@ void HeadlessUi::notices_waiting() {
     {
       std::lock_guard lock(mutex_);
       shown_.push_back({n->text, n->caption, MsgButtons::Ok, true});
-      if (hold_) held_.push_back(n->id);
-      else close_now = true;
+      if (hold_)
+        held_.push_back(n->id);
+      else
+        close_now = true;
       changed_.notify_all();
     }
     if (close_now) notices().closed(n->id);

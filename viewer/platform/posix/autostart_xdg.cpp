@@ -30,8 +30,25 @@ std::string config_home() {
 
 bool is_reserved(char c) {
   switch (c) {
-    case ' ': case '\t': case '\n': case '"': case '\'': case '\\': case '>': case '<': case '~':
-    case '|': case '&': case ';': case '$': case '*': case '?': case '#': case '(': case ')': case '`':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '"':
+    case '\'':
+    case '\\':
+    case '>':
+    case '<':
+    case '~':
+    case '|':
+    case '&':
+    case ';':
+    case '$':
+    case '*':
+    case '?':
+    case '#':
+    case '(':
+    case ')':
+    case '`':
       return true;
     default:
       return false;
@@ -43,11 +60,20 @@ std::string escape_string(std::string_view s) {
   std::string out;
   for (char c : s) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -61,12 +87,24 @@ std::string unescape_string(std::string_view s) {
       continue;
     }
     switch (s[++i]) {
-      case 's': out += ' '; break;
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case 'r': out += '\r'; break;
-      case '\\': out += '\\'; break;
-      default: out += '\\'; out += s[i];
+      case 's':
+        out += ' ';
+        break;
+      case 'n':
+        out += '\n';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case '\\':
+        out += '\\';
+        break;
+      default:
+        out += '\\';
+        out += s[i];
     }
   }
   return out;
@@ -98,15 +136,15 @@ bool write_file_replacing(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::string autostart_entry_path() {
-  return config_home() + "/autostart/" + std::string(kAutostartName) + ".desktop";
-}
+std::string autostart_entry_path() { return config_home() + "/autostart/" + std::string(kAutostartName) + ".desktop"; }
 
 std::string exec_value_for(std::string_view program_path) {
   std::string arg;
   for (char c : program_path) {
-    if (c == '%') arg += "%%";  // "%" starts a field code
-    else arg += c;
+    if (c == '%')
+      arg += "%%";  // "%" starts a field code
+    else
+      arg += c;
   }
   bool quote = false;
   for (char c : arg) quote = quote || is_reserved(c);
@@ -163,11 +201,16 @@ int set_start_with_session(bool on, std::string_view program_path) {
   std::error_code ec;
   fs::create_directories(fs::path(path).parent_path(), ec);
   if (ec) return 0;
-  std::string text = "[Desktop Entry]\n"
-                     "Type=Application\n"
-                     "Name=" + std::string(kAutostartName) + "\n"
-                     "Exec=" + exec_value_for(program_path) + "\n"
-                     "Terminal=false\n";
+  std::string text =
+      "[Desktop Entry]\n"
+      "Type=Application\n"
+      "Name=" +
+      std::string(kAutostartName) +
+      "\n"
+      "Exec=" +
+      exec_value_for(program_path) +
+      "\n"
+      "Terminal=false\n";
   return write_file_replacing(path, text) ? 1 : 0;
 }
 

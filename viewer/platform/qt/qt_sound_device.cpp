@@ -88,8 +88,8 @@ class QtSoundBuffer final : public RingSoundBuffer {
     run_on(context_, [this, v] {
       if (!sink_) return;
       sink_->setVolume(v <= -10000 ? 0.0
-                                   : QAudio::convertVolume(static_cast<float>(v / 100.0),
-                                                           QAudio::DecibelVolumeScale, QAudio::LinearVolumeScale));
+                                   : QAudio::convertVolume(static_cast<float>(v / 100.0), QAudio::DecibelVolumeScale,
+                                                           QAudio::LinearVolumeScale));
       // Heard again: feeding resumes now, not at the next notification.
       if (timer_) timer_->start(0);
     });
@@ -114,9 +114,12 @@ class QtSoundBuffer final : public RingSoundBuffer {
   // Feeds at once, on the device thread, without waiting for it. Queued
   // behind it, the destructor's close() runs after it.
   void kick() {
-    QMetaObject::invokeMethod(context_, [this] {
-      if (timer_) timer_->start(0);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context_,
+        [this] {
+          if (timer_) timer_->start(0);
+        },
+        Qt::QueuedConnection);
   }
 
   bool open_here() {
@@ -235,6 +238,8 @@ std::unique_ptr<SoundDevice> make_qt_sound_device() {
   return device;
 }
 
-void install_qt_sound_device() { set_sound_device_factory([] { return make_qt_sound_device(); }); }
+void install_qt_sound_device() {
+  set_sound_device_factory([] { return make_qt_sound_device(); });
+}
 
 }  // namespace platform

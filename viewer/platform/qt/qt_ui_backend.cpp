@@ -34,10 +34,14 @@ MsgAnswer ask_with_qmessagebox(std::string_view text, std::string_view caption, 
   if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
   QMessageBox box(QMessageBox::NoIcon, to_qstring(caption), to_qstring(text), standard);
   switch (box.exec()) {
-    case QMessageBox::Ok: return MsgAnswer::Ok;
-    case QMessageBox::Cancel: return MsgAnswer::Cancel;
-    case QMessageBox::Yes: return MsgAnswer::Yes;
-    case QMessageBox::No: return MsgAnswer::No;
+    case QMessageBox::Ok:
+      return MsgAnswer::Ok;
+    case QMessageBox::Cancel:
+      return MsgAnswer::Cancel;
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
     default:  // closed by the window manager: the last button
       return buttons == MsgButtons::YesNo      ? MsgAnswer::No
              : buttons == MsgButtons::OkCancel ? MsgAnswer::Cancel
@@ -46,8 +50,8 @@ MsgAnswer ask_with_qmessagebox(std::string_view text, std::string_view caption, 
 }
 
 void show_with_qmessagebox(const Notice& notice, std::function<void()> closed) {
-  auto* box = new QMessageBox(QMessageBox::NoIcon, to_qstring(notice.caption), to_qstring(notice.text),
-                              QMessageBox::Ok);
+  auto* box =
+      new QMessageBox(QMessageBox::NoIcon, to_qstring(notice.caption), to_qstring(notice.text), QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   QObject::connect(box, &QMessageBox::finished, box, [closed = std::move(closed)](int) { closed(); });

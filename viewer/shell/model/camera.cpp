@@ -83,9 +83,7 @@ void Camera::set_output_volume(int volume) {
   media_->audio.set_volume(volume);
 }
 
-bool Camera::writer_open(int writer) const {
-  return recording_.writer(writer).IsOpen();
-}
+bool Camera::writer_open(int writer) const { return recording_.writer(writer).IsOpen(); }
 
 MotionSettings Camera::motion_settings() const {
   std::lock_guard lock(mutex_);
@@ -111,7 +109,9 @@ void Camera::set_picture_rect(Rect rect) {
   media_->video.set_wanted(!(rect == kOffWindowRect) && rect.width() > 0 && rect.height() > 0);
 }
 
-void Camera::set_source_area(Rect area) { media_->video.set_source_rect({area.left, area.top, area.right, area.bottom}); }
+void Camera::set_source_area(Rect area) {
+  media_->video.set_source_rect({area.left, area.top, area.right, area.bottom});
+}
 
 Rect Camera::source_area() const {
   const media::Rect r = media_->video.source_rect();

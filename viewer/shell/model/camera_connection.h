@@ -13,7 +13,7 @@
 namespace model {
 
 // Connection states of a camera.
-inline constexpr int kStatePaused = 0;   // stopped or paused
+inline constexpr int kStatePaused = 0;  // stopped or paused
 inline constexpr int kStatePlaying = 1;
 inline constexpr int kStateRefused = 4;  // the camera refused the account or the request
 

@@ -79,8 +79,8 @@ void CameraDialogModel::open(CameraDialogMode mode, const CameraRecord* camera) 
   location_ = 0;
   result_list_.clear();
   if (!adding_ && camera != nullptr) {
-    fields_ = {camera->name, camera->mac, camera->description, camera->address, camera->port, camera->user,
-               camera->password};
+    fields_ = {camera->name, camera->mac,  camera->description, camera->address,
+               camera->port, camera->user, camera->password};
     saved_name_ = camera->name;
     saved_mac_ = normalize_mac(camera->mac).value_or(camera->mac);
     location_ = camera->location;

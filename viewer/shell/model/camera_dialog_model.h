@@ -61,7 +61,7 @@ struct ConnectionTestInput {
   std::string port;
 };
 struct ConnectionTestResult {
-  const char* line = nullptr;       // the result line
+  const char* line = nullptr;           // the result line
   std::optional<net::CameraInfo> info;  // with kConnectionSuccessful
 };
 
@@ -94,8 +94,7 @@ class CameraDialogModel {
 
   // The program's dialog: searches with discovery, fetches with the HTTP
   // client, adds to list, and saves into editing (may be null when adding).
-  static std::unique_ptr<CameraDialogModel> for_program(net::Discovery& discovery, CameraList& list,
-                                                        Camera* editing);
+  static std::unique_ptr<CameraDialogModel> for_program(net::Discovery& discovery, CameraList& list, Camera* editing);
 
   // Opens the dialog. Modes 0 and 1 add (camera is ignored); modes 2 and 3
   // edit camera, whose texts fill the dialog.

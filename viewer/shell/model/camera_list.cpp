@@ -111,8 +111,8 @@ int CameraList::change_camera(Camera& camera, const CameraRecord& texts) {
   }
   // A MAC left as it was stays valid, whatever its form; a new one must
   // follow the rule.
-  std::optional<std::string> mac = texts.mac == camera.mac() ? std::optional<std::string>(texts.mac)
-                                                              : normalize_mac(texts.mac);
+  std::optional<std::string> mac =
+      texts.mac == camera.mac() ? std::optional<std::string>(texts.mac) : normalize_mac(texts.mac);
   if (!mac) {
     platform::ask(kMsgMacRule, "");
     return 0;
@@ -364,10 +364,17 @@ void CameraList::click(int position, ListControl control) {
 
 void CameraList::click_list_control(ListControl control, Camera& camera) {
   switch (control) {
-    case ListControl::RecordingMark: recording_mark_click(camera); break;
-    case ListControl::AudioToggle: audio_toggle(camera); break;
-    case ListControl::VideoToggle: video_toggle(camera); break;
-    case ListControl::None: break;
+    case ListControl::RecordingMark:
+      recording_mark_click(camera);
+      break;
+    case ListControl::AudioToggle:
+      audio_toggle(camera);
+      break;
+    case ListControl::VideoToggle:
+      video_toggle(camera);
+      break;
+    case ListControl::None:
+      break;
   }
 }
 
@@ -390,8 +397,10 @@ void CameraList::make_only_audible(Camera& camera, bool only_on_channels) {
 
 void CameraList::audio_toggle(Camera& camera) {
   if (camera.channel() == 0) return;
-  if (camera.muted()) make_only_audible(camera, false);
-  else mute(camera);
+  if (camera.muted())
+    make_only_audible(camera, false);
+  else
+    mute(camera);
   hooks().redraw_list();
 }
 

@@ -64,10 +64,10 @@ enum class DropResult {
 
 // How a cell of the grid looks when no live picture covers it.
 enum class CellLook {
-  Live,          // a camera of the channel slot is drawn there
-  Popup,         // placeholder: the camera is viewed in its pop-up window
-  NoCamera,      // placeholder: no camera installed
-  CameraOff,     // background artwork: a camera has this channel but is not started
+  Live,       // a camera of the channel slot is drawn there
+  Popup,      // placeholder: the camera is viewed in its pop-up window
+  NoCamera,   // placeholder: no camera installed
+  CameraOff,  // background artwork: a camera has this channel but is not started
 };
 
 enum class RecordingMark { Hidden, Red, ScheduleYellow };

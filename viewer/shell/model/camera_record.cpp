@@ -13,8 +13,10 @@ std::optional<std::string> normalize_mac(std::string_view mac) {
   if (mac.size() != 12) return std::nullopt;
   std::string out(mac);
   for (char& c : out) {
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+    if (c >= 'A' && c <= 'F')
+      c = static_cast<char>(c - 'A' + 'a');
+    else if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+      return std::nullopt;
   }
   return out;
 }

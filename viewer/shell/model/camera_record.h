@@ -11,14 +11,14 @@ namespace model {
 
 struct CameraRecord {
   std::string name;
-  std::string address;   // host name or dotted IPv4 address
-  std::string port;      // decimal text; empty means "ask the dynamic-DNS page"
-  std::string mac;       // 12 hexadecimal digits (stored lower case)
+  std::string address;  // host name or dotted IPv4 address
+  std::string port;     // decimal text; empty means "ask the dynamic-DNS page"
+  std::string mac;      // 12 hexadecimal digits (stored lower case)
   std::string description;
   std::string user;
   std::string password;
-  int connected = 0;         // the last request succeeded
-  int location = 0;          // 0 "LAN", 1 "INT"
+  int connected = 0;  // the last request succeeded
+  int location = 0;   // 0 "LAN", 1 "INT"
   int recording = 0;
   int motion_recording = 0;
   int connection_state = 0;  // kStatePaused, kStatePlaying, kStateRefused

@@ -45,7 +45,7 @@ using CellRects = std::array<Rect, kVisibleCells>;
 // The cells of a grid that no window shows (headless tools and tests): four
 // cell-sized rectangles, so that the visible channels' pictures are made just
 // as they are for a window.
-inline constexpr CellRects kHeadlessCellRects = {
-    Rect{0, 0, 176, 132}, Rect{176, 0, 352, 132}, Rect{0, 132, 176, 264}, Rect{176, 132, 352, 264}};
+inline constexpr CellRects kHeadlessCellRects = {Rect{0, 0, 176, 132}, Rect{176, 0, 352, 132}, Rect{0, 132, 176, 264},
+                                                 Rect{176, 132, 352, 264}};
 
 }  // namespace model

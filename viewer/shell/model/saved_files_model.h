@@ -39,7 +39,7 @@ struct SavedFileRow {
   std::string file;    // the file name
   std::string start;   // from the period trailer, or empty
   std::string end;
-  std::string path;    // the full path
+  std::string path;  // the full path
 };
 
 // Walks folder recursively and reports every regular file whose name

@@ -81,7 +81,8 @@ void MotionZonesEdit::set_sensitivity_position(int position) {
 
 record::MotionZones MotionZonesEdit::settings() const {
   record::MotionZones z;
-  for (int i = 0; i < side() * side(); ++i) z.flags[static_cast<std::size_t>(i)] = flags_[static_cast<std::size_t>(i)] ? 1 : 0;
+  for (int i = 0; i < side() * side(); ++i)
+    z.flags[static_cast<std::size_t>(i)] = flags_[static_cast<std::size_t>(i)] ? 1 : 0;
   z.layout = layout_;
   z.sensitivity = sensitivity_position_ + 1;
   return z;

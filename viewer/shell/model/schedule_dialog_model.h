@@ -56,7 +56,7 @@ struct ScheduleRow {
 
 // What the pickers show when Add is pressed.
 struct SchedulePicks {
-  int frequency = -1;  // position in the frequency list; -1: none selected
+  int frequency = -1;                // position in the frequency list; -1: none selected
   int year = 0, month = 0, day = 0;  // the date picker (used for "One Time")
   int start_hour = 0, start_minute = 0;
   int duration_hours = 0, duration_minutes = kMinDurationMinutes;

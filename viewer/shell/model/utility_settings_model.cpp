@@ -220,9 +220,12 @@ bool UtilitySettingsModel::save(config::Settings& settings) {
     // Only whole numbers from 1 up: a quota of 0 or below would make the
     // reclaim delete recordings on every pass.
     const char* problem = nullptr;
-    if (max < 1 || motion < 1 || instant < 1) problem = kMsgValueOverZero;
-    else if (max > (measure_ ? measure_(record_path) : disk_).available_mb) problem = kMsgNotEnoughSpace;
-    else if (motion > max) problem = kMsgMotionOverMax;
+    if (max < 1 || motion < 1 || instant < 1)
+      problem = kMsgValueOverZero;
+    else if (max > (measure_ ? measure_(record_path) : disk_).available_mb)
+      problem = kMsgNotEnoughSpace;
+    else if (motion > max)
+      problem = kMsgMotionOverMax;
     if (problem) {
       (void)platform::ask(problem, kCaptionUtility);
       return false;

@@ -29,8 +29,8 @@ record::RecordingEnv with_tool(record::RecordingEnv env, record::AnalysisTool* t
 ViewerCore::ViewerCore(ViewerCoreOptions options)
     : own_tool_(tool_beside_program(options.env)),
       env_(with_tool(options.env, own_tool_.get())),
-      list_(options.connections ? options.connections : net_connection_factory(options.stream_timeout_s),
-            options.hooks, env_, options.cells),
+      list_(options.connections ? options.connections : net_connection_factory(options.stream_timeout_s), options.hooks,
+            env_, options.cells),
       catalog_(list_),
       service_(env_, list_, recording_settings_, options.sound) {
   // Before any camera can decode a picture: loading the settings may start

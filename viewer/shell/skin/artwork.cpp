@@ -16,12 +16,9 @@ namespace {
 
 // Normal, hover, pressed; then the "on" set, whose glyph is green.
 constexpr ButtonLook kLooks[kLookCount] = {
-    {"#34404d", "#222a33", "#4a5867", "#cfd8e1"},
-    {"#41505f", "#2a3440", "#3fb8d8", "#ffffff"},
-    {"#161b21", "#262f39", "#3fb8d8", "#3fb8d8"},
-    {"#34404d", "#222a33", "#4a5867", "#5ee08a"},
-    {"#41505f", "#2a3440", "#3fb8d8", "#8af0ad"},
-    {"#161b21", "#262f39", "#3fb8d8", "#3fb86a"},
+    {"#34404d", "#222a33", "#4a5867", "#cfd8e1"}, {"#41505f", "#2a3440", "#3fb8d8", "#ffffff"},
+    {"#161b21", "#262f39", "#3fb8d8", "#3fb8d8"}, {"#34404d", "#222a33", "#4a5867", "#5ee08a"},
+    {"#41505f", "#2a3440", "#3fb8d8", "#8af0ad"}, {"#161b21", "#262f39", "#3fb8d8", "#3fb86a"},
 };
 
 QSize device_size(QSize logical, qreal dpr) {

@@ -89,9 +89,9 @@ ButtonStrip drawn_strip(const QString& name, QSize cell, int cells, qreal dpr);
 // Where a strip comes from, so that it can be rendered again for another
 // device pixel ratio.
 struct StripSource {
-  QString name;      // art/NAME.svg
-  QSize cell;        // logical size of one cell
-  int cells = 3;     // 3, or 6 with the "on" set
+  QString name;        // art/NAME.svg
+  QSize cell;          // logical size of one cell
+  int cells = 3;       // 3, or 6 with the "on" set
   bool drawn = false;  // the SVG holds every cell; else one drawing in the house colours
 };
 ButtonStrip make_strip(const StripSource& source, qreal dpr);

@@ -229,8 +229,10 @@ class Skinned : public Base {
   void set_cursor_shape(Qt::CursorShape shape) {
     if (shape == cursor_) return;
     cursor_ = shape;
-    if (shape == Qt::ArrowCursor) this->unsetCursor();
-    else this->setCursor(shape);
+    if (shape == Qt::ArrowCursor)
+      this->unsetCursor();
+    else
+      this->setCursor(shape);
   }
 
   std::vector<std::unique_ptr<SkinButton>> buttons_;

@@ -97,8 +97,10 @@ void SkinnedDialog::render_artwork(qreal dpr) {
 
 void SkinnedDialog::paint_skin(QPainter& painter, const QRect& dirty) {
   painter.fillRect(dirty, kBodyBottom);
-  if (!background_.isNull()) painter.drawImage(QPoint(0, 0), background_);
-  else paint_body(painter, QRectF(rect()), kDialogCorner);
+  if (!background_.isNull())
+    painter.drawImage(QPoint(0, 0), background_);
+  else
+    paint_body(painter, QRectF(rect()), kDialogCorner);
   paint_buttons(painter, dirty);
 }
 
@@ -106,8 +108,10 @@ void SkinnedDialog::showEvent(QShowEvent* event) {
   // Centred on the main window; on the screen when there is none.
   const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
   QRect area;
-  if (owner && owner->isVisible()) area = owner->frameGeometry();
-  else if (QScreen* screen = QGuiApplication::primaryScreen()) area = screen->availableGeometry();
+  if (owner && owner->isVisible())
+    area = owner->frameGeometry();
+  else if (QScreen* screen = QGuiApplication::primaryScreen())
+    area = screen->availableGeometry();
   if (!area.isNull()) move(area.center() - rect().center());
   Skinned<QDialog>::showEvent(event);
 }

@@ -71,8 +71,8 @@ inline constexpr QSize kPlaceholderCell(178, 132);
 // --- the grid's scroll track ---
 inline constexpr QRect kTrack = ltrb(581, 176, 590, 307);
 inline constexpr QSize kThumb(9, 43);
-inline constexpr int kThumbStep = 44;       // thumb travel per position (track clicks)
-inline constexpr int kThumbDragStep = 29;   // thumb travel per position while dragged
+inline constexpr int kThumbStep = 44;      // thumb travel per position (track clicks)
+inline constexpr int kThumbDragStep = 29;  // thumb travel per position while dragged
 int thumb_top_for(int grid_position);
 // Keeps a dragged thumb inside the track.
 int clamp_thumb_top(int top);
@@ -84,13 +84,23 @@ TrackHit track_hit(const QPoint& p, int thumb_top);
 
 // --- buttons ---
 struct PanelButton {
-  const char* art;   // art/NAME.svg
-  const char* tip;   // tool-tip
+  const char* art;      // art/NAME.svg
+  const char* tip;      // tool-tip
   const char* caption;  // the word under it on the panel, or nullptr
   QRect rect;
 };
 enum PanelButtonId {
-  kExit, kMinimize, kHelp, kUtility, kMotion, kSchedule, kChange, kDelete, kAdd, kSavedFiles, kPanelButtons
+  kExit,
+  kMinimize,
+  kHelp,
+  kUtility,
+  kMotion,
+  kSchedule,
+  kChange,
+  kDelete,
+  kAdd,
+  kSavedFiles,
+  kPanelButtons
 };
 inline constexpr PanelButton kButtons[kPanelButtons] = {
     {"button_exit", "Exit the program!", nullptr, ltrb(557, 45, 577, 65)},

@@ -164,10 +164,10 @@ bool MainWindow::create(const std::string& program_folder) {
 void MainWindow::make_tray() {
   menu_ = std::make_unique<QMenu>();
   // The house palette (docs/skin.md), also where the desktop's style differs.
-  menu_->setStyleSheet(QStringLiteral(
-      "QMenu { background: #1c232b; color: #d6dee6; border: 1px solid #4a5867; padding: 4px; }"
-      "QMenu::item { padding: 4px 28px 4px 16px; }"
-      "QMenu::item:selected { background: #1f6f87; color: #ffffff; }"));
+  menu_->setStyleSheet(
+      QStringLiteral("QMenu { background: #1c232b; color: #d6dee6; border: 1px solid #4a5867; padding: 4px; }"
+                     "QMenu::item { padding: 4px 28px 4px 16px; }"
+                     "QMenu::item:selected { background: #1f6f87; color: #ffffff; }"));
   menu_->setFont(skin::font(15, 400));
   connect(menu_->addAction(QStringLiteral("Viewer")), &QAction::triggered, this, [this] { show_from_tray(); });
   connect(menu_->addAction(QStringLiteral("About")), &QAction::triggered, this, [this] { show_about(); });
@@ -249,8 +249,10 @@ void MainWindow::show_from_tray() {
 void MainWindow::minimize() {
   // Hidden, it comes back only through the tray: without a tray host it is
   // minimized instead, or it could never come back.
-  if (tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable()) hide();
-  else showMinimized();
+  if (tray_ && tray_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable())
+    hide();
+  else
+    showMinimized();
 }
 
 void MainWindow::show_about() {
@@ -262,8 +264,8 @@ void MainWindow::show_about() {
 QString MainWindow::help_file() const {
   if (!options_.help_file.empty()) return qs(options_.help_file);
   const QString dir = QCoreApplication::applicationDirPath();
-  for (const QString& candidate : {dir + QStringLiteral("/help/index.html"),
-                                   dir + QStringLiteral("/../share/quorvan-viewer/help/index.html")}) {
+  for (const QString& candidate :
+       {dir + QStringLiteral("/help/index.html"), dir + QStringLiteral("/../share/quorvan-viewer/help/index.html")}) {
     if (QFileInfo::exists(candidate)) return QFileInfo(candidate).canonicalFilePath();
   }
   return dir + QStringLiteral("/help/index.html");
@@ -288,9 +290,15 @@ void MainWindow::request_exit() {
 
 void MainWindow::panel_button(int id) {
   switch (id) {
-    case L::kExit: request_exit(); break;
-    case L::kMinimize: minimize(); break;
-    case L::kHelp: open_help(); break;
+    case L::kExit:
+      request_exit();
+      break;
+    case L::kMinimize:
+      minimize();
+      break;
+    case L::kHelp:
+      open_help();
+      break;
     case L::kUtility:
       if (dialogs_->utility_settings(this)) {
         core_->settings_changed();
@@ -321,7 +329,9 @@ void MainWindow::panel_button(int id) {
       }
       update();
       break;
-    case L::kSavedFiles: dialogs_->saved_files(this); break;
+    case L::kSavedFiles:
+      dialogs_->saved_files(this);
+      break;
   }
 }
 
@@ -371,8 +381,10 @@ void MainWindow::set_tray_icon(int step) {
 
 void MainWindow::tick_tray() {
   if (shut_down_) return;
-  if (cameras().any_recording_open()) set_tray_icon((tray_step_ + 1) % kTrayFrames);
-  else if (tray_step_ != -1) set_tray_icon(-1);
+  if (cameras().any_recording_open())
+    set_tray_icon((tray_step_ + 1) % kTrayFrames);
+  else if (tray_step_ != -1)
+    set_tray_icon(-1);
 }
 
 void MainWindow::refresh() {
@@ -521,7 +533,8 @@ void MainWindow::client_press(const QPoint& p) {
       cameras().scroll_grid(L::track_hit(p, thumb_top_) == L::TrackHit::Above ? -1 : 1);
       set_thumb_top(L::thumb_top_for(cameras().grid_position()));
       return;
-    case L::TrackHit::None: break;
+    case L::TrackHit::None:
+      break;
   }
   const int row = L::row_at(p);
   if (row < 0) return;
@@ -708,10 +721,16 @@ void MainWindow::paint_cell(QPainter& painter, int cell) {
     painter.drawImage(QRectF(placeholder), strip, source);
   };
   switch (list.cell_look(cell)) {
-    case model::CellLook::NoCamera: draw_placeholder(0); return;
-    case model::CellLook::Popup: draw_placeholder(2); return;
-    case model::CellLook::CameraOff: return;  // the background shows a switched-off camera
-    case model::CellLook::Live: break;
+    case model::CellLook::NoCamera:
+      draw_placeholder(0);
+      return;
+    case model::CellLook::Popup:
+      draw_placeholder(2);
+      return;
+    case model::CellLook::CameraOff:
+      return;  // the background shows a switched-off camera
+    case model::CellLook::Live:
+      break;
   }
   model::Camera* camera = list.slot(list.channel_of_cell(cell));
   if (!camera) return;

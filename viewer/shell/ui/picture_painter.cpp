@@ -88,8 +88,10 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
       const int sy = y0 + t * span / rows_per;  // picture row, top first
       const std::uint8_t* row =
           picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
-      if (t == 0) copy_row(sums, row, row_bytes);
-      else add_row(sums, row, row_bytes);
+      if (t == 0)
+        copy_row(sums, row, row_bytes);
+      else
+        add_row(sums, row, row_bytes);
     }
     auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
     const std::int32_t* taps = tap_x.data();

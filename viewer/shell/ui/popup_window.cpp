@@ -75,8 +75,8 @@ PopupWindow::~PopupWindow() { (void)release_camera(); }
 
 void PopupWindow::make_buttons() {
   const P::Geometry& g = P::geometry(size_);
-  record_ = &add_button({QStringLiteral("popup_record"), g.record.size(), 6, true}, g.record,
-                        QStringLiteral("Record"), [this] { record(); });
+  record_ = &add_button({QStringLiteral("popup_record"), g.record.size(), 6, true}, g.record, QStringLiteral("Record"),
+                        [this] { record(); });
   play_ = &add_button({QStringLiteral("popup_play"), g.play.size(), 6, false}, g.play, QStringLiteral("Play"),
                       [this] { play(); });
   stop_ = &add_button({QStringLiteral("popup_stop"), g.stop.size(), 6, false}, g.stop, QStringLiteral("Stop"),
@@ -87,10 +87,10 @@ void PopupWindow::make_buttons() {
                       QStringLiteral("Zoom selected area"), [this] { toggle_zoom(); });
   // Three looks: its strip is swapped (no sound) besides the "on" set.
   mute_ = &add_button(skin::StripSource{}, g.mute, QStringLiteral("Mute option"), [this] { toggle_mute(); });
-  size_button_ = &add_button({QStringLiteral("popup_size"), g.size_button.size(), 6, false}, g.size_button,
-                             QString(), [this] { change_size(); });
-  close_ = &add_button({QStringLiteral("button_exit"), g.close.size(), 3, false}, g.close,
-                       QStringLiteral("Minimize"), [this] { close(); });
+  size_button_ = &add_button({QStringLiteral("popup_size"), g.size_button.size(), 6, false}, g.size_button, QString(),
+                             [this] { change_size(); });
+  close_ = &add_button({QStringLiteral("button_exit"), g.close.size(), 3, false}, g.close, QStringLiteral("Minimize"),
+                       [this] { close(); });
   const qreal dpr = current_ratio();
   mute_strip_ = skin::drawn_strip(QStringLiteral("popup_mute"), g.mute.size(), 6, dpr);
   no_sound_strip_ = skin::drawn_strip(QStringLiteral("popup_mute_none"), g.mute.size(), 3, dpr);
@@ -488,7 +488,8 @@ void PopupWindow::paint_picture(QPainter& painter) {
   if (!picture || reconnecting_) {
     painter.setFont(skin::font(11, 700));
     painter.setPen(skin::kTextDim);
-    painter.drawText(target, Qt::AlignCenter, reconnecting_ ? QStringLiteral("RECONNECTING") : QStringLiteral("CONNECTING"));
+    painter.drawText(target, Qt::AlignCenter,
+                     reconnecting_ ? QStringLiteral("RECONNECTING") : QStringLiteral("CONNECTING"));
   }
   const QRect selection = selection_rect();
   if (!selection.isEmpty()) {

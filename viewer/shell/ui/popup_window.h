@@ -13,8 +13,8 @@
 // destroys them. User-interface thread only.
 #pragma once
 
-#include <QPoint>
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QTimer>
 #include <QWidget>

@@ -46,8 +46,10 @@ bool ShutterSound::load(const std::uint8_t* wav, std::size_t size) {
 void ShutterSound::play_async(const std::uint8_t* wav, std::size_t size) {
   if (!load(wav, size)) return;
   // A sound still loading plays as soon as it is ready.
-  if (effect_->status() == QSoundEffect::Ready) start();
-  else play_when_ready_ = true;
+  if (effect_->status() == QSoundEffect::Ready)
+    start();
+  else
+    play_when_ready_ = true;
 }
 
 void ShutterSound::start() {

@@ -25,7 +25,9 @@ const char* const kFieldLabels[] = {"Name", "MAC", "Description", "Address", "Po
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 std::string ss(const QString& s) { return s.toStdString(); }
 
-bool adding(CameraDialogMode mode) { return mode == CameraDialogMode::AddFound || mode == CameraDialogMode::AddByAddress; }
+bool adding(CameraDialogMode mode) {
+  return mode == CameraDialogMode::AddFound || mode == CameraDialogMode::AddByAddress;
+}
 
 // Buttons of a row, right-aligned above the bottom edge.
 QRect bottom_button(int index_from_right, int width) {
@@ -230,8 +232,8 @@ void CameraDialog::test(bool then_add) {
   });
   begin_job(job);
   work_.start([job, input] {
-    job->test = model::CameraDialogModel::run_test(
-        input, [&job](const std::string& url) { return job->fetcher.fetch(url); });
+    job->test =
+        model::CameraDialogModel::run_test(input, [&job](const std::string& url) { return job->fetcher.fetch(url); });
     post_to_ui_thread([job] { job->handover.deliver(); });
   });
 }

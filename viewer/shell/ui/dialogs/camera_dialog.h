@@ -12,8 +12,8 @@
 // User-interface thread only.
 #pragma once
 
-#include <QListWidget>
 #include <QLineEdit>
+#include <QListWidget>
 
 #include <array>
 #include <memory>

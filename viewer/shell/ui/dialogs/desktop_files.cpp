@@ -27,9 +27,9 @@ bool file_manager_on_bus() {
   const QString service = QLatin1String(kFileManagerService);
   if (bus.interface()->isServiceRegistered(service).value()) return true;
   // A file manager that is started on demand by the bus.
-  const QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-      QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
+  const QDBusMessage call =
+      QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+                                     QStringLiteral("org.freedesktop.DBus"), QStringLiteral("ListActivatableNames"));
   const QDBusMessage reply = bus.call(call, QDBus::Block, kQueryTimeoutMs);
   return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
          reply.arguments().front().toStringList().contains(service);
@@ -74,9 +74,7 @@ bool DesktopFiles::has_player(const std::string& path) {
   return false;
 }
 
-bool DesktopFiles::open_file(const std::string& path) {
-  return start_detached(QStringLiteral("xdg-open"), {qs(path)});
-}
+bool DesktopFiles::open_file(const std::string& path) { return start_detached(QStringLiteral("xdg-open"), {qs(path)}); }
 
 bool DesktopFiles::show_folder(const std::string& folder) {
   const QString uri = QUrl::fromLocalFile(qs(folder)).toString();

@@ -100,8 +100,10 @@ skin::SkinButton& HouseDialog::add_button_labelled(const QRect& rect, const QStr
 void HouseDialog::set_button_enabled(skin::SkinButton* b, bool enabled) {
   if (!b) return;
   const bool was = !disabled_.count(b);
-  if (enabled) disabled_.erase(b);
-  else disabled_.insert(b);
+  if (enabled)
+    disabled_.erase(b);
+  else
+    disabled_.insert(b);
   if (was != enabled) update(b->rect());
 }
 
@@ -140,8 +142,10 @@ Qt::CursorShape HouseDialog::cursor_at(const QPoint& p) const {
 
 void HouseDialog::paint_skin(QPainter& painter, const QRect& dirty) {
   painter.fillRect(dirty, skin::kBodyBottom);
-  if (!background_.isNull()) painter.drawImage(QPoint(0, 0), background_);
-  else skin::paint_body(painter, QRectF(rect()), skin::kDialogCorner);
+  if (!background_.isNull())
+    painter.drawImage(QPoint(0, 0), background_);
+  else
+    skin::paint_body(painter, QRectF(rect()), skin::kDialogCorner);
   painter.save();
   painter.setPen(skin::kPanelLine);
   painter.drawLine(QPointF(16, kCaptionHeight - 0.5), QPointF(width() - 16, kCaptionHeight - 0.5));

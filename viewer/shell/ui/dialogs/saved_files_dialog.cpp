@@ -52,13 +52,11 @@ struct FilesDialog::Walk {
 };
 
 FilesDialog::FilesDialog(QWidget* parent, int mode, const SavedFilesContext& context)
-    : HouseDialog(parent, kSize, QLatin1String(kModeTitles[mode == 1 ? 1 : 0]),
-                  QStringLiteral("dialog_files")),
+    : HouseDialog(parent, kSize, QLatin1String(kModeTitles[mode == 1 ? 1 : 0]), QStringLiteral("dialog_files")),
       model_(mode == 1 ? context.motion_path : context.record_path, *context.desktop, context.being_recorded) {
   add_close_button(kFilesClose, QStringLiteral("Close"));
   const QString folder = QString::fromStdString(model_.folder());
-  add_label(QRect(20, 44, 305, 18),
-            QFontMetrics(skin::font(14, 400)).elidedText(folder, Qt::ElideMiddle, 305));
+  add_label(QRect(20, 44, 305, 18), QFontMetrics(skin::font(14, 400)).elidedText(folder, Qt::ElideMiddle, 305));
 
   list_ = new QTreeWidget(this);
   list_->setGeometry(kFilesList);
@@ -73,16 +71,22 @@ FilesDialog::FilesDialog(QWidget* parent, int mode, const SavedFilesContext& con
     list_->setColumnWidth(c, model::kFileColumnWidths[static_cast<std::size_t>(c)]);
   }
 
-  add_button_labelled(QRect(90, 231, 57, 18), QStringLiteral("Play"), [this] { (void)model_.play(selected_row()); },
-                      13);
-  add_button_labelled(QRect(165, 231, 57, 18), QStringLiteral("Delete"), [this] {
-    const int row = selected_row();
-    if (model_.remove(row)) delete list_->takeTopLevelItem(row);
-  }, 13);
-  add_button_labelled(QRect(240, 231, 57, 18), QStringLiteral("Explore"), [this] { (void)model_.explore(); }, 13);
+  add_button_labelled(
+      QRect(90, 231, 57, 18), QStringLiteral("Play"), [this] { (void)model_.play(selected_row()); }, 13);
+  add_button_labelled(
+      QRect(165, 231, 57, 18), QStringLiteral("Delete"),
+      [this] {
+        const int row = selected_row();
+        if (model_.remove(row)) delete list_->takeTopLevelItem(row);
+      },
+      13);
+  add_button_labelled(
+      QRect(240, 231, 57, 18), QStringLiteral("Explore"), [this] { (void)model_.explore(); }, 13);
 
-  if (context.work) start_walk(*context.work);
-  else walk_done_ = true;
+  if (context.work)
+    start_walk(*context.work);
+  else
+    walk_done_ = true;
 }
 
 FilesDialog::~FilesDialog() {
@@ -140,10 +144,9 @@ void FilesDialog::take_rows() {
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
-      items.push_back(new QTreeWidgetItem(QStringList{QString::fromStdString(it->camera),
-                                                      QString::fromStdString(it->file),
-                                                      QString::fromStdString(it->start),
-                                                      QString::fromStdString(it->end)}));
+      items.push_back(
+          new QTreeWidgetItem(QStringList{QString::fromStdString(it->camera), QString::fromStdString(it->file),
+                                          QString::fromStdString(it->start), QString::fromStdString(it->end)}));
     }
     list_->insertTopLevelItems(0, items);
     model_.add_found(std::move(rows));

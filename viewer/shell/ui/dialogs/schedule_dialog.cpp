@@ -28,11 +28,11 @@ QRect picker_label(int row) { return QRect(24, kPickerTop + row * kPickerStep, 1
 }  // namespace
 
 ScheduleDialog::ScheduleDialog(QWidget* parent, model::ScheduleDialogModel& model, model::Camera& camera)
-    : HouseDialog(parent, model.kind() == record::kMotionWindow ? kMotionSize : kScheduleSize,
-                  model.kind() == record::kMotionWindow ? QStringLiteral("Motion detection settings")
-                                                        : QStringLiteral("Scheduled recordings"),
-                  model.kind() == record::kMotionWindow ? QStringLiteral("dialog_motion")
-                                                        : QStringLiteral("dialog_schedule")),
+    : HouseDialog(
+          parent, model.kind() == record::kMotionWindow ? kMotionSize : kScheduleSize,
+          model.kind() == record::kMotionWindow ? QStringLiteral("Motion detection settings")
+                                                : QStringLiteral("Scheduled recordings"),
+          model.kind() == record::kMotionWindow ? QStringLiteral("dialog_motion") : QStringLiteral("dialog_schedule")),
       model_(model),
       motion_(model.kind() == record::kMotionWindow) {
   add_close_button(QRect(width() - 34, 12, 20, 20), QStringLiteral("Close"));
@@ -123,9 +123,9 @@ QRect ScheduleDialog::picture_rect() const { return motion_ ? kPicture : QRect()
 void ScheduleDialog::fill_list() {
   list_->clear();
   for (const model::ScheduleRow& row : model_.rows()) {
-    list_->addTopLevelItem(new QTreeWidgetItem(
-        QStringList{QString::fromStdString(row.frequency), QString::fromStdString(row.start),
-                    QString::fromStdString(row.duration)}));
+    list_->addTopLevelItem(
+        new QTreeWidgetItem(QStringList{QString::fromStdString(row.frequency), QString::fromStdString(row.start),
+                                        QString::fromStdString(row.duration)}));
   }
 }
 
@@ -146,9 +146,9 @@ model::SchedulePicks ScheduleDialog::picks() const {
 void ScheduleDialog::add() {
   if (model_.add(picks())) {
     const model::ScheduleRow& row = model_.rows().back();
-    list_->addTopLevelItem(new QTreeWidgetItem(
-        QStringList{QString::fromStdString(row.frequency), QString::fromStdString(row.start),
-                    QString::fromStdString(row.duration)}));
+    list_->addTopLevelItem(
+        new QTreeWidgetItem(QStringList{QString::fromStdString(row.frequency), QString::fromStdString(row.start),
+                                        QString::fromStdString(row.duration)}));
   }
 }
 
@@ -216,8 +216,8 @@ void ScheduleDialog::paint_picture(QPainter& painter) {
   painter.setPen(QPen(Qt::white, 1));
   painter.setRenderHint(QPainter::Antialiasing, false);
   for (int i = 1; i < n; ++i) {
-    const auto r = zones.zone_rect(i, kPicture.width(), kPicture.height());          // column i, row 0
-    const auto rr = zones.zone_rect(i * n, kPicture.width(), kPicture.height());     // row i, column 0
+    const auto r = zones.zone_rect(i, kPicture.width(), kPicture.height());       // column i, row 0
+    const auto rr = zones.zone_rect(i * n, kPicture.width(), kPicture.height());  // row i, column 0
     painter.drawLine(kPicture.left() + r[0], kPicture.top(), kPicture.left() + r[0], kPicture.bottom());
     painter.drawLine(kPicture.left(), kPicture.top() + rr[1], kPicture.right(), kPicture.top() + rr[1]);
   }

@@ -109,8 +109,10 @@ UtilityDialog::UtilityDialog(QWidget* parent, config::Settings& settings, model:
     if (!showing_) model_.auto_play = on;
   });
 
-  add_button_labelled(kSave, QStringLiteral("Save"), [this] { (void)save(); }, 13);
-  add_button_labelled(kCancel, QStringLiteral("Cancel"), [this] { reject(); }, 13);
+  add_button_labelled(
+      kSave, QStringLiteral("Save"), [this] { (void)save(); }, 13);
+  add_button_labelled(
+      kCancel, QStringLiteral("Cancel"), [this] { reject(); }, 13);
   show_model();
 }
 
@@ -126,9 +128,9 @@ void UtilityDialog::read_folders() {
 
 void UtilityDialog::browse(int index) {
   QLineEdit* edit = folders_[static_cast<std::size_t>(index)];
-  const QString chosen = QFileDialog::getExistingDirectory(
-      this, QLatin1String(kFolderLabels[index]), edit->text(),
-      QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+  const QString chosen =
+      QFileDialog::getExistingDirectory(this, QLatin1String(kFolderLabels[index]), edit->text(),
+                                        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (chosen.isEmpty()) return;  // cancelled: nothing changes
   edit->setText(chosen);
   read_folders();
