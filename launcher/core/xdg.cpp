@@ -14,6 +14,8 @@
 #include <sstream>
 
 #include "launcher/core/process.h"
+#include "viewer/config/atomic_file.h"
+#include "viewer/platform/autostart.h"
 
 namespace launcher {
 namespace {
@@ -82,38 +84,6 @@ std::string read_text(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-// The string escapes of the desktop entry format.
-std::string unescape(std::string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '\\' || i + 1 == s.size()) {
-      out += s[i];
-      continue;
-    }
-    switch (s[++i]) {
-      case 's':
-        out += ' ';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case '\\':
-        out += '\\';
-        break;
-      default:
-        out += '\\';
-        out += s[i];
-    }
-  }
-  return out;
 }
 
 // Calls visit(key, value) for each "key=value" line of the group in an
@@ -280,7 +250,7 @@ std::optional<std::string> desktop_entry_value(const std::string& file, std::str
   std::optional<std::string> found;
   for_each_in_group(read_text(file), "[Desktop Entry]", [&](std::string_view k, std::string_view v) {
     if (k != key) return true;
-    found = unescape(v);
+    found = platform::unescape_desktop_string(v);
     return false;
   });
   return found;
@@ -288,7 +258,7 @@ std::optional<std::string> desktop_entry_value(const std::string& file, std::str
 
 std::vector<std::string> split_exec(std::string_view exec_value) {
   // The string escapes first, then the quoting of the Exec key.
-  const std::string line = unescape(exec_value);
+  const std::string line = platform::unescape_desktop_string(exec_value);
   std::vector<std::string> args;
   std::size_t i = 0;
   while (i < line.size()) {
@@ -394,25 +364,9 @@ int write_default_app(const XdgDirs& dirs, std::string_view mime, std::string_vi
 }
 
 int replace_file(const std::string& path, const std::string& text, unsigned mode) {
-  std::string temp = path + ".XXXXXX";
-  const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) return errno;
-  int error = 0;
-  std::size_t done = 0;
-  while (done < text.size() && error == 0) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0)
-      error = n < 0 ? errno : EIO;
-    else
-      done += static_cast<std::size_t>(n);
-  }
-  if (error == 0 && ::fchmod(fd, static_cast<mode_t>(mode)) != 0) error = errno;
-  if (error == 0 && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && std::rename(temp.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) ::unlink(temp.c_str());
-  return error;
+  errno = 0;
+  if (config::write_file_atomically(path, text, mode)) return 0;
+  return errno != 0 ? errno : EIO;
 }
 
 }  // namespace launcher

@@ -38,6 +38,10 @@ inline constexpr std::string_view kAutostartName = "Vistaro";
 // Absolute path of the running program file, or empty when it cannot be told.
 [[nodiscard]] std::string running_program_path();
 
+// A desktop entry's string value with the format's escapes (\s \n \t \r
+// \\) undone; other backslashes stay as they are.
+[[nodiscard]] std::string unescape_desktop_string(std::string_view s);
+
 // Exec value for a program path: quoted when it holds reserved characters,
 // "%" doubled, then the string escapes of the format applied. Exposed for
 // tests; parse_exec_program reverses it.

@@ -79,7 +79,33 @@ std::string escape_string(std::string_view s) {
   return out;
 }
 
-std::string unescape_string(std::string_view s) {
+// Writes the entry next to its final name and renames it into place, so that
+// the session never sees a half-written file.
+bool write_file_replacing(const std::string& path, const std::string& text) {
+  std::string temp = path + ".tmp";
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ok = ::fsync(fd) == 0 && ok;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace
+
+std::string unescape_desktop_string(std::string_view s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] != '\\' || i + 1 == s.size()) {
@@ -110,32 +136,6 @@ std::string unescape_string(std::string_view s) {
   return out;
 }
 
-// Writes the entry next to its final name and renames it into place, so that
-// the session never sees a half-written file.
-bool write_file_replacing(const std::string& path, const std::string& text) {
-  std::string temp = path + ".tmp";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  std::size_t done = 0;
-  bool ok = true;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ok = ::fsync(fd) == 0 && ok;
-  ok = ::close(fd) == 0 && ok;
-  if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temp.c_str());
-  return false;
-}
-
-}  // namespace
-
 std::string autostart_entry_path() { return config_home() + "/autostart/" + std::string(kAutostartName) + ".desktop"; }
 
 std::string exec_value_for(std::string_view program_path) {
@@ -161,7 +161,7 @@ std::string exec_value_for(std::string_view program_path) {
 }
 
 std::optional<std::string> parse_exec_program(std::string_view exec_value) {
-  std::string line = unescape_string(exec_value);
+  std::string line = unescape_desktop_string(exec_value);
   std::string program;
   std::size_t i = 0;
   while (i < line.size() && line[i] == ' ') ++i;
