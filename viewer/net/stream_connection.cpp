@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstring>
 #include <optional>
-#include <system_error>
 
 #include "viewer/net/camera_http.h"
 #include "viewer/platform/http_fetch.h"
@@ -114,102 +113,59 @@ int StreamConnection::connect_and_request(const std::string& address, const std:
     }
   }
   start_receiving();
-  if (!receiver_.joinable()) return kConnectRetry;
   return kConnectStreaming;
 }
 
 void StreamConnection::start_receiving() {
-  stop_.store(false);
-  receive_failed_.store(false);
-  {
-    std::lock_guard lock(window_mutex_);
-    begin_ = 0;
-    end_ = 0;
-    arrivals_.clear();
-    received_ = 0;
-    handed_ = 0;
-    last_arrival_ = 0;
-  }
-  try {
-    receiver_ = std::thread([this] { receive_loop(); });
-  } catch (const std::system_error&) {
-    receive_failed_.store(true);
-  }
+  begin_ = 0;
+  end_ = 0;
+  arrivals_.clear();
+  received_ = 0;
+  handed_ = 0;
+  last_arrival_ = 0;
+  streaming_ = true;
 }
 
-bool StreamConnection::free_space(std::uint32_t* at, std::uint32_t* room) {
-  std::unique_lock lock(window_mutex_);
-  // Wait while the window holds a whole window of unread bytes.
-  space_freed_.wait(lock, [this] { return stop_.load() || aborted_.load() || end_ - begin_ < kWindowBytes; });
-  if (stop_.load() || aborted_.load()) return false;
-  if (end_ == kWindowBytes) {
-    // The free space is in front of the unread bytes: move them there. The
-    // reader copies only under the lock, so it never sees them moving.
-    std::memmove(window_.data(), window_.data() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-  }
-  *at = end_;
-  *room = kWindowBytes - end_;
-  return true;
-}
-
-void StreamConnection::receive_loop() {
-  for (;;) {
-    std::uint32_t at = 0, room = 0;
-    if (!free_space(&at, &room)) break;
-    // Blocks until the network delivers something; the socket's receive
-    // time-out ends a stalled stream, and close() or abort() shut it down.
-    const std::size_t got = socket_.read_some(window_.data() + at, room);
-    std::lock_guard lock(window_mutex_);
-    if (got == 0) {
-      // Wake a reader already waiting: the stream is over, and it must not
-      // sit out the whole time-out to learn that.
-      receive_failed_.store(true);
-      data_arrived_.notify_all();
-      break;
-    }
-    end_ += static_cast<std::uint32_t>(got);
-    received_ += got;
-    arrivals_.push_back({received_, platform::tick_ms()});
-    data_arrived_.notify_all();
-  }
+void StreamConnection::make_room(std::uint32_t wanted) {
+  if (kWindowBytes - end_ >= wanted) return;
+  std::memmove(window_.data(), window_.data() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
 }
 
 int StreamConnection::read(std::uint8_t* destination, std::uint32_t n) {
   if (destination == nullptr || n == 0 || n > kWindowBytes) return -1;
-  if (!receiver_.joinable() || !socket_.is_open()) return -1;
-  std::unique_lock lock(window_mutex_);
-  const bool ready = data_arrived_.wait_for(lock, std::chrono::seconds(timeout_s_), [&] {
-    return end_ - begin_ >= n || stop_.load() || aborted_.load() || receive_failed_.load();
-  });
-  if (!ready || stop_.load() || aborted_.load() || end_ - begin_ < n) return -1;
+  if (!streaming_ || !socket_.is_open()) return -1;
+  while (end_ - begin_ < n) {
+    // A stop request shuts the socket down, which ends a receive in
+    // progress; the flag covers one that came before this read.
+    if (aborted_.load()) return -1;
+    const std::uint32_t missing = n - (end_ - begin_);
+    make_room(missing);
+    // Blocks until the missing bytes are there; the socket's receive
+    // time-out ends a stalled stream, and close(), abort() and interrupt()
+    // shut it down.
+    const std::size_t got = socket_.read_at_least(window_.data() + end_, missing, kWindowBytes - end_);
+    if (got == 0) {
+      streaming_ = false;  // the stream is over; the owner connects again
+      return -1;
+    }
+    end_ += static_cast<std::uint32_t>(got);
+    received_ += got;
+    arrivals_.push_back({received_, platform::tick_ms()});
+  }
   std::memcpy(destination, window_.data() + begin_, n);
   begin_ += n;
   handed_ += n;
   while (!arrivals_.empty() && arrivals_.front().end < handed_) arrivals_.pop_front();
   if (!arrivals_.empty()) last_arrival_ = arrivals_.front().tick;
-  space_freed_.notify_all();
   return static_cast<int>(n);
 }
 
 void StreamConnection::close() {
-  {
-    // Shutting the socket down first wakes a receive thread blocked in recv.
-    std::lock_guard lock(socket_mutex_);
-    socket_.shutdown();
-  }
-  {
-    std::lock_guard lock(window_mutex_);
-    stop_.store(true);
-    space_freed_.notify_all();
-    data_arrived_.notify_all();
-  }
-  if (receiver_.joinable()) receiver_.join();
-  {
-    std::lock_guard lock(socket_mutex_);
-    socket_.close();
-  }
+  std::lock_guard lock(socket_mutex_);
+  streaming_ = false;
+  socket_.close();
 }
 
 void StreamConnection::set_stop_reason(std::atomic<bool>& reason, bool on) {
@@ -224,12 +180,8 @@ void StreamConnection::set_stop_reason(std::atomic<bool>& reason, bool on) {
 }
 
 void StreamConnection::abort() {
+  // Shutting the socket down (set_stop_reason) ends a read in progress.
   set_stop_reason(aborted_, true);
-  // A reader waiting for the window, and a receive thread waiting for
-  // room in it, see the abort at once.
-  std::lock_guard lock(window_mutex_);
-  data_arrived_.notify_all();
-  space_freed_.notify_all();
 }
 
 void StreamConnection::clear_abort() { set_stop_reason(aborted_, false); }

@@ -2,28 +2,28 @@
 //
 // start() resolves the camera (through its dynamic-DNS page when the port is
 // empty), connects, sends the video request and reads the reply head. While
-// streaming, a receive thread takes whatever the network delivers into a
-// 12,800-byte window, and read() hands out the front of the window as soon
-// as the bytes asked for are there, so the network read of the next piece
-// overlaps with the parsing of this one. A read never waits for more than
-// it asks: a window that had to be full first would hold every picture back
-// by 12,800 bytes of stream (170 ms at 600 kbit/s, over a second for a
-// camera sending little). The window's indices are shared under one lock;
-// the receive thread writes into free space the reader never touches.
+// streaming, read() serves the stream from a 12,800-byte window that it
+// refills from the socket on the owner's own thread: each refill takes
+// everything the network has delivered so far, and when that is still short
+// of the bytes asked for, waits for exactly the rest. So a read never waits
+// for more than it asks (a window that had to be full first would hold every
+// picture back by 12,800 bytes of stream, 170 ms at 600 kbit/s), and a camera
+// costs one wake-up per piece the demultiplexer asks for, not a hand-over
+// between two threads for every network segment. The kernel's socket buffer
+// keeps receiving while the owner parses.
 //
 // Threads: start(), read() and close() belong to one owner thread (the
 // camera's stream thread). abort(), interrupt(), is_dead() and is_closed()
-// may be called from any thread.
+// may be called from any thread; they wake a blocked read by shutting the
+// socket down.
 #pragma once
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "viewer/net/byte_source.h"
 #include "viewer/platform/event.h"
@@ -62,7 +62,7 @@ class StreamConnection final : public ByteSource {
   [[nodiscard]] int read(std::uint8_t* destination, std::uint32_t n) override;
   std::uint32_t arrival_tick() const override { return last_arrival_; }
 
-  // Ends the receive thread and closes the socket. Owner thread.
+  // Closes the socket. Owner thread.
   void close();
 
   // Makes every blocking step of the owner fail promptly, now and until
@@ -100,11 +100,9 @@ class StreamConnection final : public ByteSource {
   // attempt_cancelled_); setting one also wakes what blocks now.
   void set_stop_reason(std::atomic<bool>& reason, bool on);
   void start_receiving();
-  void receive_loop();
-  // Waits for free space in the window (moving the unread bytes to its
-  // front when they block it) and returns where the next bytes may go and
-  // how many; false when receiving should end. Receive thread.
-  [[nodiscard]] bool free_space(std::uint32_t* at, std::uint32_t* room);
+  // Makes room behind the unread bytes for at least `wanted` more, moving
+  // them to the window's front when the free space is in front of them.
+  void make_room(std::uint32_t wanted);
 
   const int timeout_s_;
   platform::TcpSocket socket_;
@@ -118,15 +116,8 @@ class StreamConnection final : public ByteSource {
   // three change together under socket_mutex_.
   std::atomic<bool> attempt_stopped_{false};
 
-  // Receive side.
-  std::thread receiver_;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> receive_failed_{false};
-  // The unread bytes are window_[begin_, end_). The receive thread writes
-  // beyond end_ without the lock; everything else is under window_mutex_.
-  std::mutex window_mutex_;
-  std::condition_variable data_arrived_;  // the reader waits for bytes
-  std::condition_variable space_freed_;   // the receive thread waits for room
+  // Receive side, the owner's alone: the unread bytes are
+  // window_[begin_, end_).
   std::uint32_t begin_ = 0;
   std::uint32_t end_ = 0;
   std::array<std::uint8_t, kWindowBytes> window_{};
@@ -137,6 +128,7 @@ class StreamConnection final : public ByteSource {
     std::uint32_t tick = 0;
   };
   std::deque<Arrival> arrivals_;
+  bool streaming_ = false;      // the reply head was read: the stream follows
   std::uint64_t received_ = 0;  // stream bytes taken from the socket
   std::uint64_t handed_ = 0;    // stream bytes handed to the reader
   std::uint32_t last_arrival_ = 0;

@@ -63,6 +63,15 @@ class TcpSocket {
   // error or the time-out.
   [[nodiscard]] std::size_t read_some(void* buffer, std::size_t n);
 
+  // Receives at least `at_least` and at most `at_most` bytes: first what
+  // has already arrived, then, when that is short, waits for the rest in one
+  // receive that returns only once all of it is there (so a stream read in
+  // pieces wakes its reader once per piece, not once per network segment).
+  // Each wait lasts at most the receive time-out. Returns the bytes
+  // received, or 0 when the peer closed, on an error or the time-out (the
+  // bytes already received are lost).
+  [[nodiscard]] std::size_t read_at_least(void* buffer, std::size_t at_least, std::size_t at_most);
+
   // Waits up to timeout_ms milliseconds until there is something to read (or
   // the peer ended, or the socket was shut down). False on time-out or
   // without a socket.

@@ -159,6 +159,34 @@ std::size_t TcpSocket::read_exactly(void* buffer, std::size_t n) {
   return n;
 }
 
+std::size_t TcpSocket::read_at_least(void* buffer, std::size_t at_least, std::size_t at_most) {
+  const int fd = native_handle();
+  if (fd < 0 || buffer == nullptr || at_least == 0 || at_most < at_least) return 0;
+  auto* p = static_cast<std::uint8_t*>(buffer);
+  std::size_t got = 0;
+  for (;;) {
+    const ssize_t r = ::recv(fd, p, at_most, MSG_DONTWAIT);
+    if (r > 0) {
+      got = static_cast<std::size_t>(r);
+      break;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+    return 0;  // peer closed or error
+  }
+  if (got >= at_least) return got;
+  for (;;) {
+    // A receive that waits for all it asks returns less only when the
+    // time-out passed, the peer closed or the socket was shut down: the
+    // whole wait is bounded by one time-out, however slowly bytes trickle.
+    const std::size_t wanted = at_least - got;
+    const ssize_t r = ::recv(fd, p + got, wanted, MSG_WAITALL);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 || static_cast<std::size_t>(r) != wanted) return 0;
+    return at_least;
+  }
+}
+
 bool TcpSocket::wait_readable(int timeout_ms) const {
   const int fd = native_handle();
   if (fd < 0 || timeout_ms <= 0) return false;
