@@ -90,9 +90,13 @@ TEST(LivePath, WhatTheWindowsAskOfACamera) {
   for (int i = 0; i < 3; ++i) {
     ASSERT_TRUE(wait_until([&] { return rig.camera(i).picture() != nullptr; }, 5000)) << "camera " << i;
     std::shared_ptr<const media::Picture> p = rig.camera(i).picture();
-    EXPECT_EQ(p->width, rig.camera(i).picture_width());
+    EXPECT_EQ(p->width * p->scale, rig.camera(i).picture_width());
     EXPECT_EQ(p->rgb.size(), std::size_t{3} * p->width * p->height);
   }
+  // A cell is 176 x 132: the 640 camera's pictures are converted at half
+  // size for it, the smaller ones at their own.
+  EXPECT_EQ(rig.camera(2).picture()->scale, 2);
+  EXPECT_EQ(rig.camera(1).picture()->scale, 1);
   // Each connection was reported once to the refresh.
   EXPECT_TRUE(rig.camera(1).take_state_change());
   EXPECT_FALSE(rig.camera(1).take_state_change());

@@ -2,6 +2,7 @@
 // implementation against a slow, obviously right version of the formula.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -126,6 +127,67 @@ TEST_P(ColourPath, RefusesWhatItCannotConvert) {
   ConvertYUVtoRGB_with(GetParam(), yuv.data(), rgb.data(), 64, 64);
   EXPECT_EQ(rgb, std::vector<std::uint8_t>(64 * 64 * 3, 7));
   media::init_YUV2RGB_tab();
+}
+
+// The half-size picture is the full picture's formula applied to the
+// rounded mean of each 2 x 2 luma block with that block's chroma sample:
+// random pictures at the cameras' sizes, at widths whose half leaves a tail
+// after the vector blocks (176 -> 88), and the smallest ones.
+TEST_P(ColourPath, HalfSizeIsTheFormulaOnBlockMeans) {
+  std::mt19937 rng(7);
+  for (auto [w, h] : {std::pair{640, 480}, {320, 240}, {176, 144}, {160, 120}, {128, 2}, {66, 4}, {2, 2}}) {
+    std::vector<std::uint8_t> yuv(w * h * 3 / 2);
+    for (auto& b : yuv) b = static_cast<std::uint8_t>(rng());
+    const int hw = w / 2, hh = h / 2;
+    // The same picture at half size by hand: block means for luma, the
+    // chroma planes as they are (one sample per block), then the full
+    // formula on it at hw x hh with each chroma sample used once.
+    std::vector<std::uint8_t> expected(static_cast<std::size_t>(hw) * hh * 3);
+    auto clamp = [](std::int64_t v) { return static_cast<std::uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+    auto floor_div = [](std::int64_t v) { return v >= 0 ? v / 65536 : -((-v + 65535) / 65536); };
+    const std::uint8_t* cb = yuv.data() + w * h;
+    const std::uint8_t* cr = cb + hw * hh;
+    for (int r = 0; r < hh; ++r)
+      for (int x = 0; x < hw; ++x) {
+        const int mean = (yuv[2 * r * w + 2 * x] + yuv[2 * r * w + 2 * x + 1] + yuv[(2 * r + 1) * w + 2 * x] +
+                          yuv[(2 * r + 1) * w + 2 * x + 1] + 2) /
+                         4;
+        const std::int64_t l = 76309LL * (mean - 16);
+        const int u = cb[r * hw + x] - 128, v = cr[r * hw + x] - 128;
+        std::uint8_t* o = &expected[(static_cast<std::size_t>(hh - 1 - r) * hw + x) * 3];
+        o[0] = clamp(floor_div(l + 132201LL * u));
+        o[1] = clamp(floor_div(l - 25675LL * u - 53279LL * v));
+        o[2] = clamp(floor_div(l + 104597LL * v));
+      }
+    std::vector<std::uint8_t> rgb(expected.size() + 64, 0xA5);
+    media::ConvertYUVtoRGB_half_with(GetParam(), yuv.data(), cb, cr, rgb.data(), w, h);
+    for (std::size_t i = expected.size(); i < rgb.size(); ++i) ASSERT_EQ(rgb[i], 0xA5) << "wrote past the image";
+    rgb.resize(expected.size());
+    ASSERT_EQ(rgb, expected) << w << " x " << h;
+  }
+}
+
+// Large pictures are written past the cache when their rows are aligned;
+// an output that is not 16-byte aligned takes the ordinary stores. Both
+// give the same bytes, full and half size.
+TEST_P(ColourPath, AlignedAndUnalignedOutputsAgree) {
+  std::mt19937 rng(11);
+  const int w = 640, h = 480;
+  std::vector<std::uint8_t> yuv(w * h * 3 / 2);
+  for (auto& b : yuv) b = static_cast<std::uint8_t>(rng());
+  const std::size_t bytes = std::size_t{3} * w * h;
+  std::vector<std::uint8_t> storage(2 * bytes + 64);
+  std::uint8_t* aligned = storage.data() + (16 - reinterpret_cast<std::uintptr_t>(storage.data()) % 16) % 16;
+  std::uint8_t* unaligned = aligned + bytes + 16 + 1;
+  ConvertYUVtoRGB_with(GetParam(), yuv.data(), aligned, w, h);
+  ConvertYUVtoRGB_with(GetParam(), yuv.data(), unaligned, w, h);
+  ASSERT_TRUE(std::equal(aligned, aligned + bytes, unaligned));
+  ASSERT_TRUE(std::equal(aligned, aligned + bytes, reference(yuv, w, h).begin()));
+  const std::uint8_t* cb = yuv.data() + w * h;
+  const std::uint8_t* cr = cb + w * h / 4;
+  media::ConvertYUVtoRGB_half_with(GetParam(), yuv.data(), cb, cr, aligned, w, h);
+  media::ConvertYUVtoRGB_half_with(GetParam(), yuv.data(), cb, cr, unaligned, w, h);
+  ASSERT_TRUE(std::equal(aligned, aligned + bytes / 4, unaligned));
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, ColourPath, ::testing::Values(YuvToRgbPath::Table, YuvToRgbPath::Avx2),

@@ -433,6 +433,66 @@ TEST_F(PipelineTest, NothingIsConvertedWhileNoViewWantsThePicture) {
   p.stop();
 }
 
+// A view at most half the picture's size gets the picture converted at half
+// size (the 2 x 2 means of the decoded picture); a larger view, a zoom area
+// and a snapshot get every pixel, and a paused camera is converted again at
+// once when its view changes.
+TEST_F(PipelineTest, ASmallViewGetsAHalfSizePictureAndEverythingElseTheFullOne) {
+  // The first picture decoded by hand: what both sizes must show.
+  DECODER* d = decoder_create();
+  ASSERT_NE(d, nullptr);
+  std::vector<std::uint8_t> input(qvga_.codec_data.begin(), qvga_.codec_data.end());
+  input.insert(input.end(), qvga_.vops[0].bytes.begin(), qvga_.vops[0].bytes.end());
+  std::vector<std::uint8_t> yuv(320 * 240 * 3 / 2);
+  std::int32_t status = 0;
+  ASSERT_EQ(decoder_decode(d, yuv.data(), input.data(), input.size(), &status), kDecodeOk);
+  (void)decoder_destroy(d);
+  std::vector<std::uint8_t> full(320 * 240 * 3), half(160 * 120 * 3);
+  media::ConvertYUVtoRGB(yuv.data(), full.data(), 320, 240);
+  media::ConvertYUVtoRGB_half(yuv.data(), yuv.data() + 320 * 240, yuv.data() + 320 * 240 * 5 / 4, half.data(), 320,
+                              240);
+
+  VideoPipeline p;
+  ASSERT_TRUE(p.setup(qvga_.width, qvga_.height, qvga_.codec_data.data(), 18));
+  p.set_view_size(160, 120);
+  ASSERT_TRUE(p.start());
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return p.picture() != nullptr; }, 3000));
+  std::shared_ptr<const media::Picture> shown = p.picture();
+  EXPECT_EQ(shown->width, 160);
+  EXPECT_EQ(shown->height, 120);
+  EXPECT_EQ(shown->scale, 2);
+  EXPECT_EQ(shown->rgb, half);
+  EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 320, 240}));  // still the decoded picture's coordinates
+  std::vector<std::uint8_t> shot;
+  int w = 0, h = 0;
+  ASSERT_TRUE(p.copy_snapshot(shot, &w, &h));
+  EXPECT_EQ(w, 320);
+  EXPECT_EQ(h, 240);
+  EXPECT_EQ(shot, full);
+
+  // Paused: nothing new arrives, yet each change shows the right picture.
+  p.pause();
+  const auto shown_at = [&](int scale) {
+    return wait_until([&] { return p.picture() && p.picture()->scale == scale; }, 3000);
+  };
+  p.set_view_size(161, 120);  // more than half wide
+  ASSERT_TRUE(shown_at(1));
+  EXPECT_EQ(p.picture()->rgb, full);
+  p.set_view_size(100, 70);
+  ASSERT_TRUE(shown_at(2));
+  p.set_source_rect({0, 0, 160, 120});  // zoomed in on a quarter
+  ASSERT_TRUE(shown_at(1));
+  EXPECT_EQ(p.source_rect(), (media::Rect{0, 0, 160, 120}));
+  p.set_source_rect({});
+  ASSERT_TRUE(shown_at(2));
+  EXPECT_EQ(p.picture()->rgb, half);
+  p.set_view_size(0, 0);
+  EXPECT_EQ(p.picture(), nullptr);
+  EXPECT_FALSE(p.wanted());
+  p.stop();
+}
+
 TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {
   CaptureView view(false);
   VideoPipeline p;

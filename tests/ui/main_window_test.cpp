@@ -404,6 +404,16 @@ TEST(PicturePainter, BottomUpPicturesStretchedAndZoomed) {
   // An area outside the picture shows the whole picture.
   EXPECT_EQ(visible_source(picture, model::Rect{40, 40, 50, 50}), QRect(0, 0, 32, 16));
   EXPECT_EQ(visible_source(picture, model::Rect{20, 4, 100, 100}), QRect(20, 4, 12, 12));
+  // A picture converted at half size: the area, given in the decoded
+  // picture's coordinates, is halved (an odd edge keeps its last pixel).
+  media::Picture half;
+  half.width = picture.width;
+  half.height = picture.height;
+  half.rgb = picture.rgb;
+  half.scale = 2;
+  EXPECT_EQ(visible_source(half, model::Rect{32, 0, 64, 16}), QRect(16, 0, 16, 8));
+  EXPECT_EQ(visible_source(half, model::Rect{3, 3, 9, 9}), QRect(1, 1, 4, 4));
+  EXPECT_EQ(visible_source(half, model::Rect{}), QRect(0, 0, 32, 16));
 }
 
 TEST(PicturePainter, MadeSmallerEachPixelIsTheMeanOfItsBlock) {

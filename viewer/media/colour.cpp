@@ -75,6 +75,23 @@ void convert_pair_table(const Tables& t, const Picture& p, int pair, int x0) {
   }
 }
 
+void convert_half_row_table(const Tables& t, const Picture& p, int r, int x0) {
+  const int out_width = p.width / 2;
+  const std::uint8_t* y0 = p.y + static_cast<std::size_t>(2 * r) * p.width;
+  const std::uint8_t* y1 = y0 + p.width;
+  const std::uint8_t* cb = p.cb + static_cast<std::size_t>(r) * out_width;
+  const std::uint8_t* cr = p.cr + static_cast<std::size_t>(r) * out_width;
+  std::uint8_t* o = p.half_out_row(r) + 3 * static_cast<std::size_t>(x0);
+  const std::uint8_t* clip = t.clip;
+  for (int x = x0; x < out_width; ++x, o += 3) {
+    const int luma = (y0[2 * x] + y0[2 * x + 1] + y1[2 * x] + y1[2 * x + 1] + 2) >> 2;
+    const int l = t.luma[luma];
+    o[0] = clip[(l + t.cb_to_blue[cb[x]]) >> 16];
+    o[1] = clip[(l - t.cb_to_green[cb[x]] - t.cr_to_green[cr[x]]) >> 16];
+    o[2] = clip[(l + t.cr_to_red[cr[x]]) >> 16];
+  }
+}
+
 namespace {
 
 void convert_table(const Tables& t, const Picture& p) {
@@ -133,6 +150,37 @@ void ConvertYUVtoRGB_with(YuvToRgbPath path, const std::uint8_t* yuv, std::uint8
 void ConvertYUVtoRGB(const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height) {
   static const YuvToRgbPath best = colour_detail::avx2_supported() ? YuvToRgbPath::Avx2 : YuvToRgbPath::Table;
   ConvertYUVtoRGB_with(best, yuv, rgb, width, height);
+}
+
+void ConvertYUVtoRGB_half_with(YuvToRgbPath path, const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                               std::uint8_t* rgb, int width, int height) {
+  using namespace colour_detail;
+  const Tables t = tables();
+  if (t.clip == nullptr || cb == nullptr || cr == nullptr || !valid(y, rgb, width, height)) return;
+  const Picture p{y, cb, cr, rgb, width, height};
+  if (path == YuvToRgbPath::Avx2 && avx2_supported()) {
+    convert_half_avx2(t, p);
+  } else {
+    for (int r = 0; r < height / 2; ++r) convert_half_row_table(t, p, r, 0);
+  }
+}
+
+void ConvertYUVtoRGB_half(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* rgb,
+                          int width, int height) {
+  static const YuvToRgbPath best = colour_detail::avx2_supported() ? YuvToRgbPath::Avx2 : YuvToRgbPath::Table;
+  ConvertYUVtoRGB_half_with(best, y, cb, cr, rgb, width, height);
+}
+
+void ConvertYUVtoRGB_planes(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* rgb,
+                            int width, int height) {
+  using namespace colour_detail;
+  const Tables t = tables();
+  if (t.clip == nullptr || cb == nullptr || cr == nullptr || !valid(y, rgb, width, height)) return;
+  const Picture p{y, cb, cr, rgb, width, height};
+  if (avx2_supported())
+    convert_avx2(t, p);
+  else
+    convert_table(t, p);
 }
 
 }  // namespace media

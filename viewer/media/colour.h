@@ -27,10 +27,25 @@ void delete_YUV2RGB_tab();
 // pictures always are; odd sizes do not fit the chroma planes). Any thread.
 void ConvertYUVtoRGB(const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height);
 
+// The same for a picture whose three planes lie apart (a decoder's own
+// planes): y is width x height, cb and cr width/2 x height/2, rows packed.
+void ConvertYUVtoRGB_planes(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* rgb,
+                            int width, int height);
+
+// Converts a picture of width x height (planes as above) at half its size,
+// for a view that draws it that small or smaller: (width/2) x (height/2)
+// pixels, bottom row first, BGR. Each pixel takes the rounded mean of its
+// 2 x 2 block of luma and the block's own chroma sample, so the colours are
+// the full picture's and the work and the memory written are a quarter.
+void ConvertYUVtoRGB_half(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* rgb,
+                          int width, int height);
+
 // The implementations behind ConvertYUVtoRGB, for tests and benchmarks. All
 // give identical bytes; ConvertYUVtoRGB picks the fastest the processor runs.
 enum class YuvToRgbPath { Table, Avx2 };
 [[nodiscard]] bool yuv_to_rgb_path_supported(YuvToRgbPath path);
 void ConvertYUVtoRGB_with(YuvToRgbPath path, const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height);
+void ConvertYUVtoRGB_half_with(YuvToRgbPath path, const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                               std::uint8_t* rgb, int width, int height);
 
 }  // namespace media

@@ -18,6 +18,10 @@ struct Picture {
 
   // Output row of picture row r: the image is stored bottom row first.
   std::uint8_t* out_row(int r) const { return rgb + static_cast<std::size_t>(height - 1 - r) * 3 * width; }
+  // The same for row r of the half-size output (width/2 x height/2).
+  std::uint8_t* half_out_row(int r) const {
+    return rgb + static_cast<std::size_t>(height / 2 - 1 - r) * 3 * static_cast<std::size_t>(width / 2);
+  }
 };
 
 // The process-wide tables, or a clip of nullptr when none exist.
@@ -35,9 +39,15 @@ Tables tables();
 // 2 pair + 1 with the tables.
 void convert_pair_table(const Tables& t, const Picture& p, int pair, int x0);
 
-// The AVX2 conversion of a whole picture; exact to the table path, which it
-// uses for the columns past the last multiple of 32.
+// Converts columns x0 .. width/2-1 of row r of the half-size output with
+// the tables: each pixel takes the rounded mean of its 2 x 2 luma block and
+// the block's own chroma sample.
+void convert_half_row_table(const Tables& t, const Picture& p, int r, int x0);
+
+// The AVX2 conversions of a whole picture, full and half size; exact to the
+// table path, which they use for the columns past the last multiple of 32.
 bool avx2_supported();
 void convert_avx2(const Tables& t, const Picture& p);
+void convert_half_avx2(const Tables& t, const Picture& p);
 
 }  // namespace media::colour_detail

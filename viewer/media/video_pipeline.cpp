@@ -75,8 +75,12 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
 
   // A new decoder for every connection: one that has already read headers
   // would misread the codec data put in front of the first frame.
-  decoder_.reset(decoder_create());
-  if (!decoder_) return false;
+  {
+    std::lock_guard lock(yuv_mutex_);
+    have_decoded_ = false;
+    decoder_.reset(decoder_create());
+    if (!decoder_) return false;
+  }
 
   {
     std::lock_guard lock(motion_mutex_);
@@ -88,13 +92,8 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
   // codec data in front of the first frames; later frames are decoded where
   // they lie.
   const std::size_t luma = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  {
-    std::lock_guard lock(yuv_mutex_);
-    have_decoded_ = false;
-    if (!reserve_bytes(yuv_, luma * 3 / 2)) return false;
-  }
   if (!reserve_bytes(key_luma_, luma)) return false;
-  decode_bytes_.store(yuv_.size() + key_luma_.size() + decoder_allocated_bytes());
+  decode_bytes_.store(key_luma_.size() + decoder_allocated_bytes());
   ready_ = true;
   return true;
 }
@@ -157,8 +156,8 @@ void VideoPipeline::stop() {
 void VideoPipeline::release_decoding() {
   {
     std::lock_guard lock(yuv_mutex_);
-    free_bytes(yuv_);
     have_decoded_ = false;
+    decoder_.reset();
   }
   {
     std::lock_guard lock(motion_mutex_);
@@ -173,7 +172,6 @@ void VideoPipeline::release_decoding() {
   for (auto& b : buffers_) b.reset();
   free_bytes(key_luma_);
   free_bytes(input_);
-  decoder_.reset();
   decode_bytes_.store(0);
 }
 
@@ -303,12 +301,13 @@ bool VideoPipeline::decode_frame(const net::MediaFrame& frame, bool* fatal) {
   int result = 0;
   {
     std::lock_guard lock(yuv_mutex_);
-    result = decoder_decode(decoder_.get(), yuv_.data(), input, prefix + length, &status);
+    result = decoder_decode(decoder_.get(), nullptr, input, prefix + length, &status);
     if (result == kDecodeOk) {
       const int w = decoder_->width, h = decoder_->height;
       // The decoder refuses sizes other than the header's multiples of 16;
-      // a picture that does not fit the buffers is not shown.
-      if (w <= 0 || h <= 0 || static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3 / 2 > yuv_.size()) {
+      // a picture larger than this connection's is not shown (the motion
+      // copy is sized to the connection).
+      if (w <= 0 || h <= 0 || w > width_ || h > height_) {
         result = -1;
       } else {
         have_decoded_ = true;
@@ -342,13 +341,15 @@ void VideoPipeline::detect_motion(int width, int height) {
   // scene, not the coding error of a chain of predicted pictures.
   const std::size_t luma = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   if (luma > key_luma_.size()) return;
+  const std::uint8_t *y = nullptr, *cb = nullptr, *cr = nullptr;
+  if (decoder_picture(decoder_.get(), &y, &cb, &cr) != 0) return;
   if (have_key_frame_ && width == cells_width_ && height == cells_height_) {
-    MotionDetect(key_luma_.data(), yuv_.data(), cells_scratch_, width, height, kMotionThreshold);
+    MotionDetect(key_luma_.data(), y, cells_scratch_, width, height, kMotionThreshold);
     std::lock_guard lock(motion_mutex_);
     std::memcpy(cells_, cells_scratch_, sizeof cells_);
     motion_updates_.fetch_add(1);
   }
-  std::memcpy(key_luma_.data(), yuv_.data(), luma);
+  std::memcpy(key_luma_.data(), y, luma);
   have_key_frame_ = true;
   std::lock_guard lock(motion_mutex_);
   cells_width_ = width;
@@ -409,18 +410,35 @@ std::shared_ptr<Picture> VideoPipeline::free_buffer(int width, int height) {
   return nullptr;  // three pictures in use: this one is not converted
 }
 
+int VideoPipeline::view_scale(int width, int height) const {
+  const int vw = view_width_.load(), vh = view_height_.load();
+  if (vw <= 0 || vh <= 0 || 2 * vw > width || 2 * vh > height || width % 4 != 0 || height % 4 != 0) return 1;
+  // A zoomed view shows part of the picture larger: it needs every pixel.
+  std::lock_guard lock(picture_mutex_);
+  return source_.empty() ? 2 : 1;
+}
+
+bool VideoPipeline::convert_and_present(int width, int height, std::uint32_t time_ms, std::uint64_t sequence) {
+  const int scale = view_scale(width, height);
+  std::shared_ptr<Picture> picture = free_buffer(width / scale, height / scale);
+  if (!picture) return false;
+  convert_decoded(picture->rgb.data(), width, height, scale);
+  picture->width = width / scale;
+  picture->height = height / scale;
+  picture->scale = scale;
+  picture->time_ms = time_ms;
+  picture->sequence = sequence;
+  std::lock_guard lock(picture_mutex_);
+  presented_ = picture;
+  return true;
+}
+
 void VideoPipeline::publish(const net::MediaFrame& frame, int width, int height) {
   const std::uint64_t sequence = sequence_.load() + 1;
   if (wanted_.load()) {
-    if (std::shared_ptr<Picture> picture = free_buffer(width, height)) {
-      ConvertYUVtoRGB(yuv_.data(), picture->rgb.data(), width, height);
-      picture->width = width;
-      picture->height = height;
-      picture->time_ms = frame.time();
-      picture->sequence = sequence;
-      std::lock_guard lock(picture_mutex_);
-      presented_ = picture;
-    }
+    // Only this thread changes the decoder's planes (under yuv_mutex_, for
+    // the snapshots that read them), so it reads them without the lock.
+    (void)convert_and_present(width, height, frame.time(), sequence);
   } else {
     // Nobody draws this camera: no RGB memory is kept for it.
     {
@@ -441,15 +459,16 @@ void VideoPipeline::present_decoded() {
   if (!wanted_.load()) return;
   std::lock_guard yuv(yuv_mutex_);
   if (!have_decoded_) return;
-  std::shared_ptr<Picture> picture = free_buffer(decoded_width_, decoded_height_);
-  if (!picture) return;
-  ConvertYUVtoRGB(yuv_.data(), picture->rgb.data(), decoded_width_, decoded_height_);
-  picture->width = decoded_width_;
-  picture->height = decoded_height_;
-  picture->time_ms = decoded_time_;
-  picture->sequence = sequence_.load();
-  std::lock_guard lock(picture_mutex_);
-  presented_ = picture;
+  (void)convert_and_present(decoded_width_, decoded_height_, decoded_time_, sequence_.load());
+}
+
+void VideoPipeline::convert_decoded(std::uint8_t* rgb, int width, int height, int scale) const {
+  const std::uint8_t *y = nullptr, *cb = nullptr, *cr = nullptr;
+  if (!decoder_ || decoder_picture(decoder_.get(), &y, &cb, &cr) != 0) return;
+  if (scale == 2)
+    ConvertYUVtoRGB_half(y, cb, cr, rgb, width, height);
+  else
+    ConvertYUVtoRGB_planes(y, cb, cr, rgb, width, height);
 }
 
 void VideoPipeline::count_latency(std::uint32_t arrival_tick) {
@@ -465,7 +484,25 @@ std::array<std::uint64_t, kLatencyBuckets> VideoPipeline::latency_histogram() co
   return latency_;
 }
 
+void VideoPipeline::set_view_size(int width, int height) {
+  const bool wanted = width > 0 && height > 0;
+  const int old_width = view_width_.exchange(wanted ? width : 0);
+  const int old_height = view_height_.exchange(wanted ? height : 0);
+  // A view that grew past half the picture must not show a half-size
+  // picture stretched until the next frame (a paused camera sends none):
+  // the decode thread converts the last picture again at once.
+  if (wanted && wanted_.load() && (old_width != width || old_height != height)) {
+    convert_now_.store(true);
+    wake_.set();
+  }
+  set_wanted(wanted);
+}
+
 void VideoPipeline::set_wanted(bool wanted) {
+  if (!wanted) {
+    view_width_.store(0);
+    view_height_.store(0);
+  }
   const bool was = wanted_.exchange(wanted);
   if (wanted && !was) {
     convert_now_.store(true);
@@ -482,14 +519,25 @@ std::shared_ptr<const Picture> VideoPipeline::picture() const {
 }
 
 void VideoPipeline::set_source_rect(const Rect& picture_rect) {
-  std::lock_guard lock(picture_mutex_);
-  source_ = picture_rect.empty() ? Rect{} : picture_rect;
+  {
+    std::lock_guard lock(picture_mutex_);
+    const Rect source = picture_rect.empty() ? Rect{} : picture_rect;
+    if (source == source_) return;
+    source_ = source;
+  }
+  // Zooming in needs the full-size picture, zooming out may use the half
+  // one: the last picture is converted again rather than shown wrongly
+  // until the next frame.
+  if (wanted_.load()) {
+    convert_now_.store(true);
+    wake_.set();
+  }
 }
 
 Rect VideoPipeline::source_rect() const {
   std::lock_guard lock(picture_mutex_);
-  const int w = presented_ ? presented_->width : width_;
-  const int h = presented_ ? presented_->height : height_;
+  const int w = presented_ ? presented_->width * presented_->scale : width_;
+  const int h = presented_ ? presented_->height * presented_->scale : height_;
   return clamp_to_picture(source_, w, h);
 }
 
@@ -503,7 +551,7 @@ bool VideoPipeline::copy_snapshot(std::vector<std::uint8_t>& out, int* width, in
     out.assign(shown->rgb.begin(), shown->rgb.end());
   } else {
     out.resize(std::size_t{3} * static_cast<std::size_t>(decoded_width_) * static_cast<std::size_t>(decoded_height_));
-    ConvertYUVtoRGB(yuv_.data(), out.data(), decoded_width_, decoded_height_);
+    convert_decoded(out.data(), decoded_width_, decoded_height_);
   }
   if (width) *width = decoded_width_;
   if (height) *height = decoded_height_;

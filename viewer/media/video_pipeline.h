@@ -54,6 +54,10 @@ struct Picture {
   std::vector<std::uint8_t> rgb;
   std::uint32_t time_ms = 0;   // the frame's presentation time
   std::uint64_t sequence = 0;  // pictures published by the pipeline before this one, plus one
+  // The decoded picture is scale times this size: 2 when it was converted
+  // at half size for a view that draws it at most that large. Source areas
+  // stay in the decoded picture's coordinates.
+  int scale = 1;
 
   // Counts the bytes of the pictures a pipeline made that are still alive
   // (held by the pipeline or by a view), for its memory figure.
@@ -157,6 +161,12 @@ class VideoPipeline final : public net::VideoSink {
   // stream) but not converted, and no RGB memory is held.
   void set_wanted(bool wanted);
   bool wanted() const { return wanted_.load(); }
+  // The same with the size, in device pixels, at which the view draws the
+  // picture (0 x 0: nobody draws it). A view at most half the picture's
+  // width and height, showing the whole picture, gets pictures converted
+  // at half size: a quarter of the work and of the memory written, and
+  // nothing it could show is lost.
+  void set_view_size(int width, int height);
   // The presented picture, or nullptr when there is none (nothing decoded
   // yet, or nobody wanted pictures). When the camera becomes wanted, the
   // decode thread converts its last decoded picture at once, so a view
@@ -165,9 +175,10 @@ class VideoPipeline final : public net::VideoSink {
   // Counts published pictures (wanted or not); a view compares it with the
   // number it drew last to know whether to repaint.
   std::uint64_t picture_sequence() const { return sequence_.load(); }
-  // The part of the picture to show, in picture coordinates; an empty
-  // rectangle is the whole picture. The result of source_rect() is clamped
-  // to the current picture.
+  // The part of the picture to show, in the decoded picture's coordinates
+  // (whatever the scale of the presented one); an empty rectangle is the
+  // whole picture. The result of source_rect() is clamped to the decoded
+  // size of the current picture.
   void set_source_rect(const Rect& picture_rect);
   Rect source_rect() const;
   // A picture was decoded on this connection (cleared by setup() and stop()).
@@ -223,6 +234,15 @@ class VideoPipeline final : public net::VideoSink {
   // (decode thread; used when a view starts wanting pictures).
   void present_decoded();
   void release_decoding();
+  // Converts the decoder's last picture into rgb at full size (scale 1) or
+  // half size (2). The decode thread, or yuv_mutex_ held.
+  void convert_decoded(std::uint8_t* rgb, int width, int height, int scale = 1) const;
+  // The scale at which a width x height picture is converted for the view
+  // now.
+  int view_scale(int width, int height) const;
+  // Converts the decoder's last picture (width x height) into a free buffer
+  // and presents it; false when no buffer was free.
+  bool convert_and_present(int width, int height, std::uint32_t time_ms, std::uint64_t sequence);
 
   net::FrameQueue queue_;
   // Wakes the decode thread: a frame was queued, the clock moved, resume,
@@ -236,6 +256,9 @@ class VideoPipeline final : public net::VideoSink {
   std::atomic<net::AudioSink*> audio_source_{nullptr};
   std::atomic<PictureListener*> listener_{nullptr};
   std::atomic<bool> wanted_{false};
+  // The view's size in device pixels; 0 when unknown (full-size pictures).
+  std::atomic<int> view_width_{0};
+  std::atomic<int> view_height_{0};
   std::atomic<bool> convert_now_{false};  // a view started wanting pictures
   std::atomic<bool> video_decoded_{false};
 
@@ -263,10 +286,11 @@ class VideoPipeline final : public net::VideoSink {
   // presented picture, and a view may still hold an older one.
   std::shared_ptr<Picture> buffers_[3];
 
-  // The decoded picture (planar YUV 4:2:0 of the connection's size): written
-  // by the decode thread, read by a snapshot or a late view conversion.
+  // The decoded picture stays in the decoder's own planes (no copy per
+  // frame): written by the decode thread while it decodes, read by a
+  // snapshot or a late view conversion. yuv_mutex_ covers the decoder's
+  // planes and its replacement (setup, release), not only these fields.
   mutable std::mutex yuv_mutex_;
-  std::vector<std::uint8_t> yuv_;
   bool have_decoded_ = false;
   int decoded_width_ = 0;
   int decoded_height_ = 0;

@@ -111,6 +111,15 @@ extern "C" DECODER* decoder_create()
     return d;
 }
 
+extern "C" int decoder_picture(const DECODER* d, const uint8_t** y, const uint8_t** cb, const uint8_t** cr)
+{
+    if (d == nullptr || y == nullptr || cb == nullptr || cr == nullptr) return -1;
+    *y = d->cur_y;
+    *cb = d->cur_cb;
+    *cr = d->cur_cr;
+    return 0;
+}
+
 extern "C" int decoder_destroy(DECODER* d)
 {
     if (d == nullptr) return -1;
@@ -187,10 +196,12 @@ Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_b
     d.headers_pending = 0;
     *status = static_cast<int32_t>(consumed);
 
-    const size_t luma = static_cast<size_t>(d.width) * d.height;
-    std::memcpy(output, d.cur_y, luma);
-    std::memcpy(output + luma, d.cur_cb, luma / 4);
-    std::memcpy(output + luma + luma / 4, d.cur_cr, luma / 4);
+    if (output != nullptr) {
+        const size_t luma = static_cast<size_t>(d.width) * d.height;
+        std::memcpy(output, d.cur_y, luma);
+        std::memcpy(output + luma, d.cur_cb, luma / 4);
+        std::memcpy(output + luma + luma / 4, d.cur_cr, luma / 4);
+    }
     return Attempt::kDecoded;
 }
 
@@ -199,7 +210,7 @@ Attempt decode_vop(DECODER& d, uint8_t* output, const BitReader& vop, int time_b
 extern "C" int decoder_decode(DECODER* d, uint8_t* output, const uint8_t* input, size_t input_size, int32_t* status)
 {
     if (status != nullptr) *status = 0;
-    if (d == nullptr || output == nullptr || input == nullptr || status == nullptr) {
+    if (d == nullptr || input == nullptr || status == nullptr) {
         if (status != nullptr) *status = kDecodeFailedStatus;
         return kDecodeFailed;
     }

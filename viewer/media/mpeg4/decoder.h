@@ -101,9 +101,18 @@ extern "C" {
 // width x height luma bytes, then Cb, then Cr, width/2 x height/2 each,
 // 640 x 480 x 3 / 2 bytes at most), stores the bytes consumed in *status
 // and returns kDecodeOk; on failure stores kDecodeFailedStatus and returns
-// kDecodeFailed, writing nothing to output.
+// kDecodeFailed, writing nothing to output. With output nullptr the picture
+// is left in the decoder's own planes only (see decoder_picture), which
+// saves copying it for a caller that reads it where it lies.
 [[nodiscard]] int decoder_decode(DECODER* decoder, uint8_t* output, const uint8_t* input, size_t input_size,
                                  int32_t* status);
+
+// The last picture decoded successfully, in the decoder's own planes:
+// width x height luma bytes at *y, width/2 x height/2 at *cb and *cr, rows
+// packed. Valid until the next decoder_decode or decoder_destroy; after a
+// failed call the planes still hold the picture before it. Returns -1 for
+// nullptr arguments, else 0.
+int decoder_picture(const DECODER* decoder, const uint8_t** y, const uint8_t** cb, const uint8_t** cr);
 
 // Frees the decoder and all its buffers. Returns -1 for nullptr, else 0.
 int decoder_destroy(DECODER* decoder);

@@ -1,5 +1,7 @@
 #include "viewer/shell/model/camera.h"
 
+#include <cmath>
+
 namespace model {
 namespace {
 
@@ -100,13 +102,20 @@ Rect Camera::picture_rect() const {
   return picture_rect_;
 }
 
-void Camera::set_picture_rect(Rect rect) {
+void Camera::set_picture_rect(Rect rect, double device_scale) {
   {
     std::lock_guard lock(mutex_);
     picture_rect_ = rect;
   }
-  // A picture nobody draws is not converted to RGB.
-  media_->video.set_wanted(!(rect == kOffWindowRect) && rect.width() > 0 && rect.height() > 0);
+  // A picture nobody draws is not converted to RGB; one drawn small is
+  // converted small.
+  if (rect == kOffWindowRect || rect.width() <= 0 || rect.height() <= 0) {
+    media_->video.set_wanted(false);
+    return;
+  }
+  const double scale = device_scale > 0 ? device_scale : 1.0;
+  media_->video.set_view_size(static_cast<int>(std::ceil(rect.width() * scale)),
+                              static_cast<int>(std::ceil(rect.height() * scale)));
 }
 
 void Camera::set_source_area(Rect area) {

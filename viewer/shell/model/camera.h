@@ -96,9 +96,11 @@ class Camera final : public record::RecordingCamera, public record::SnapshotSour
 
   // Where the camera's picture is drawn, in the coordinates of the window
   // that shows it (the main window, or the pop-up window while popup()):
-  // kOffWindowRect when it is not drawn at all. Any thread.
+  // kOffWindowRect when it is not drawn at all. device_scale is the
+  // window's device pixels per coordinate unit: the picture is converted
+  // no larger than the view needs. Any thread.
   Rect picture_rect() const;
-  void set_picture_rect(Rect rect);
+  void set_picture_rect(Rect rect, double device_scale = 1.0);
   // The part of the picture to show (zoom), in picture coordinates; an
   // empty rectangle shows the whole picture. Any thread.
   void set_source_area(Rect area);

@@ -201,7 +201,7 @@ void CameraList::reposition_pictures(bool skip_stopped) {
     Camera* c = slots_[ch];
     if (!c || (skip_stopped && !c->running()) || c->channel() == 0 || c->popup()) continue;
     int cell = cell_of_channel(c->channel());
-    c->set_picture_rect(cell >= 0 ? cells_[cell] : kOffWindowRect);
+    c->set_picture_rect(cell >= 0 ? cells_[cell] : kOffWindowRect, device_scale_);
   }
 }
 
@@ -307,7 +307,7 @@ bool CameraList::channel_used_by_listed(int channel) const {
 
 void CameraList::place_if_visible(Camera& camera) {
   int cell = cell_of_channel(camera.channel());
-  if (cell >= 0) camera.set_picture_rect(cells_[cell]);
+  if (cell >= 0) camera.set_picture_rect(cells_[cell], device_scale_);
 }
 
 void CameraList::double_click_row(int position) {

@@ -152,6 +152,11 @@ class CameraList final : public record::CameraSource {
   // shown in a pop-up window are left alone, and stopped ones too when
   // skip_stopped is set.
   void reposition_pictures(bool skip_stopped);
+  // Device pixels per window coordinate unit of the main window (its
+  // screen's scale), so that pictures are converted no larger than the
+  // cells show them. User-interface thread; takes effect at the next
+  // placement.
+  void set_device_scale(double scale) { device_scale_ = scale > 0 ? scale : 1.0; }
 
   // --- list paging ---
   int list_page() const { return list_page_; }
@@ -236,6 +241,7 @@ class CameraList final : public record::CameraSource {
   int list_page_ = 1;
   int selected_ = 0;
   int drop_wait_ms_ = 5000;
+  double device_scale_ = 1.0;
 };
 
 }  // namespace model

@@ -88,6 +88,9 @@ MainWindow::MainWindow(MainWindowOptions options)
   // A drop never holds the window: the camera's picture comes when its
   // stream runs, and every other camera goes on playing meanwhile.
   cameras().set_drop_wait_ms(0);
+  // Pictures are converted no larger than the cells draw them on this
+  // screen.
+  cameras().set_device_scale(current_ratio());
   make_buttons();
 
   clock_timer_.setInterval(kClockMs);

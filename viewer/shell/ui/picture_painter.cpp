@@ -44,7 +44,12 @@ bool picture_ok(const media::Picture& p) {
 QRect visible_source(const media::Picture& picture, const model::Rect& source) {
   const QRect whole(0, 0, picture.width, picture.height);
   if (source.width() <= 0 || source.height() <= 0) return whole;
-  const QRect area = QRect(QPoint(source.left, source.top), QPoint(source.right - 1, source.bottom - 1)) & whole;
+  // The source area is in the decoded picture's coordinates; a picture
+  // converted smaller covers the same area with fewer pixels.
+  const int s = picture.scale > 1 ? picture.scale : 1;
+  const QRect area = QRect(QPoint(source.left / s, source.top / s),
+                           QPoint((source.right + s - 1) / s - 1, (source.bottom + s - 1) / s - 1)) &
+                     whole;
   return area.isEmpty() ? whole : area;
 }
 

@@ -21,8 +21,9 @@ class QPainter;
 
 namespace ui {
 
-// The part of the picture shown for a source area (picture coordinates, top
-// row first; empty = whole, clipped to the picture).
+// The part of the picture shown for a source area (the decoded picture's
+// coordinates, top row first; empty = whole), in the presented picture's
+// own pixels (a picture converted at half size halves it), clipped to it.
 QRect visible_source(const media::Picture& picture, const model::Rect& source);
 
 // Scales the area of the picture down to `size` pixels into *out (RGB32,

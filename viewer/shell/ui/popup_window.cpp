@@ -133,7 +133,7 @@ void PopupWindow::apply_size(int size) {
   place_controls();
   cancel_selection();
   if (camera_) {
-    camera_->set_picture_rect(to_model(g.picture));
+    camera_->set_picture_rect(to_model(g.picture), current_ratio());
     thumb_left_ = P::thumb_left_for_volume(size_, camera_->volume());
   }
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
@@ -394,7 +394,10 @@ void PopupWindow::client_release(const QPoint& p) {
   }
   selection_to_ = p;
   const std::shared_ptr<const media::Picture> picture = camera_->picture();
-  const QSize picture_size = picture ? QSize(picture->width, picture->height) : g.picture.size();
+  // The zoom area is in the decoded picture's coordinates, whatever size
+  // the presented picture was converted at.
+  const QSize picture_size =
+      picture ? QSize(picture->width * picture->scale, picture->height * picture->scale) : g.picture.size();
   const model::Rect area = P::zoom_area(size_, selection_from_, selection_to_, picture_size);
   update(g.picture);
   camera_->set_source_area(area);
