@@ -18,9 +18,17 @@
 //   ratio        our CPU per presented frame (everything: stream, sound,
 //                decode, conversion, waiting threads) / libavcodec's
 //                single-threaded decode + libswscale's conversion to BGR24
-//                per frame of the same clip, measured in this run
+//                per frame of the same clip, measured in this run (the
+//                median of four measurements spread over the window, taken
+//                while the cameras run; their CPU is not counted as ours)
 //   decode_convert_ratio   the same for our decoder + conversion alone
+//   our_decode_convert_interleaved_ms_per_frame   our decoder + conversion
+//                for as many decoders as cameras taking turns frame by
+//                frame: the part of the live cost that is the cameras'
+//                pictures not sharing the cache
 //
+// --view WxH draws the visible cameras at that size (the main window's
+// cells are 176x132): pictures are then converted no larger than needed.
 // The committed vga clip runs at 15 frames/s; camsim has no rate option, so
 // a 30 frames/s version of it (testsrc2, same encoder settings) is made with
 // ffmpeg into a scratch folder first. --clip PREFIX uses another clip.
@@ -29,7 +37,8 @@
 // --idle makes every camera stop sending after its first packets while the
 // connection stays open (an idle connected camera: what it costs at rest).
 //
-// Usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--clip PREFIX] [--no-audio] [--idle]
+// Usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--view WxH] [--clip PREFIX] [--no-audio]
+//                      [--idle]
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/frame.h>
@@ -41,6 +50,7 @@ extern "C" {
 #include <malloc.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -221,6 +231,40 @@ double our_decode_convert_per_frame(const clipkit::M4vClip& clip) {
   return best;
 }
 
+// The same, but for `cameras` decoders taking turns frame by frame, each
+// converting into its own three RGB buffers as a camera's pipeline does:
+// what decoding costs once the cameras' pictures no longer share the cache.
+double our_decode_convert_interleaved_per_frame(const clipkit::M4vClip& clip, int cameras) {
+  struct One {
+    DECODER* d = nullptr;
+    std::vector<std::uint8_t> input, yuv, rgb[3];
+  };
+  std::vector<One> all(static_cast<std::size_t>(cameras));
+  for (One& o : all) {
+    o.d = decoder_create();
+    if (o.d == nullptr) return 0;
+    o.yuv.resize(std::size_t{3} * 640 * 480 / 2);
+    for (auto& b : o.rgb) b.resize(std::size_t{3} * 640 * 480);
+  }
+  long frames = 0;
+  const double t0 = thread_cpu_s();
+  for (std::size_t i = 0; i < clip.vops.size(); ++i) {
+    for (One& o : all) {
+      o.input.assign(clip.vops[i].bytes.begin(), clip.vops[i].bytes.end());
+      if (i == 0) o.input.insert(o.input.begin(), clip.codec_data.begin(), clip.codec_data.end());
+      std::int32_t status = 0;
+      const int r = decoder_decode(o.d, o.yuv.data(), o.input.data(), o.input.size(), &status);
+      o.d->deblocking_enabled = 0;
+      if (r != kDecodeOk) continue;
+      media::ConvertYUVtoRGB(o.yuv.data(), o.rgb[i % 3].data(), o.d->width, o.d->height);
+      ++frames;
+    }
+  }
+  const double per_frame = (thread_cpu_s() - t0) / static_cast<double>(frames > 0 ? frames : 1);
+  for (One& o : all) (void)decoder_destroy(o.d);
+  return per_frame;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,6 +273,7 @@ int main(int argc, char** argv) {
   int visible = -1;  // all
   bool audio = true;
   bool idle = false;
+  int view_width = 0, view_height = 0;  // 0: drawn at the picture's own size
   std::string clip_prefix;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -244,10 +289,12 @@ int main(int argc, char** argv) {
       audio = false;
     } else if (a == "--idle") {
       idle = true;
+    } else if (a == "--view" && i + 1 < argc && std::sscanf(argv[i + 1], "%dx%d", &view_width, &view_height) == 2) {
+      ++i;
     } else {
       std::fprintf(stderr,
-                   "usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--clip PREFIX] [--no-audio] "
-                   "[--idle]\n");
+                   "usage: bench_cameras [--seconds N] [--cameras N] [--visible N] [--view WxH] [--clip PREFIX] "
+                   "[--no-audio] [--idle]\n");
       return 2;
     }
   }
@@ -287,7 +334,10 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<net::CameraStream>> streams;
     for (int i = 0; i < cameras; ++i) {
       media.push_back(std::make_unique<media::CameraMedia>());
-      media.back()->video.set_wanted(i < visible);
+      if (i < visible && view_width > 0 && view_height > 0)
+        media.back()->video.set_view_size(view_width, view_height);
+      else
+        media.back()->video.set_wanted(i < visible);
       // An idle camera is left connected for the whole run.
       streams.push_back(std::make_unique<net::CameraStream>(0, idle ? 60 : 5));
       streams.back()->set_sinks(media.back()->sinks());
@@ -333,11 +383,29 @@ int main(int argc, char** argv) {
       const auto h = m->video.latency_histogram();
       for (std::size_t b = 0; b < h.size(); ++b) latency0[b] += h[b];
     }
+    // The references are measured on this thread at the start, at each
+    // third and at the end of the window, while the cameras run: this
+    // machine's speed drifts by a fifth from minute to minute, and a
+    // reference taken at another time than the cameras' own measurement
+    // would carry that drift into the ratio. Their CPU time is taken out of
+    // the process's.
+    std::vector<double> references, decode_onlys;
+    double sampling_cpu = 0;
+    const auto sample_references = [&] {
+      const double t0 = thread_cpu_s();
+      references.push_back(reference_cpu_per_frame(clip));
+      decode_onlys.push_back(our_decode_convert_per_frame(clip));
+      sampling_cpu += thread_cpu_s() - t0;
+    };
     const std::uint64_t switches0 = context_switches();
     const double cpu0 = process_cpu_s();
     const auto wall0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
-    const double cpu = process_cpu_s() - cpu0;
+    sample_references();
+    for (int third = 1; third <= 3; ++third) {
+      std::this_thread::sleep_until(wall0 + std::chrono::milliseconds(1000LL * seconds * third / 3));
+      sample_references();
+    }
+    const double cpu = process_cpu_s() - cpu0 - sampling_cpu;
     const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
     const std::uint64_t switches = context_switches() - switches0;
     std::array<std::uint64_t, media::kLatencyBuckets> latency{};
@@ -358,14 +426,20 @@ int main(int argc, char** argv) {
 
     for (auto& s : streams) s->stop();
 
-    const double reference = reference_cpu_per_frame(clip);
-    const double decode_only = our_decode_convert_per_frame(clip);
+    const auto median = [](std::vector<double> v) {
+      std::sort(v.begin(), v.end());
+      return v.empty() ? 0.0 : (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2;
+    };
+    const double reference = median(references);
+    const double decode_only = median(decode_onlys);
+    const double decode_interleaved = our_decode_convert_interleaved_per_frame(clip, cameras);
     const double ours = frames > 0 ? cpu / static_cast<double>(frames) : 0;
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
 
     std::printf("cameras: %d\n", cameras);
     std::printf("visible: %d\n", visible);
+    if (view_width > 0) std::printf("view: %dx%d\n", view_width, view_height);
     std::printf("audio: %s\n", audio ? "yes" : "no");
     std::printf("idle: %s\n", idle ? "yes" : "no");
     std::printf("picture: %dx%d\n", clip.width, clip.height);
@@ -386,7 +460,12 @@ int main(int argc, char** argv) {
     std::printf("peak_rss_mb: %.1f\n", static_cast<double>(ru.ru_maxrss) / 1024.0);
     std::printf("our_cpu_ms_per_frame: %.3f\n", ours * 1000.0);
     std::printf("our_decode_convert_ms_per_frame: %.3f\n", decode_only * 1000.0);
+    std::printf("our_decode_convert_interleaved_ms_per_frame: %.3f\n", decode_interleaved * 1000.0);
     std::printf("reference_cpu_ms_per_frame: %.3f\n", reference * 1000.0);
+    std::printf("reference_cpu_ms_per_frame_min: %.3f\n",
+                *std::min_element(references.begin(), references.end()) * 1000.0);
+    std::printf("reference_cpu_ms_per_frame_max: %.3f\n",
+                *std::max_element(references.begin(), references.end()) * 1000.0);
     std::printf("decode_convert_ratio: %.2f\n", reference > 0 ? decode_only / reference : 0.0);
     std::printf("reference: libavcodec mpeg4 (thread_count 1) + libswscale yuv420p->bgr24, same clip\n");
     std::printf("ratio: %.2f\n", reference > 0 ? ours / reference : 0.0);
