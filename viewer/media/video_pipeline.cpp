@@ -126,9 +126,9 @@ bool VideoPipeline::start() {
 
 void VideoPipeline::set_audio_source(net::AudioSink* audio) {
   net::AudioSink* old = audio_source_.exchange(audio);
+  // The decode thread asks the source to wake it only while it holds a
+  // picture back (pace); a source let go must not wake it any more.
   if (old && old != audio) old->set_clock_wakeup(nullptr);
-  // The decode thread waits for the clock while it holds a picture back.
-  if (audio) audio->set_clock_wakeup(&wake_);
 }
 
 void VideoPipeline::resume() {
@@ -364,16 +364,27 @@ void VideoPipeline::pace(const net::MediaFrame& frame) {
   // plays. Presentation times are compared unsigned, as the camera's
   // millisecond counter runs. The audio output sets wake_ whenever its
   // clock moves, and every queued frame sets it too.
+  // The clock wakes this thread only while a picture is held here: every
+  // block of sound moving it would otherwise wake an idle decode thread
+  // for nothing, ten times a second per camera. The clock is read again
+  // after the wake-up is registered, so a move in between is not missed.
   net::AudioSink* audio = audio_source_.load();
   if (audio == nullptr) return;
   bool held = false;
+  bool registered = false;
   while (!stop_flag_.load() && queue_.count() > 0) {
     const std::uint32_t clock = audio->clock();
     if (clock == 0 || frame.time() <= clock) break;
+    if (!registered) {
+      registered = true;
+      audio->set_clock_wakeup(&wake_);
+      continue;
+    }
     held = true;
     if (convert_now_.exchange(false)) present_decoded();
     (void)wake_.wait(kIdleWaitMs);
   }
+  if (registered) audio->set_clock_wakeup(nullptr);
   if (held) frames_held_.fetch_add(1);
 }
 
