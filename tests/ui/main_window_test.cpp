@@ -436,6 +436,21 @@ TEST(PicturePainter, MadeSmallerEachPixelIsTheMeanOfItsBlock) {
   }
   EXPECT_EQ(out.pixelColor(150, 20), QColor(200, 40, 10));
   EXPECT_EQ(out.pixelColor(150, 120), QColor(10, 90, 220));
+
+  // A half-size picture into the same cell (1.8 pixels per output pixel):
+  // stripes one pixel wide and high still come out as their mean.
+  {
+    media::Picture half;
+    make_picture(half, 320, 240, [](int x, int y) {
+      return x % 2 == 0 && y % 2 == 0   ? QColor(Qt::white)
+             : x % 2 == 1 && y % 2 == 1 ? QColor(Qt::white)
+                                        : QColor(Qt::black);
+    });
+    QImage small;
+    scale_down(half, QRect(0, 0, 320, 240), QSize(176, 132), &small);
+    for (QPoint p : {QPoint(10, 10), QPoint(80, 70), QPoint(170, 127), QPoint(33, 99)})
+      EXPECT_NEAR(small.pixelColor(p).red(), 128, 40) << p.x() << "," << p.y();
+  }
   // Reused: the same image, no new allocation for the next picture.
   const uchar* bits = out.constBits();
   scale_down(picture, QRect(320, 0, 320, 240), QSize(176, 132), &out);

@@ -58,16 +58,22 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   const int w = size.width(), h = size.height();
   if (w <= 0 || h <= 0 || !picture_ok(picture) || area.isEmpty()) return;
   const int stride = 3 * picture.width;
-  const int cols_per = std::max(1, std::min(kMaxTaps, area.width() / w));
-  const int rows_per = std::max(1, std::min(kMaxTaps, area.height() / h));
+  // Taps enough to reach every pixel of a block (a block of 1.8 pixels, as
+  // a half-size picture into a cell gives, needs two; one would skip
+  // every other pixel and let fine detail alias).
+  const int cols_per = std::max(1, std::min(kMaxTaps, (area.width() + w - 1) / w));
+  const int rows_per = std::max(1, std::min(kMaxTaps, (area.height() + h - 1) / h));
   // The mean of `count` taps as a multiplication (a division per channel
   // and pixel would cost more than all the additions).
   const std::uint32_t reciprocal = (65536u + (cols_per * rows_per) / 2) / (cols_per * rows_per);
   auto mean = [reciprocal](int sum) {
     return std::min<std::uint32_t>(255, (static_cast<std::uint32_t>(sum) * reciprocal + 32768u) >> 16);
   };
-  // Output column x covers source columns [x0, x1) of the area; the taps
-  // are spread evenly over them (all of them when there are at most four).
+  // Output column x covers source columns [x0, x1) of the area, widened to
+  // at least one column per tap (blocks of 1 and 2 columns alternate at
+  // 1.8 columns per pixel; a block of one would pass fine detail through
+  // unfiltered) and kept inside the area; the taps are spread evenly over
+  // them (all of them when there are at most four).
   // They are byte offsets into a row of the area. Both scratch vectors only
   // grow: allocated once for the largest picture and target.
   static thread_local std::vector<std::int32_t> tap_x;
@@ -77,8 +83,8 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   for (int x = 0; x < w; ++x) {
     const int x0 = static_cast<int>(static_cast<long long>(x) * area.width() / w);
     const int x1 = static_cast<int>(static_cast<long long>(x + 1) * area.width() / w);
-    const int span = std::max(1, x1 - x0);
-    for (int t = 0; t < cols_per; ++t) tap_x[n++] = 3 * (x0 + t * span / cols_per);
+    const int span = std::max(cols_per, x1 - x0);
+    for (int t = 0; t < cols_per; ++t) tap_x[n++] = 3 * std::min(area.width() - 1, x0 + t * span / cols_per);
   }
   const std::size_t row_bytes = static_cast<std::size_t>(3) * area.width();
   column_sums.resize(row_bytes);
@@ -88,9 +94,9 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
     // loop the compiler vectorises), then the taps of each output pixel.
     const int y0 = area.top() + static_cast<int>(static_cast<long long>(y) * area.height() / h);
     const int y1 = area.top() + static_cast<int>(static_cast<long long>(y + 1) * area.height() / h);
-    const int span = std::max(1, y1 - y0);
+    const int span = std::max(rows_per, y1 - y0);
     for (int t = 0; t < rows_per; ++t) {
-      const int sy = y0 + t * span / rows_per;  // picture row, top first
+      const int sy = std::min(area.bottom(), y0 + t * span / rows_per);  // picture row, top first
       const std::uint8_t* row =
           picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
       if (t == 0)
