@@ -136,15 +136,29 @@ bool yuv_to_rgb_path_supported(YuvToRgbPath path) {
   return path == YuvToRgbPath::Table || colour_detail::avx2_supported();
 }
 
-void ConvertYUVtoRGB_with(YuvToRgbPath path, const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height) {
+namespace {
+
+// Any of the full-size conversions, once the planes are known.
+void convert_planes_with(YuvToRgbPath path, const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                         std::uint8_t* rgb, int width, int height) {
   using namespace colour_detail;
   const Tables t = tables();
-  if (t.clip == nullptr || !valid(yuv, rgb, width, height)) return;
-  const Picture p = picture(yuv, rgb, width, height);
+  if (t.clip == nullptr || cb == nullptr || cr == nullptr || !valid(y, rgb, width, height)) return;
+  const Picture p{y, cb, cr, rgb, width, height};
   if (path == YuvToRgbPath::Avx2 && avx2_supported())
     convert_avx2(t, p);
   else
     convert_table(t, p);
+}
+
+}  // namespace
+
+void ConvertYUVtoRGB_with(YuvToRgbPath path, const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height) {
+  // The planes lie one after the other; their sizes are only computed for a
+  // size the conversion accepts.
+  if (!colour_detail::valid(yuv, rgb, width, height)) return;
+  const colour_detail::Picture p = colour_detail::picture(yuv, rgb, width, height);
+  convert_planes_with(path, p.y, p.cb, p.cr, rgb, width, height);
 }
 
 void ConvertYUVtoRGB(const std::uint8_t* yuv, std::uint8_t* rgb, int width, int height) {
@@ -173,14 +187,8 @@ void ConvertYUVtoRGB_half(const std::uint8_t* y, const std::uint8_t* cb, const s
 
 void ConvertYUVtoRGB_planes(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* rgb,
                             int width, int height) {
-  using namespace colour_detail;
-  const Tables t = tables();
-  if (t.clip == nullptr || cb == nullptr || cr == nullptr || !valid(y, rgb, width, height)) return;
-  const Picture p{y, cb, cr, rgb, width, height};
-  if (avx2_supported())
-    convert_avx2(t, p);
-  else
-    convert_table(t, p);
+  static const YuvToRgbPath best = colour_detail::avx2_supported() ? YuvToRgbPath::Avx2 : YuvToRgbPath::Table;
+  convert_planes_with(best, y, cb, cr, rgb, width, height);
 }
 
 }  // namespace media
