@@ -376,8 +376,12 @@ int main(int argc, char** argv) {
     for (const auto& m : media) pipeline_bytes += m->video.buffer_bytes();
 
     const std::uint64_t frames0 = presented();
-    std::uint64_t dropped0 = 0;
-    for (const auto& m : media) dropped0 += m->video.frames_dropped();
+    std::uint64_t dropped0 = 0, by_stream0 = 0, held0 = 0;
+    for (const auto& m : media) {
+      dropped0 += m->video.frames_dropped();
+      by_stream0 += m->video.frames_decoded_by_stream();
+      held0 += m->video.frames_held();
+    }
     std::array<std::uint64_t, media::kLatencyBuckets> latency0{};
     for (const auto& m : media) {
       const auto h = m->video.latency_histogram();
@@ -415,12 +419,16 @@ int main(int argc, char** argv) {
     }
     for (std::size_t b = 0; b < latency.size(); ++b) latency[b] -= latency0[b];
     const std::uint64_t frames = presented() - frames0;
-    std::uint64_t dropped = 0, failed = 0;
+    std::uint64_t dropped = 0, failed = 0, by_stream = 0, held = 0;
     for (const auto& m : media) {
       dropped += m->video.frames_dropped();
       failed += m->video.frames_failed();
+      by_stream += m->video.frames_decoded_by_stream();
+      held += m->video.frames_held();
     }
     dropped -= dropped0;
+    by_stream -= by_stream0;
+    held -= held0;
     bool all_connected = true;
     for (const auto& s : streams) all_connected = all_connected && s->connected();
 
@@ -449,6 +457,9 @@ int main(int argc, char** argv) {
     std::printf("presented_fps_per_camera: %.2f\n", static_cast<double>(frames) / wall / cameras);
     std::printf("frames_dropped: %llu\n", static_cast<unsigned long long>(dropped));
     std::printf("frames_failed: %llu\n", static_cast<unsigned long long>(failed));
+    std::printf("frames_held_for_sound: %llu\n", static_cast<unsigned long long>(held));
+    std::printf("frames_decoded_by_stream_thread: %.2f\n",
+                frames > 0 ? static_cast<double>(by_stream) / static_cast<double>(frames) : 0.0);
     std::printf("all_connected: %s\n", all_connected ? "yes" : "no");
     std::printf("cpu_cores: %.3f\n", cpu / wall);
     std::printf("buffers_mb: %.1f\n", buffers_mb);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -242,6 +243,117 @@ TEST_F(PipelineTest, WithoutAudioNothingIsHeld) {
   audio.set_clock(1);
   for (std::uint32_t i = 0; i < 4; ++i) push(p, qvga_, i, 5000 + i, i == 0 ? kKey : kPlain);
   ASSERT_TRUE(wait_until([&] { return view.count() == 14; }, 3000));
+}
+
+// The test thread plays the stream thread: stream_waiting() is its wait for
+// the network, and whatever it queues without one in between arrived in one
+// go.
+TEST_F(PipelineTest, AFrameThatFindsTheStreamCaughtUpIsDecodedWhereItWasQueued) {
+  CaptureView view(false);
+  VideoPipeline p;
+  std::mutex mutex;
+  std::vector<std::thread::id> threads;
+  view.set_hook([&](const VideoPipeline&) {
+    std::lock_guard lock(mutex);
+    threads.push_back(std::this_thread::get_id());
+  });
+  ASSERT_TRUE(setup(p, qvga_, &view));
+  ASSERT_TRUE(p.start());
+  const auto here = std::this_thread::get_id();
+  const auto thread_of = [&](std::size_t i) {
+    std::lock_guard lock(mutex);
+    return threads.at(i);
+  };
+
+  // The first frame of a connection goes to the decode thread.
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
+  EXPECT_NE(thread_of(0), here);
+
+  // Each frame after a wait is shown by the time it is queued.
+  for (std::uint32_t i = 1; i < 8; ++i) {
+    p.stream_waiting();
+    push(p, qvga_, i, i * 40, kPlain);
+    ASSERT_EQ(view.count(), i + 1);
+    EXPECT_EQ(thread_of(i), here);
+  }
+  EXPECT_EQ(p.frames_decoded_by_stream(), 7u);
+
+  // Two frames read in one go: the second is the decode thread's, after
+  // the first.
+  p.stream_waiting();
+  push(p, qvga_, 8, 320, kPlain);
+  push(p, qvga_, 9, 360, kPlain);
+  ASSERT_TRUE(wait_until([&] { return drained(p, view, 10); }, 3000));
+  EXPECT_EQ(thread_of(8), here);
+  EXPECT_NE(thread_of(9), here);
+  EXPECT_EQ(view.times().back(), 360u);
+
+  // Paused, nothing is decoded on the stream thread; after resuming the
+  // decode thread goes on.
+  p.pause();
+  p.stream_waiting();
+  push(p, qvga_, 10, 400, kPlain);
+  EXPECT_EQ(p.frames_decoded_by_stream(), 8u);
+  EXPECT_EQ(view.count(), 10u);
+  p.resume();
+  ASSERT_TRUE(wait_until([&] { return drained(p, view, 11); }, 3000));
+  EXPECT_EQ(p.frames_failed(), 0u);
+  p.stop();
+}
+
+TEST_F(PipelineTest, ACaughtUpFrameAheadOfTheSoundWaitsForTheStreamToGoIdleOrForItsTurn) {
+  CaptureView view(false);
+  VideoPipeline p;
+  FakeAudio audio;
+  ASSERT_TRUE(setup(p, qvga_, &view));
+  p.set_audio_source(&audio);
+  audio.set_clock(50);
+  ASSERT_TRUE(p.start());
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return view.count() == 1; }, 3000));
+
+  // Due by the clock: shown at once.
+  p.stream_waiting();
+  push(p, qvga_, 1, 40, kPlain);
+  EXPECT_EQ(view.count(), 2u);
+
+  // Ahead of the clock: decoded, and shown when the stream has nothing
+  // behind it, as the newest frame always is.
+  p.stream_waiting();
+  push(p, qvga_, 2, 100, kPlain);
+  EXPECT_EQ(p.frames_decoded_by_stream(), 2u);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(view.count(), 2u);
+  p.stream_waiting();
+  EXPECT_EQ(view.count(), 3u);
+  EXPECT_EQ(p.frames_held(), 0u);
+
+  // A frame behind it before the stream waits again: the picture is held
+  // for the sound like any picture with frames behind it.
+  p.stream_waiting();
+  push(p, qvga_, 3, 200, kPlain);
+  push(p, qvga_, 4, 300, kPlain);
+  p.stream_waiting();
+  std::this_thread::sleep_for(milliseconds(150));
+  EXPECT_EQ(view.times(), (std::vector<std::uint32_t>{0, 40, 100}));
+  audio.set_clock(250);
+  ASSERT_TRUE(wait_until([&] { return drained(p, view, 5); }, 3000));
+  EXPECT_EQ(view.times(), (std::vector<std::uint32_t>{0, 40, 100, 200, 300}));
+  EXPECT_EQ(p.frames_held(), 1u);
+
+  // Stopping drops a picture that waits; the next connection starts clean.
+  p.stream_waiting();
+  push(p, qvga_, 5, 400, kPlain);
+  p.stop();
+  p.stream_waiting();
+  EXPECT_EQ(view.count(), 5u);
+  ASSERT_TRUE(setup(p, qvga_, &view));
+  p.set_audio_source(&audio);
+  ASSERT_TRUE(p.start());
+  push(p, qvga_, 0, 0, kKey);
+  ASSERT_TRUE(wait_until([&] { return view.count() == 6; }, 3000));
+  p.stop();
 }
 
 TEST_F(PipelineTest, MotionCellsComeFromConsecutiveKeyFramesOnly) {
@@ -530,22 +642,29 @@ TEST_F(PipelineTest, PausedQueueStaysShortAndResumesAtAKeyFrame) {
 TEST_F(PipelineTest, OversizedFrameEndsTheThread) {
   CaptureView view(false);
   VideoPipeline p;
-  ASSERT_TRUE(setup(p, qvga_, &view));
-  ASSERT_TRUE(p.start());
   // With the 18 bytes of codec data in front it no longer fits the input.
   std::vector<std::uint8_t> big(VideoPipeline::kInputBytes - 18, 0);
   big[2] = 0x01;
   big[3] = 0xB6;
-  p.queue().push_back(make_frame(big, 0, kKey));
-  ASSERT_TRUE(wait_until([&] { return p.thread_ended(); }, 3000));
-  EXPECT_EQ(p.thread_result(), media::kThreadFailed);
-  EXPECT_EQ(view.sends(), 0);
-  p.stop();
-  // The camera's next connection decodes again.
-  ASSERT_TRUE(setup(p, qvga_, &view));
-  ASSERT_TRUE(p.start());
-  push(p, qvga_, 0, 0, kKey);
-  ASSERT_TRUE(wait_until([&] { return view.sends() == 1; }, 3000));
+  // Met by the decode thread, then by the stream thread.
+  for (const bool stream_thread : {false, true}) {
+    SCOPED_TRACE(stream_thread ? "stream thread" : "decode thread");
+    const int sent = view.sends();
+    ASSERT_TRUE(setup(p, qvga_, &view));
+    ASSERT_TRUE(p.start());
+    if (stream_thread) p.stream_waiting();
+    p.queue().push_back(make_frame(big, 0, kKey));
+    ASSERT_TRUE(wait_until([&] { return p.thread_ended(); }, 3000));
+    EXPECT_EQ(p.thread_result(), media::kThreadFailed);
+    EXPECT_EQ(view.sends(), sent);
+    p.stop();
+    // The camera's next connection decodes again.
+    ASSERT_TRUE(setup(p, qvga_, &view));
+    ASSERT_TRUE(p.start());
+    push(p, qvga_, 0, 0, kKey);
+    ASSERT_TRUE(wait_until([&] { return view.sends() == sent + 1; }, 3000));
+    p.stop();
+  }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -72,6 +73,33 @@ TEST(TcpSocket, ReadsExactlyAcrossPiecesAndFailsOnCloseOrTimeout) {
   EXPECT_EQ(silent.read_exactly(buf, 1), 0u);  // the 1-second receive time-out
   EXPECT_GE(ms_since(t0), 900);
   EXPECT_LT(ms_since(t0), 3000);
+}
+
+TEST(TcpSocket, ReadAtLeastTakesWhatArrivedAndSaysBeforeItWaits) {
+  testnet::LoopbackServer server([](testnet::Conn& c, int) {
+    c.send(std::string("abcdef"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    c.send(std::string("ghij"));
+    c.hold();
+  });
+  TcpSocket s;
+  ASSERT_TRUE(s.open());
+  ASSERT_TRUE(s.connect(loopback(server.port()), 5));
+  ASSERT_TRUE(s.wait_readable(2000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // all six bytes in
+  int waits = 0;
+  const std::function<void()> before_wait = [&] { ++waits; };
+  char buf[16] = {};
+  // More than asked has arrived: all of it, without waiting.
+  ASSERT_EQ(s.read_at_least(buf, 4, sizeof buf, before_wait), 6u);
+  EXPECT_EQ(std::string(buf, 6), "abcdef");
+  EXPECT_EQ(waits, 0);
+  // Nothing has: the caller hears of the wait once, before it starts.
+  const auto t0 = Clock::now();
+  ASSERT_EQ(s.read_at_least(buf, 4, sizeof buf, before_wait), 4u);
+  EXPECT_EQ(std::string(buf, 4), "ghij");
+  EXPECT_EQ(waits, 1);
+  EXPECT_GE(ms_since(t0), 100);
 }
 
 TEST(TcpSocket, ShutdownFromAnotherThreadWakesABlockedRead) {

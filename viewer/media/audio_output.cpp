@@ -4,6 +4,8 @@
 #include <bit>
 #include <chrono>
 
+#include "viewer/platform/thread_name.h"
+
 namespace media {
 namespace {
 
@@ -126,6 +128,7 @@ void AudioOutput::write_silence() {
 }
 
 int AudioOutput::run() {
+  platform::name_this_thread("cam-audio");
   int result = 1;
   bool started = false;
 

@@ -8,6 +8,7 @@
 
 #include "viewer/media/colour.h"
 #include "viewer/media/mpeg4/decoder.h"
+#include "viewer/platform/thread_name.h"
 #include "viewer/platform/tick.h"
 
 namespace media {
@@ -52,7 +53,7 @@ void free_bytes(std::vector<std::uint8_t>& v) {
 void VideoPipeline::DecoderDeleter::operator()(DECODER* d) const { (void)decoder_destroy(d); }
 
 VideoPipeline::VideoPipeline() {
-  queue_.set_on_push([this] { wake_.set(); });
+  queue_.set_on_push([this] { frame_queued(); });
 }
 
 VideoPipeline::~VideoPipeline() { stop(); }
@@ -64,6 +65,7 @@ bool VideoPipeline::setup(int width, int height, const std::uint8_t* codec_data,
   // the largest picture the cameras send.
   if (width <= 0 || height <= 0 || width > kMaxWidth || height > kMaxHeight) return false;
   if (thread_.joinable() && !thread_ended_.load()) return false;  // still decoding the last stream
+  std::lock_guard work(work_mutex_);
   ready_ = false;
 
   width_ = width;
@@ -108,9 +110,16 @@ bool VideoPipeline::start() {
   if (thread_.joinable()) thread_.join();  // it ended on its own
 
   // Each start begins a new backlog and motion history.
-  backlog_armed_ = false;
-  resync_ = false;
-  have_key_frame_ = false;
+  {
+    std::lock_guard work(work_mutex_);
+    backlog_armed_ = false;
+    resync_ = false;
+    have_key_frame_ = false;
+    failed_ = false;
+    awaiting_.reset();
+    has_awaiting_.store(false);
+  }
+  caught_up_.store(false);
   stop_flag_.store(false);
   thread_ended_.store(false);
   thread_result_.store(kThreadStopped);
@@ -121,6 +130,7 @@ bool VideoPipeline::start() {
     thread_ended_.store(true);
     return false;
   }
+  decode_here_.store(true);
   return true;
 }
 
@@ -140,9 +150,13 @@ void VideoPipeline::stop() {
   std::lock_guard control(control_mutex_);
   // Everything below is idempotent, so a second stop (or a stop after a
   // set-up that failed half-way) finds nothing to do or frees what was left.
+  decode_here_.store(false);
   stop_flag_.store(true);
   wake_.set();
   if (thread_.joinable()) thread_.join();
+  std::lock_guard work(work_mutex_);
+  awaiting_.reset();
+  has_awaiting_.store(false);
   queue_.clear();
   release_decoding();
   codec_len_ = 0;
@@ -176,6 +190,7 @@ void VideoPipeline::release_decoding() {
 }
 
 void VideoPipeline::thread_main() {
+  platform::name_this_thread("cam-decode");
   int result = kThreadFailed;
   try {
     result = run();
@@ -184,53 +199,136 @@ void VideoPipeline::thread_main() {
     // learn that this camera's video has ended.
     result = kThreadFailed;
   }
+  // Nothing decodes for this connection any more, on either thread.
+  decode_here_.store(false);
   thread_result_.store(result);
   thread_ended_.store(true);
 }
 
 int VideoPipeline::run() {
   while (!stop_flag_.load()) {
+    std::unique_lock work(work_mutex_);
+    if (failed_) return kThreadFailed;
     if (convert_now_.exchange(false)) present_decoded();
+    if (awaiting_) {
+      // Decoded on the stream thread and ahead of the sound, with a frame
+      // come in behind it: paced here like any other picture.
+      std::unique_ptr<net::MediaFrame> frame = std::move(awaiting_);
+      has_awaiting_.store(false);
+      pace(*frame);
+      publish(*frame, decoder_->width, decoder_->height);
+      continue;
+    }
     if (paused_.load()) {
       trim_while_paused();
+      work.unlock();
       (void)wake_.wait(kIdleWaitMs);
       continue;
     }
-    int marker = 0;
-    if (!queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) {
-      (void)wake_.wait(kIdleWaitMs);
-      continue;
+    std::unique_ptr<net::MediaFrame> frame;
+    switch (take_and_decode(frame)) {
+      case Take::kIdle:
+        work.unlock();
+        (void)wake_.wait(kIdleWaitMs);
+        break;
+      case Take::kSkipped:
+        break;
+      case Take::kFatal:
+        return kThreadFailed;
+      case Take::kDecoded:
+        pace(*frame);
+        publish(*frame, decoder_->width, decoder_->height);
+        break;
     }
-    if (resync_ && marker != net::kMarkerVideoKey) {
-      // Frames were dropped while paused: predicted frames would be drawn
-      // on the wrong picture until the next key frame.
-      if (queue_.take_front()) frames_dropped_.fetch_add(1);
-      continue;
-    }
-    resync_ = false;
-
-    if (marker == net::kMarkerVideoKey) {
-      if (!backlog_armed_) {
-        backlog_armed_ = true;
-      } else if (!pass_backlog_check()) {
-        continue;  // stopping
-      }
-    }
-
-    std::unique_ptr<net::MediaFrame> frame = queue_.take_front();
-    if (!frame) continue;
-    bool fatal = false;
-    if (!decode_frame(*frame, &fatal)) {
-      if (fatal) return kThreadFailed;
-      continue;
-    }
-    const int width = decoder_->width;
-    const int height = decoder_->height;
-    if (frame->marker() == net::kMarkerVideoKey) detect_motion(width, height);
-    pace(*frame);
-    publish(*frame, width, height);
   }
   return kThreadStopped;
+}
+
+VideoPipeline::Take VideoPipeline::take_and_decode(std::unique_ptr<net::MediaFrame>& frame) {
+  int marker = 0;
+  if (!queue_.peek_front([&](const net::MediaFrame& f) { marker = f.marker(); })) return Take::kIdle;
+  if (resync_ && marker != net::kMarkerVideoKey) {
+    // Frames were dropped while paused: predicted frames would be drawn
+    // on the wrong picture until the next key frame.
+    if (queue_.take_front()) frames_dropped_.fetch_add(1);
+    return Take::kSkipped;
+  }
+  resync_ = false;
+
+  if (marker == net::kMarkerVideoKey) {
+    if (!backlog_armed_) {
+      backlog_armed_ = true;
+    } else if (!pass_backlog_check()) {
+      return Take::kSkipped;  // stopping
+    }
+  }
+
+  frame = queue_.take_front();
+  if (!frame) return Take::kSkipped;
+  bool fatal = false;
+  if (!decode_frame(*frame, &fatal)) return fatal ? Take::kFatal : Take::kSkipped;
+  if (frame->marker() == net::kMarkerVideoKey) detect_motion(decoder_->width, decoder_->height);
+  return Take::kDecoded;
+}
+
+void VideoPipeline::frame_queued() {
+  if (!decode_here()) wake_.set();
+}
+
+bool VideoPipeline::decode_here() {
+  // Only a frame that found the stream caught up, and only the frame the
+  // stream just queued with nothing before it: a queue means the decode
+  // thread is behind or busy, and then it keeps the order and the pacing.
+  if (!caught_up_.exchange(false) || !decode_here_.load()) return false;
+  std::unique_lock work(work_mutex_, std::try_to_lock);
+  if (!work.owns_lock()) return false;
+  if (stop_flag_.load() || paused_.load() || failed_ || awaiting_ || convert_now_.load() || queue_.count() != 1)
+    return false;
+  // With one frame queued the backlog check passes at once and nothing
+  // below waits.
+  std::unique_ptr<net::MediaFrame> frame;
+  switch (take_and_decode(frame)) {
+    case Take::kIdle:
+    case Take::kSkipped:
+      return true;
+    case Take::kFatal:
+      // The decode thread ends the stream's video, as if it had met it.
+      failed_ = true;
+      decode_here_.store(false);
+      return false;
+    case Take::kDecoded:
+      break;
+  }
+  frames_by_stream_.fetch_add(1);
+  if (ahead_of_sound(*frame)) {
+    // Shown once the stream has nothing more for now (stream_waiting), or
+    // paced by the decode thread if a frame arrives behind it first.
+    awaiting_ = std::move(frame);
+    has_awaiting_.store(true);
+    return true;
+  }
+  publish(*frame, decoder_->width, decoder_->height);
+  return true;
+}
+
+void VideoPipeline::stream_waiting() {
+  caught_up_.store(true);
+  if (!has_awaiting_.load()) return;
+  // When the decode thread holds the lock it finds the picture itself
+  // before it waits again; so it does when a frame came in behind the
+  // picture (that woke it), and then it paces the picture.
+  std::unique_lock work(work_mutex_, std::try_to_lock);
+  if (!work.owns_lock() || !awaiting_ || queue_.count() > 0) return;
+  std::unique_ptr<net::MediaFrame> frame = std::move(awaiting_);
+  has_awaiting_.store(false);
+  publish(*frame, decoder_->width, decoder_->height);
+}
+
+bool VideoPipeline::ahead_of_sound(const net::MediaFrame& frame) const {
+  net::AudioSink* audio = audio_source_.load();
+  if (audio == nullptr) return false;
+  const std::uint32_t clock = audio->clock();
+  return clock != 0 && frame.time() > clock;
 }
 
 void VideoPipeline::trim_while_paused() {

@@ -15,6 +15,19 @@
 // repaint and draw it without holding any lock of the pipeline. A view that
 // stalls for seconds costs no decoding, and stop() never waits for a view.
 //
+// A frame that arrives while the stream is caught up with the network (the
+// stream thread had to wait for it) is decoded on the stream thread itself,
+// right after it was queued: handing it to the decode thread would cost two
+// thread switches per frame and find the frame's bytes gone cold. The
+// picture is published there and then when it is due by the sound clock;
+// otherwise it waits until the stream thread is about to wait for the
+// network again, and is published then unless another frame came in behind
+// it, in which case the decode thread paces it as every other picture. A
+// frame that finds the stream behind (it was read without waiting), the
+// decode thread busy or anything else to do goes to the decode thread, so a
+// camera whose pictures cost more than the stream allows still falls back
+// on the queue and its backlog check, and pacing is the same rule either way.
+//
 // Threads: setup/start/stop come from the camera's stream thread (stop also
 // from the owner's destructor); pause/resume, the wanted flag, the source
 // area, the snapshot and motion copies from the user-interface and recording
@@ -75,8 +88,9 @@ struct Picture {
 
 // Something that wants to know, at once, that a picture was published (tests,
 // benchmarks; the windows repaint on their own timer instead). Called on the
-// decode thread with no lock of the pipeline held; it must return promptly
-// and must not call stop().
+// thread that decoded the picture (the decode thread or the stream thread)
+// with no lock but the decoding one held; it must return promptly and must
+// not call stop().
 class PictureListener {
  public:
   virtual ~PictureListener() = default;
@@ -134,6 +148,10 @@ class VideoPipeline final : public net::VideoSink {
 
   bool thread_ended() const override { return thread_ended_.load(); }
   net::FrameQueue& queue() override { return queue_; }
+  // Publishes a picture decoded on the stream thread that waited for the
+  // sound, now that no frame has come in behind it; and lets the next frame
+  // be decoded there. Stream thread.
+  void stream_waiting() override;
 
   // Ends and joins the decode thread, drops the queue and frees the decoding
   // buffers and the decoder. The presented picture stays while a view wants
@@ -209,6 +227,8 @@ class VideoPipeline final : public net::VideoSink {
   std::uint64_t frames_failed() const { return frames_failed_.load(); }
   // Pictures that waited for the audio clock before they were published.
   std::uint64_t frames_held() const { return frames_held_.load(); }
+  // Frames decoded on the stream thread.
+  std::uint64_t frames_decoded_by_stream() const { return frames_by_stream_.load(); }
   // Delay from each frame's arrival to its publication, as counts per
   // kLatencyBucketMs bucket. Any thread.
   std::array<std::uint64_t, kLatencyBuckets> latency_histogram() const;
@@ -220,6 +240,18 @@ class VideoPipeline final : public net::VideoSink {
 
   void thread_main();
   [[nodiscard]] int run();
+  // What became of the front frame of the queue.
+  enum class Take { kIdle, kSkipped, kDecoded, kFatal };
+  // Takes the front frame through the resynchronisation and backlog rules
+  // and decodes it; on kDecoded, frame holds it and the picture is in the
+  // decoder. work_mutex_ held.
+  [[nodiscard]] Take take_and_decode(std::unique_ptr<net::MediaFrame>& frame);
+  // The queue's push hook, on the stream thread: decodes the frame there
+  // when it may (decode_here), else wakes the decode thread.
+  void frame_queued();
+  [[nodiscard]] bool decode_here();
+  // The frame is ahead of a running sound clock.
+  bool ahead_of_sound(const net::MediaFrame& frame) const;
   // Steps of one round of the decode loop.
   [[nodiscard]] bool pass_backlog_check();
   void trim_while_paused();
@@ -264,6 +296,23 @@ class VideoPipeline final : public net::VideoSink {
 
   // setup/start/stop one at a time.
   std::mutex control_mutex_;
+  // Whoever decodes (the decode thread, or the stream thread in
+  // decode_here) holds this for the decoding state below and the decoder;
+  // the stream thread only ever tries it, so it never waits on the decode
+  // thread.
+  std::mutex work_mutex_;
+  // Between start() and stop(): the stream thread may decode.
+  std::atomic<bool> decode_here_{false};
+  // The stream thread waited for the network since it last decoded a
+  // frame: the next frame finds it caught up.
+  std::atomic<bool> caught_up_{false};
+  // A picture decoded on the stream thread that waits for the sound clock
+  // (in the decoder's planes, its frame here); has_awaiting_ mirrors it for
+  // a check without the lock.
+  std::unique_ptr<net::MediaFrame> awaiting_;
+  std::atomic<bool> has_awaiting_{false};
+  // A frame decoded on the stream thread ended the stream's video.
+  bool failed_ = false;
   std::thread thread_;
   bool ready_ = false;  // setup succeeded since the last stop
 
@@ -317,6 +366,7 @@ class VideoPipeline final : public net::VideoSink {
   std::atomic<std::uint64_t> frames_dropped_{0};
   std::atomic<std::uint64_t> frames_failed_{0};
   std::atomic<std::uint64_t> frames_held_{0};
+  std::atomic<std::uint64_t> frames_by_stream_{0};
   mutable std::mutex latency_mutex_;
   std::array<std::uint64_t, kLatencyBuckets> latency_{};
 };

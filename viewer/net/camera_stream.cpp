@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "viewer/platform/thread_name.h"
 #include "viewer/platform/tick.h"
 #include "viewer/platform/ui_seams.h"
 
@@ -15,6 +16,11 @@ constexpr int kNoMemory = -1;
 
 CameraStream::CameraStream(std::uintptr_t owner_tag, int timeout_s) : owner_tag_(owner_tag), connection_(timeout_s) {
   stop_flag_.store(true);  // nothing to stop until started
+  // The sinks change only while no stream thread runs, and the connection
+  // calls this on that thread.
+  connection_.set_before_wait([this] {
+    if (sinks_.video) sinks_.video->stream_waiting();
+  });
 }
 
 CameraStream::~CameraStream() { stop(); }
@@ -164,6 +170,7 @@ int CameraStream::connect_camera() {
 }
 
 void CameraStream::thread_main() {
+  platform::name_this_thread("cam-stream");
   stream_thread_id_.store(std::this_thread::get_id());
   std::uint32_t last_attempt = 0;
   bool first = true;

@@ -145,7 +145,7 @@ int StreamConnection::read(std::uint8_t* destination, std::uint32_t n) {
     // Blocks until the missing bytes are there; the socket's receive
     // time-out ends a stalled stream, and close(), abort() and interrupt()
     // shut it down.
-    const std::size_t got = socket_.read_at_least(window_.data() + end_, missing, kWindowBytes - end_);
+    const std::size_t got = socket_.read_at_least(window_.data() + end_, missing, kWindowBytes - end_, before_wait_);
     if (got == 0) {
       streaming_ = false;  // the stream is over; the owner connects again
       return -1;

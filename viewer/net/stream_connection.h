@@ -22,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -61,6 +62,12 @@ class StreamConnection final : public ByteSource {
   // timed out, was closed or aborted. Owner thread.
   [[nodiscard]] int read(std::uint8_t* destination, std::uint32_t n) override;
   std::uint32_t arrival_tick() const override { return last_arrival_; }
+
+  // Called on the owner thread whenever a read is about to wait for the
+  // network: everything that has arrived so far was taken from the socket,
+  // and what the reader queued from it is all there is for now. Set before
+  // the owner reads.
+  void set_before_wait(std::function<void()> before_wait) { before_wait_ = std::move(before_wait); }
 
   // Closes the socket. Owner thread.
   void close();
@@ -132,6 +139,7 @@ class StreamConnection final : public ByteSource {
   std::uint64_t received_ = 0;  // stream bytes taken from the socket
   std::uint64_t handed_ = 0;    // stream bytes handed to the reader
   std::uint32_t last_arrival_ = 0;
+  std::function<void()> before_wait_;
 };
 
 }  // namespace net

@@ -29,6 +29,9 @@ class VideoSink {
   virtual void set_audio_source(AudioSink* audio) = 0;
   virtual bool thread_ended() const = 0;
   virtual FrameQueue& queue() = 0;
+  // The stream thread is about to wait for the network: every frame that
+  // has arrived is queued, and nothing follows them yet. Stream thread.
+  virtual void stream_waiting() {}
   // Stops and joins the decode thread; harmless when not running.
   virtual void stop() = 0;
   virtual void pause() = 0;

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -69,8 +70,11 @@ class TcpSocket {
   // pieces wakes its reader once per piece, not once per network segment).
   // Each wait lasts at most the receive time-out. Returns the bytes
   // received, or 0 when the peer closed, on an error or the time-out (the
-  // bytes already received are lost).
-  [[nodiscard]] std::size_t read_at_least(void* buffer, std::size_t at_least, std::size_t at_most);
+  // bytes already received are lost). before_wait, when given, is called
+  // just before that wait, on this thread: everything that had arrived
+  // was taken, and the caller is about to be idle.
+  [[nodiscard]] std::size_t read_at_least(void* buffer, std::size_t at_least, std::size_t at_most,
+                                          const std::function<void()>& before_wait = nullptr);
 
   // Waits up to timeout_ms milliseconds until there is something to read (or
   // the peer ended, or the socket was shut down). False on time-out or

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "viewer/platform/thread_name.h"
+
 namespace platform {
 
 VirtualSoundBuffer::VirtualSoundBuffer(VirtualSoundDevice* device, const PcmFormat& format, std::size_t bytes,
@@ -107,6 +109,7 @@ void VirtualSoundDevice::poke() {
 }
 
 void VirtualSoundDevice::tick_loop() {
+  platform::name_this_thread("sound-clock");
   // The cursors move in real time, but the thread only wakes when a
   // notification is due (or a buffer changed what is due): a sound card's
   // interrupts, not a polling loop. Between wakes a cursor reads as where

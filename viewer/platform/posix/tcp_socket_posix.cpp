@@ -159,7 +159,8 @@ std::size_t TcpSocket::read_exactly(void* buffer, std::size_t n) {
   return n;
 }
 
-std::size_t TcpSocket::read_at_least(void* buffer, std::size_t at_least, std::size_t at_most) {
+std::size_t TcpSocket::read_at_least(void* buffer, std::size_t at_least, std::size_t at_most,
+                                     const std::function<void()>& before_wait) {
   const int fd = native_handle();
   if (fd < 0 || buffer == nullptr || at_least == 0 || at_most < at_least) return 0;
   auto* p = static_cast<std::uint8_t*>(buffer);
@@ -175,6 +176,7 @@ std::size_t TcpSocket::read_at_least(void* buffer, std::size_t at_least, std::si
     return 0;  // peer closed or error
   }
   if (got >= at_least) return got;
+  if (before_wait) before_wait();
   for (;;) {
     // A receive that waits for all it asks returns less only when the
     // time-out passed, the peer closed or the socket was shut down: the
