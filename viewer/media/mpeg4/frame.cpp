@@ -81,13 +81,13 @@ void copy_plane(uint8_t* dst, int dst_stride, const uint8_t* src, int width, int
     for (int y = 0; y < height; ++y) std::memcpy(dst + y * dst_stride, src + y * width, static_cast<size_t>(width));
 }
 
-// Copies the n x n block at (x, y) of an unpadded plane into the padded
-// plane's interior.
-void copy_block(uint8_t* padded, int padded_stride, const uint8_t* plane, int width, int x, int y, int n)
+// Copies the rows y .. y + n - 1, columns x .. x + w - 1, of an unpadded
+// plane into the padded plane's interior.
+void copy_span(uint8_t* padded, int padded_stride, const uint8_t* plane, int width, int x, int y, int w, int n)
 {
     uint8_t* dst = padded + y * padded_stride + x;
     const uint8_t* src = plane + y * width + x;
-    for (int r = 0; r < n; ++r) std::memcpy(dst + r * padded_stride, src + r * width, static_cast<size_t>(n));
+    for (int r = 0; r < n; ++r) std::memcpy(dst + r * padded_stride, src + r * width, static_cast<size_t>(w));
 }
 
 // Reference update of one plane for the macroblocks in `changed` (n x n
@@ -102,8 +102,19 @@ void update_plane_changed(uint8_t* padded, int stride, int border, const uint8_t
     uint8_t* origin = padded + border * stride + border;
     for (int row = 0; row < mb_rows; ++row) {
         const MacroblockRecord* line = mbs + row * mb_cols;
-        for (int col = 0; col < mb_cols; ++col)
-            if (!line[col].not_coded) copy_block(origin, stride, plane, width, n * col, n * row, n);
+        // Neighbouring coded macroblocks are copied together, a row of
+        // pixels at a time: a picture where most of them changed costs a
+        // few long copies per macroblock row, not one short copy per pixel
+        // row of every macroblock.
+        for (int col = 0; col < mb_cols;) {
+            if (line[col].not_coded) {
+                ++col;
+                continue;
+            }
+            const int first = col;
+            while (col < mb_cols && !line[col].not_coded) ++col;
+            copy_span(origin, stride, plane, width, n * first, n * row, n * (col - first), n);
+        }
         for (int r = n * row; r < n * row + n; ++r) {
             uint8_t* picture_row = origin + r * stride;
             if (!line[0].not_coded) std::memset(picture_row - border, picture_row[0], static_cast<size_t>(border));
