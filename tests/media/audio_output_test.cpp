@@ -3,6 +3,7 @@
 // camera's user would hear is compared with our own decode of the blocks.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -236,6 +237,45 @@ TEST_F(AudioOutputTest, SetupFailsWithoutDeviceOrBuffer) {
   EXPECT_FALSE(out_.setup());
   device_->set_fail_buffers(false);
   EXPECT_TRUE(out_.setup());
+}
+
+// The audio thread waits on these most of its life; a signal raised for a
+// wait that does not want it must not wake that wait (nor be lost).
+TEST(SoundSignals, OnlyWhatAWaitWaitsForWakesIt) {
+  platform::SoundSignals signals;
+  std::atomic<int> got{-2};
+  std::thread any([&] { got = signals.wait_any(1u << 0 | 1u << 1); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  for (int i = 0; i < 20; ++i) signals.raise(4);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(got.load(), -2);
+  signals.raise(1);
+  any.join();
+  EXPECT_EQ(got.load(), 1);
+  EXPECT_LE(signals.wakeups(), 1u);
+  EXPECT_EQ(signals.raised(), 1u << 4);  // kept for a wait that wants it
+  EXPECT_EQ(signals.wait_any(1u << 4, 0), 4);
+
+  // All of two: one of them wakes nothing, both wake the wait, and a
+  // signal of the wake mask ends it early.
+  std::atomic<int> all{-1};
+  std::thread both([&] { all = signals.wait_all(1u << 0 | 1u << 1, 1u << 3) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const std::uint64_t before = signals.wakeups();
+  signals.raise(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(all.load(), -1);
+  EXPECT_EQ(signals.wakeups(), before);
+  signals.raise(1);
+  both.join();
+  EXPECT_EQ(all.load(), 1);
+  EXPECT_EQ(signals.raised(), 0u);
+  std::thread early([&] { all = signals.wait_all(1u << 0 | 1u << 1, 1u << 3) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  signals.raise(3);
+  early.join();
+  EXPECT_EQ(all.load(), 0);
+  EXPECT_EQ(signals.wait_any(1u << 0, 0), -1);  // a time-out of 0 with nothing raised
 }
 
 // The device used headless: the cursor runs on the real clock at the pace

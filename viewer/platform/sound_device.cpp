@@ -1,5 +1,6 @@
 #include "viewer/platform/sound_device.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "viewer/platform/headless/virtual_sound_device.h"
@@ -7,11 +8,33 @@
 namespace platform {
 
 void SoundSignals::raise(int index) {
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     raised_ |= 1u << index;
+    // A camera's audio thread waits for the play cursor most of the time,
+    // while every block the stream queues raises a signal too: waking it
+    // for those would cost two thread switches for nothing.
+    wake = satisfied();
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
+}
+
+bool SoundSignals::wait_satisfied(std::unique_lock<std::mutex>& lock, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
+  bool ok = true;
+  while (!satisfied()) {
+    if (timeout_ms < 0) {
+      changed_.wait(lock);
+    } else if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      ok = satisfied();
+      break;
+    }
+    ++wakeups_;
+  }
+  any_mask_ = 0;
+  all_mask_ = 0;
+  return ok;
 }
 
 void SoundSignals::clear(std::uint32_t mask) {
@@ -21,11 +44,8 @@ void SoundSignals::clear(std::uint32_t mask) {
 
 int SoundSignals::wait_any(std::uint32_t mask, int timeout_ms) {
   std::unique_lock lock(mutex_);
-  auto ready = [&] { return (raised_ & mask) != 0; };
-  if (timeout_ms < 0)
-    changed_.wait(lock, ready);
-  else if (!changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready))
-    return -1;
+  any_mask_ = mask;
+  if (!wait_satisfied(lock, timeout_ms)) return -1;
   const int index = __builtin_ctz(raised_ & mask);
   raised_ &= ~(1u << index);
   return index;
@@ -33,7 +53,10 @@ int SoundSignals::wait_any(std::uint32_t mask, int timeout_ms) {
 
 bool SoundSignals::wait_all(std::uint32_t all_mask, std::uint32_t wake_mask) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return (raised_ & all_mask) == all_mask || (raised_ & wake_mask) != 0; });
+  if (all_mask == 0) return true;  // nothing to wait for
+  any_mask_ = wake_mask;
+  all_mask_ = all_mask;
+  (void)wait_satisfied(lock, -1);
   if ((raised_ & wake_mask) != 0) {
     raised_ &= ~(1u << __builtin_ctz(raised_ & wake_mask));
     return false;
@@ -45,6 +68,11 @@ bool SoundSignals::wait_all(std::uint32_t all_mask, std::uint32_t wake_mask) {
 std::uint32_t SoundSignals::raised() const {
   std::lock_guard lock(mutex_);
   return raised_;
+}
+
+std::uint64_t SoundSignals::wakeups() const {
+  std::lock_guard lock(mutex_);
+  return wakeups_;
 }
 
 namespace {

@@ -51,11 +51,25 @@ class SoundSignals {
 
   // The raised signals, for tests.
   std::uint32_t raised() const;
+  // How often a wait was woken, for tests: a signal the waiter is not
+  // waiting for, or not yet all of them, wakes nobody.
+  std::uint64_t wakeups() const;
 
  private:
+  // Waits until the wait in progress is satisfied; false on time-out.
+  bool wait_satisfied(std::unique_lock<std::mutex>& lock, int timeout_ms);
+  bool satisfied() const {
+    return (raised_ & any_mask_) != 0 || (all_mask_ != 0 && (raised_ & all_mask_) == all_mask_);
+  }
+
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::uint32_t raised_ = 0;
+  // What the wait in progress waits for: any of any_mask_, or all of
+  // all_mask_. Both 0 while nobody waits.
+  std::uint32_t any_mask_ = 0;
+  std::uint32_t all_mask_ = 0;
+  std::uint64_t wakeups_ = 0;
 };
 
 // Where a buffer reports its cursor: on reaching `offset` (or, for
