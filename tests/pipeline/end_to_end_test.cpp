@@ -190,6 +190,9 @@ TEST(CameraWithSound, PicturesWaitForTheSoundAndMatchFfmpeg) {
   EXPECT_EQ(media.video.frames_failed(), 0u);
   EXPECT_EQ(media.video.frames_dropped(), 0u);
   EXPECT_GT(media.video.frames_held(), 0u);
+  // Frames that found the stream caught up were decoded on its thread (the
+  // connection told the pipeline when it waited for the network).
+  EXPECT_GT(media.video.frames_decoded_by_stream(), 0u);
   EXPECT_TRUE(ui->shown().empty());
 
   // No picture went out ahead of the sound while a later one was waiting.
