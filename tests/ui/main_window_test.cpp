@@ -459,6 +459,61 @@ TEST(PicturePainter, MadeSmallerEachPixelIsTheMeanOfItsBlock) {
   EXPECT_EQ(out.pixelColor(175, 131), QColor(200, 40, 10));
 }
 
+// Each channel of each pixel exactly: the rounded mean of the taps spread
+// evenly over its block, however many taps (power-of-two counts take a
+// faster path that must agree to the last bit), on noise that differs per
+// channel so that one channel's sum cannot pass for another's.
+TEST(PicturePainter, MadeSmallerEveryChannelIsTheRoundedMeanOfItsTaps) {
+  std::uint32_t seed = 12345;
+  auto noise = [&seed] {
+    seed = seed * 1664525u + 1013904223u;
+    return static_cast<int>(seed >> 24);
+  };
+  struct Case {
+    int pw, ph, w, h;
+  };
+  // Taps per side: 2 x 2 (a half picture in a cell), 4 x 4, 1 x 2, 3 x 3,
+  // 3 x 2 and 4 x 1.
+  for (const Case c : {Case{320, 240, 176, 132}, Case{640, 480, 176, 132}, Case{176, 240, 176, 132},
+                       Case{48, 48, 16, 16}, Case{48, 32, 16, 16}, Case{64, 16, 16, 16}}) {
+    SCOPED_TRACE(std::to_string(c.pw) + "x" + std::to_string(c.ph) + " into " + std::to_string(c.w) + "x" +
+                 std::to_string(c.h));
+    media::Picture picture;
+    make_picture(picture, c.pw, c.ph, [&](int, int) { return QColor(noise(), noise(), noise()); });
+    QImage out;
+    scale_down(picture, QRect(0, 0, c.pw, c.ph), QSize(c.w, c.h), &out);
+    const int cols = std::min(4, (c.pw + c.w - 1) / c.w), rows = std::min(4, (c.ph + c.h - 1) / c.h);
+    auto taps = [](int i, int from, int to, int count) {
+      const int a = i * from / to, b = (i + 1) * from / to;
+      const int span = std::max(count, b - a);
+      std::vector<int> at;
+      for (int t = 0; t < count; ++t) at.push_back(std::min(from - 1, a + t * span / count));
+      return at;
+    };
+    // Blue, green, red of the picture's pixel (sx, sy), sy from the top.
+    auto source = [&](int sx, int sy) {
+      return picture.rgb.data() + static_cast<std::size_t>(3) * (c.pw * (c.ph - 1 - sy) + sx);
+    };
+    int wrong = 0;
+    for (int y = 0; y < c.h; ++y) {
+      for (int x = 0; x < c.w; ++x) {
+        int sum[3] = {0, 0, 0};
+        for (int sy : taps(y, c.ph, c.h, rows))
+          for (int sx : taps(x, c.pw, c.w, cols)) {
+            sum[0] += source(sx, sy)[2];
+            sum[1] += source(sx, sy)[1];
+            sum[2] += source(sx, sy)[0];
+          }
+        const int n = cols * rows;
+        const QColor got = out.pixelColor(x, y);
+        const int want[3] = {(2 * sum[0] + n) / (2 * n), (2 * sum[1] + n) / (2 * n), (2 * sum[2] + n) / (2 * n)};
+        if (got.red() != want[0] || got.green() != want[1] || got.blue() != want[2]) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
 // Run with QT_SCALE_FACTOR=2 (ctest does): the skin is rendered for the
 // screen's pixels, not stretched.
 TEST_F(MainWindowTest, HighDpiArtworkAtTheScreensRatio) {

@@ -4,8 +4,10 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace ui {
@@ -87,29 +89,71 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
     for (int t = 0; t < cols_per; ++t) tap_x[n++] = 3 * std::min(area.width() - 1, x0 + t * span / cols_per);
   }
   const std::size_t row_bytes = static_cast<std::size_t>(3) * area.width();
-  column_sums.resize(row_bytes);
+  // Four sums more than the row: the last pixel's taps are read as four
+  // 16-bit sums at once (blue, green, red and one that is ignored).
+  column_sums.resize(row_bytes + 4);
+  std::fill(column_sums.begin() + static_cast<std::ptrdiff_t>(row_bytes), column_sums.end(), std::uint16_t{0});
+  // With a power-of-two count of taps (2 x 2 for a half-size picture in a
+  // cell, 4 x 4 for a whole one) the mean is a rounded shift, the same
+  // value as the multiplication gives, and all three channels of a pixel
+  // are summed and divided together as 16-bit fields of one 64-bit word:
+  // a sum is at most 16 x 255, so no field carries into the next, and what
+  // a shift moves into a field's top bits never reaches its low 8.
+  const int taps = cols_per * rows_per;
+  const bool packed = (taps & (taps - 1)) == 0;
+  const int shift = std::countr_zero(static_cast<unsigned>(taps));
+  const std::uint64_t rounding = 0x0001000100010001ull * static_cast<std::uint64_t>(taps / 2);
   std::uint16_t* sums = column_sums.data();
-  for (int y = 0; y < h; ++y) {
-    // First the tap rows added up, byte by byte over the whole row (a plain
-    // loop the compiler vectorises), then the taps of each output pixel.
+  // The tap rows of output row y, top first; the picture is stored bottom
+  // row first.
+  auto tap_row = [&](int y, int t) {
     const int y0 = area.top() + static_cast<int>(static_cast<long long>(y) * area.height() / h);
     const int y1 = area.top() + static_cast<int>(static_cast<long long>(y + 1) * area.height() / h);
     const int span = std::max(rows_per, y1 - y0);
+    const int sy = std::min(area.bottom(), y0 + t * span / rows_per);
+    return picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
+  };
+  for (int y = 0; y < h; ++y) {
+    // The picture was written by a camera's thread some time ago and is
+    // mostly out of this core's cache, and its rows are read short and
+    // downwards in memory, which the hardware does not foresee: the next
+    // output row's tap rows are asked for while this one is worked on.
+    if (y + 1 < h) {
+      for (int t = 0; t < rows_per; ++t) {
+        const std::uint8_t* next = tap_row(y + 1, t);
+        for (std::size_t at = 0; at < row_bytes; at += 64) __builtin_prefetch(next + at);
+        __builtin_prefetch(next + row_bytes - 1);
+      }
+    }
+    // First the tap rows added up, byte by byte over the whole row (a plain
+    // loop the compiler vectorises), then the taps of each output pixel.
     for (int t = 0; t < rows_per; ++t) {
-      const int sy = std::min(area.bottom(), y0 + t * span / rows_per);  // picture row, top first
-      const std::uint8_t* row =
-          picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
+      const std::uint8_t* row = tap_row(y, t);
       if (t == 0)
         copy_row(sums, row, row_bytes);
       else
         add_row(sums, row, row_bytes);
     }
     auto* line = reinterpret_cast<QRgb*>(out->scanLine(y));
-    const std::int32_t* taps = tap_x.data();
-    for (int x = 0; x < w; ++x, taps += cols_per) {
+    const std::int32_t* at = tap_x.data();
+    if (packed) {
+      for (int x = 0; x < w; ++x, at += cols_per) {
+        std::uint64_t s = 0;
+        for (int tx = 0; tx < cols_per; ++tx) {
+          std::uint64_t v;
+          std::memcpy(&v, sums + at[tx], sizeof v);
+          s += v;
+        }
+        s = (s + rounding) >> shift;
+        line[x] = 0xff000000u | (static_cast<std::uint32_t>(s >> 32) & 0xffu) << 16 |
+                  (static_cast<std::uint32_t>(s >> 16) & 0xffu) << 8 | (static_cast<std::uint32_t>(s) & 0xffu);
+      }
+      continue;
+    }
+    for (int x = 0; x < w; ++x, at += cols_per) {
       int b = 0, g = 0, r = 0;
       for (int tx = 0; tx < cols_per; ++tx) {
-        const std::uint16_t* p = sums + taps[tx];
+        const std::uint16_t* p = sums + at[tx];
         b += p[0];
         g += p[1];
         r += p[2];
