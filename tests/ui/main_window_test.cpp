@@ -473,9 +473,9 @@ TEST(PicturePainter, MadeSmallerEveryChannelIsTheRoundedMeanOfItsTaps) {
     int pw, ph, w, h;
   };
   // Taps per side: 2 x 2 (a half picture in a cell), 4 x 4, 1 x 2, 3 x 3,
-  // 3 x 2 and 4 x 1.
+  // 3 x 2, 4 x 1 and 4 x 3 (twelve taps, where halves are most often met).
   for (const Case c : {Case{320, 240, 176, 132}, Case{640, 480, 176, 132}, Case{176, 240, 176, 132},
-                       Case{48, 48, 16, 16}, Case{48, 32, 16, 16}, Case{64, 16, 16, 16}}) {
+                       Case{48, 48, 16, 16}, Case{48, 32, 16, 16}, Case{64, 16, 16, 16}, Case{64, 48, 16, 16}}) {
     SCOPED_TRACE(std::to_string(c.pw) + "x" + std::to_string(c.ph) + " into " + std::to_string(c.w) + "x" +
                  std::to_string(c.h));
     media::Picture picture;

@@ -65,11 +65,14 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   // every other pixel and let fine detail alias).
   const int cols_per = std::max(1, std::min(kMaxTaps, (area.width() + w - 1) / w));
   const int rows_per = std::max(1, std::min(kMaxTaps, (area.height() + h - 1) / h));
-  // The mean of `count` taps as a multiplication (a division per channel
-  // and pixel would cost more than all the additions).
-  const std::uint32_t reciprocal = (65536u + (cols_per * rows_per) / 2) / (cols_per * rows_per);
-  auto mean = [reciprocal](int sum) {
-    return std::min<std::uint32_t>(255, (static_cast<std::uint32_t>(sum) * reciprocal + 32768u) >> 16);
+  // The mean of the taps, rounded half up, as a multiplication (a division
+  // per channel and pixel would cost more than all the additions): with 24
+  // bits of reciprocal it is exact for every sum of up to 16 taps (checked
+  // for each count), where 16 bits rounded some halves of 12 taps down.
+  const std::uint64_t count = static_cast<std::uint64_t>(cols_per) * static_cast<std::uint64_t>(rows_per);
+  const std::uint64_t reciprocal = ((std::uint64_t{1} << 24) + count - 1) / count;
+  auto mean = [count, reciprocal](int sum) {
+    return static_cast<std::uint32_t>(((2 * static_cast<std::uint64_t>(sum) + count) * reciprocal) >> 25);
   };
   // Output column x covers source columns [x0, x1) of the area, widened to
   // at least one column per tap (blocks of 1 and 2 columns alternate at
@@ -94,8 +97,8 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   column_sums.resize(row_bytes + 4);
   std::fill(column_sums.begin() + static_cast<std::ptrdiff_t>(row_bytes), column_sums.end(), std::uint16_t{0});
   // With a power-of-two count of taps (2 x 2 for a half-size picture in a
-  // cell, 4 x 4 for a whole one) the mean is a rounded shift, the same
-  // value as the multiplication gives, and all three channels of a pixel
+  // cell, 4 x 4 for a whole one) the mean is a rounded shift, and all three
+  // channels of a pixel
   // are summed and divided together as 16-bit fields of one 64-bit word:
   // a sum is at most 16 x 255, so no field carries into the next, and what
   // a shift moves into a field's top bits never reaches its low 8.
