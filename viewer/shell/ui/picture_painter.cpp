@@ -69,7 +69,8 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   // per channel and pixel would cost more than all the additions): with 24
   // bits of reciprocal it is exact for every sum of up to 16 taps (checked
   // for each count), where 16 bits rounded some halves of 12 taps down.
-  const std::uint64_t count = static_cast<std::uint64_t>(cols_per) * static_cast<std::uint64_t>(rows_per);
+  const int taps = cols_per * rows_per;
+  const std::uint64_t count = static_cast<std::uint64_t>(taps);
   const std::uint64_t reciprocal = ((std::uint64_t{1} << 24) + count - 1) / count;
   auto mean = [count, reciprocal](int sum) {
     return static_cast<std::uint32_t>(((2 * static_cast<std::uint64_t>(sum) + count) * reciprocal) >> 25);
@@ -98,40 +99,44 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
   std::fill(column_sums.begin() + static_cast<std::ptrdiff_t>(row_bytes), column_sums.end(), std::uint16_t{0});
   // With a power-of-two count of taps (2 x 2 for a half-size picture in a
   // cell, 4 x 4 for a whole one) the mean is a rounded shift, and all three
-  // channels of a pixel
-  // are summed and divided together as 16-bit fields of one 64-bit word:
-  // a sum is at most 16 x 255, so no field carries into the next, and what
-  // a shift moves into a field's top bits never reaches its low 8.
-  const int taps = cols_per * rows_per;
+  // channels of a pixel are summed and divided together as 16-bit fields
+  // of one 64-bit word: a sum is at most 16 x 255, so no field carries into
+  // the next, and what a shift moves into a field's top bits never reaches
+  // its low 8.
   const bool packed = (taps & (taps - 1)) == 0;
   const int shift = std::countr_zero(static_cast<unsigned>(taps));
   const std::uint64_t rounding = 0x0001000100010001ull * static_cast<std::uint64_t>(taps / 2);
   std::uint16_t* sums = column_sums.data();
   // The tap rows of output row y, top first; the picture is stored bottom
   // row first.
-  auto tap_row = [&](int y, int t) {
+  auto find_tap_rows = [&](int y, const std::uint8_t** rows) {
     const int y0 = area.top() + static_cast<int>(static_cast<long long>(y) * area.height() / h);
     const int y1 = area.top() + static_cast<int>(static_cast<long long>(y + 1) * area.height() / h);
     const int span = std::max(rows_per, y1 - y0);
-    const int sy = std::min(area.bottom(), y0 + t * span / rows_per);
-    return picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
+    for (int t = 0; t < rows_per; ++t) {
+      const int sy = std::min(area.bottom(), y0 + t * span / rows_per);
+      rows[t] = picture.rgb.data() + static_cast<std::size_t>(picture.height - 1 - sy) * stride + 3 * area.left();
+    }
   };
+  const std::uint8_t* tap_rows[kMaxTaps] = {};
+  const std::uint8_t* next_rows[kMaxTaps] = {};
+  find_tap_rows(0, tap_rows);
   for (int y = 0; y < h; ++y) {
     // The picture was written by a camera's thread some time ago and is
     // mostly out of this core's cache, and its rows are read short and
     // downwards in memory, which the hardware does not foresee: the next
     // output row's tap rows are asked for while this one is worked on.
     if (y + 1 < h) {
+      find_tap_rows(y + 1, next_rows);
       for (int t = 0; t < rows_per; ++t) {
-        const std::uint8_t* next = tap_row(y + 1, t);
-        for (std::size_t at = 0; at < row_bytes; at += 64) __builtin_prefetch(next + at);
-        __builtin_prefetch(next + row_bytes - 1);
+        for (std::size_t at = 0; at < row_bytes; at += 64) __builtin_prefetch(next_rows[t] + at);
+        __builtin_prefetch(next_rows[t] + row_bytes - 1);
       }
     }
     // First the tap rows added up, byte by byte over the whole row (a plain
     // loop the compiler vectorises), then the taps of each output pixel.
     for (int t = 0; t < rows_per; ++t) {
-      const std::uint8_t* row = tap_row(y, t);
+      const std::uint8_t* row = tap_rows[t];
       if (t == 0)
         copy_row(sums, row, row_bytes);
       else
@@ -151,18 +156,19 @@ void scale_down(const media::Picture& picture, const QRect& area, QSize size, QI
         line[x] = 0xff000000u | (static_cast<std::uint32_t>(s >> 32) & 0xffu) << 16 |
                   (static_cast<std::uint32_t>(s >> 16) & 0xffu) << 8 | (static_cast<std::uint32_t>(s) & 0xffu);
       }
-      continue;
-    }
-    for (int x = 0; x < w; ++x, at += cols_per) {
-      int b = 0, g = 0, r = 0;
-      for (int tx = 0; tx < cols_per; ++tx) {
-        const std::uint16_t* p = sums + at[tx];
-        b += p[0];
-        g += p[1];
-        r += p[2];
+    } else {
+      for (int x = 0; x < w; ++x, at += cols_per) {
+        int b = 0, g = 0, r = 0;
+        for (int tx = 0; tx < cols_per; ++tx) {
+          const std::uint16_t* p = sums + at[tx];
+          b += p[0];
+          g += p[1];
+          r += p[2];
+        }
+        line[x] = 0xff000000u | (mean(r) << 16) | (mean(g) << 8) | mean(b);
       }
-      line[x] = 0xff000000u | (mean(r) << 16) | (mean(g) << 8) | mean(b);
     }
+    std::copy(next_rows, next_rows + rows_per, tap_rows);
   }
 }
 
