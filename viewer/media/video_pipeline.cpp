@@ -216,7 +216,7 @@ int VideoPipeline::run() {
       std::unique_ptr<net::MediaFrame> frame = std::move(awaiting_);
       has_awaiting_.store(false);
       pace(*frame);
-      publish(*frame, decoder_->width, decoder_->height);
+      publish(*frame);
       continue;
     }
     if (paused_.load()) {
@@ -237,7 +237,7 @@ int VideoPipeline::run() {
         return kThreadFailed;
       case Take::kDecoded:
         pace(*frame);
-        publish(*frame, decoder_->width, decoder_->height);
+        publish(*frame);
         break;
     }
   }
@@ -307,7 +307,7 @@ bool VideoPipeline::decode_here() {
     has_awaiting_.store(true);
     return true;
   }
-  publish(*frame, decoder_->width, decoder_->height);
+  publish(*frame);
   return true;
 }
 
@@ -321,7 +321,7 @@ void VideoPipeline::stream_waiting() {
   if (!work.owns_lock() || !awaiting_ || queue_.count() > 0) return;
   std::unique_ptr<net::MediaFrame> frame = std::move(awaiting_);
   has_awaiting_.store(false);
-  publish(*frame, decoder_->width, decoder_->height);
+  publish(*frame);
 }
 
 bool VideoPipeline::ahead_of_sound(const net::MediaFrame& frame) const {
@@ -542,11 +542,15 @@ bool VideoPipeline::convert_and_present(int width, int height, std::uint32_t tim
   return true;
 }
 
-void VideoPipeline::publish(const net::MediaFrame& frame, int width, int height) {
+void VideoPipeline::publish(const net::MediaFrame& frame) {
+  // The picture is the decoder's last one, of the size it decoded.
+  const int width = decoder_->width;
+  const int height = decoder_->height;
   const std::uint64_t sequence = sequence_.load() + 1;
   if (wanted_.load()) {
-    // Only this thread changes the decoder's planes (under yuv_mutex_, for
-    // the snapshots that read them), so it reads them without the lock.
+    // Only the thread that decodes, holding the decoding lock, changes the
+    // decoder's planes (under yuv_mutex_, for the snapshots that read
+    // them), so it reads them without yuv_mutex_.
     (void)convert_and_present(width, height, frame.time(), sequence);
   } else {
     // Nobody draws this camera: no RGB memory is kept for it.

@@ -259,7 +259,7 @@ class VideoPipeline final : public net::VideoSink {
   [[nodiscard]] bool decode_frame(const net::MediaFrame& frame, bool* fatal);
   void detect_motion(int width, int height);
   void pace(const net::MediaFrame& frame);
-  void publish(const net::MediaFrame& frame, int width, int height);
+  void publish(const net::MediaFrame& frame);
   void count_latency(std::uint32_t arrival_tick);
   std::shared_ptr<Picture> free_buffer(int width, int height);
   // Converts the last decoded picture into a free buffer and presents it
